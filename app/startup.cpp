@@ -1,0 +1,64 @@
+// Start-up in its fixed order: the tables' clamps before the autosave load
+// that stores through them, the log sink after it, the poll after the show.
+#include "startup.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Tabs.H>
+
+#include <cstdlib>
+
+#include "cdi_device.h"
+#include "device_status.h"
+#include "main_window.h"
+#include "map_file.h"
+#include "map_table.h"
+#include "my_chart.h"
+#include "toolkit_dialogs.h"
+
+namespace {
+void wireChart(MyChart* chart, MapTable& table, double upper, int valueRange, int yStep)
+{
+    table.lowerClamp = 0.0;
+    table.upperClamp = upper;
+    chart->table = &table;
+    chart->valueRange = valueRange;
+    chart->xStep = 5;
+    chart->yStep = yStep;
+}
+}
+
+Fl_Double_Window* startApplication(int argc, char** argv)
+{
+    installToolkitDialogs();
+
+    Fl_Double_Window* window = buildMainWindow();
+    window->callback(onWindowClose);
+    window->label(kProgramTitle);
+
+    wireChart(widgets.ignitionChart, ignitionTable, 35.0, 35, 5);
+    wireChart(widgets.valveChart, valveTable, 160.0, 160, 25);
+    onConfigChanged = refreshOptionWidgets;
+
+    buildAutosavePath();
+    loadAutosave();
+
+    cdiDevice.log = appendLog;
+    widgets.ignMap0->value(1);
+    widgets.ignitionChart->selectedMap = 0;
+    widgets.tabs->value(widgets.deviceTab);
+
+    window->show(argc, argv);
+    Fl::add_timeout(0.5, pollStatus);
+
+    appendLog("Started successfully.\n");
+    appendLog("Waiting device connect.\n");
+    return window;
+}
+
+void onWindowClose(Fl_Widget*, void*)
+{
+    saveAutosave();
+    std::exit(0);
+}

@@ -1,0 +1,12 @@
+// Start-up and shutdown of the program.
+#pragma once
+
+class Fl_Double_Window;
+class Fl_Widget;
+
+// Everything before the event loop runs, in order; returns the shown window.
+Fl_Double_Window* startApplication(int argc, char** argv);
+
+// The window's callback (close button or Escape): saves the autosave file
+// and ends the process with status 0.
+void onWindowClose(Fl_Widget*, void*);

@@ -1,0 +1,3 @@
+// STUB
+#include "hid_link.h"
+hid_device* openUnit() { return nullptr; }

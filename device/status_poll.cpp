@@ -1,0 +1,3 @@
+// STUB
+#include "hid_link.h"
+StatusUpdate queryUnitStatus() { return {}; }

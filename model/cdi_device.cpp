@@ -1,0 +1,42 @@
+// The device record and the engine presets.
+#include "cdi_device.h"
+
+CdiDevice cdiDevice;
+
+namespace {
+constexpr EnginePreset kOnePulse = {1, 68, 610, 37500};
+constexpr EnginePreset kTwoPulse = {2, 36, 570, 18750};
+}
+
+std::uint16_t ConfigBlock::engineConstantValue() const
+{
+    return static_cast<std::uint16_t>(engineConstant[0] | engineConstant[1] << 8);
+}
+
+void ConfigBlock::setEngineConstant(std::uint16_t value)
+{
+    engineConstant[0] = static_cast<std::uint8_t>(value & 0xFF);
+    engineConstant[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+ConfigBlock CdiDevice::initialConfig()
+{
+    ConfigBlock config = {};
+    config.pickupDeg = 36;
+    return config;
+}
+
+void CdiDevice::print(const char* text) const
+{
+    if (log)
+        log(text);
+}
+
+void applyEnginePreset(std::uint8_t type)
+{
+    const EnginePreset& preset = type == 1 ? kOnePulse : kTwoPulse;
+    cdiDevice.config.pulseType = preset.pulseType;
+    cdiDevice.config.pickupDeg = preset.pickupDeg;
+    cdiDevice.config.setEngineConstant(preset.engineConstant);
+    cdiDevice.latencyOffset = preset.latencyOffset;
+}

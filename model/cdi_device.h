@@ -1,0 +1,71 @@
+// The one device record: HID report buffers, the open handle, the unit's
+// 64-byte configuration block and the constants the timing codec uses.
+#pragma once
+
+#include <cstdint>
+
+struct hid_device_;
+typedef struct hid_device_ hid_device;
+
+// Byte for byte the image of the unit's memory blocks 30 (bytes 0..31) and
+// 31 (bytes 32..63). Unnamed bytes are the unit's own; the tool carries them.
+struct ConfigBlock {
+    std::uint8_t opaque0[2];
+    std::uint8_t qsEnablePoint;      // 2: hundreds of rpm
+    std::uint8_t qsDelayCount;       // 3: pickup pulses until the cut
+    std::uint8_t qsCutCount;         // 4: pickup pulses cut
+    std::uint8_t qsInvalidCount;     // 5: pickup pulses inactive afterwards
+    std::uint8_t qsStopSwitch;       // 6: 0 or 1
+    std::uint8_t qsReverse;          // 7: 0 or 1
+    std::uint8_t revLimit;           // 8: hundreds of rpm
+    std::uint8_t opaque9;
+    std::uint8_t engineConstant[2];  // 10..11: little-endian
+    std::uint8_t pulseType;          // 12: pickup pulses per rotation, 1 or 2
+    std::uint8_t pickupDeg;          // 13: pickup coil position, crank degrees
+    std::uint8_t opaque14[50];
+
+    std::uint8_t* bytes() { return reinterpret_cast<std::uint8_t*>(this); }
+    const std::uint8_t* bytes() const { return reinterpret_cast<const std::uint8_t*>(this); }
+    std::uint16_t engineConstantValue() const;
+    void setEngineConstant(std::uint16_t value);
+};
+static_assert(sizeof(ConfigBlock) == 64, "ConfigBlock is the image of two 32-byte blocks");
+
+// An encoded ignition delay: the unit's timer control byte over its period byte.
+typedef std::uint16_t TimerWord;
+
+// Where the map transfer writes its progress; null means no logging.
+typedef void (*LogSink)(const char* text);
+
+struct CdiDevice {
+    std::uint8_t outReport[65] = {};
+    hid_device* deviceHandle = nullptr;
+    std::uint8_t inReport[64] = {};
+    ConfigBlock config = initialConfig();  // all 0 but pickupDeg 36
+    LogSink log = nullptr;
+    std::int32_t latencyOffset = 570;     // timer ticks
+    double timerConstant = 666.666667;    // ticks per crank degree at 1000 rpm
+
+    // Writes the text to the log sink, if one is set.
+    void print(const char* text) const;
+
+    // The advance a word read from the unit stands for at point `index`,
+    // with this record's pickup position and latency offset.
+    double decodeTiming(TimerWord word, std::uint16_t index) const;
+
+    static ConfigBlock initialConfig();
+};
+
+extern CdiDevice cdiDevice;
+
+// What goes with each pulse type.
+struct EnginePreset {
+    std::uint8_t pulseType;
+    std::uint8_t pickupDeg;
+    std::int32_t latencyOffset;
+    std::uint16_t engineConstant;
+};
+
+// Type 1 gives the one-pulse preset; every other value the two-pulse one.
+// Sets pulseType, pickupDeg, engineConstant and latencyOffset, nothing else.
+void applyEnginePreset(std::uint8_t type);

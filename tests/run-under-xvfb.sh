@@ -1,0 +1,12 @@
+#!/bin/sh
+# Runs a command against an Xvfb server of its own; Xvfb picks a free
+# display number itself, so parallel tests never collide.
+set -eu
+fifo_dir=$(mktemp -d)
+mkfifo "$fifo_dir/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo_dir/display" 2>/dev/null &
+xvfb_pid=$!
+read -r display <"$fifo_dir/display"
+rm -rf "$fifo_dir"
+trap 'kill $xvfb_pid 2>/dev/null; wait $xvfb_pid 2>/dev/null || true' EXIT
+DISPLAY=":$display" "$@"

@@ -1,0 +1,9 @@
+// The file and device commands of the Map tab.
+#pragma once
+
+class Fl_Widget;
+
+void onFileOpen(Fl_Widget*, void*);
+void onFileSave(Fl_Widget*, void*);
+void onDeviceRead(Fl_Widget*, void*);
+void onDeviceWrite(Fl_Widget*, void*);

@@ -1,0 +1,3 @@
+// STUB
+#include "device_status.h"
+void pollStatus(void*) {}

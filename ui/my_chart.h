@@ -1,0 +1,24 @@
+// The map chart: both maps of one table over the 160 rpm points.
+#pragma once
+
+#include <FL/Fl_Box.H>
+
+struct MapTable;
+
+class MyChart : public Fl_Box {
+public:
+    MyChart(int x, int y, int w, int h, const char* label = nullptr);
+
+    MapTable* table = nullptr;
+    int valueRange = 130;  // the value on the top edge; the bottom is 0
+    int xStep = 5;         // points between vertical grid lines
+    int yStep = 50;        // value units between horizontal grid lines
+    int cursor = 80;       // point marked by the cursor line
+    int selectedMap = -1;  // -1, or the map shown in the read-out and edited
+
+    // Re-interpolates the points around point p of the selected map.
+    void spread(int p);
+
+protected:
+    void draw() override;
+};

@@ -1,0 +1,30 @@
+// The toolkit's beeps and modal boxes behind the dialog seam.
+#include "toolkit_dialogs.h"
+
+#include <FL/Fl.H>
+#include <FL/fl_ask.H>
+
+#include "dialogs.h"
+
+namespace {
+void toolkitErrorBox(const char* text)
+{
+    fl_beep(FL_BEEP_ERROR);
+    fl_message("%s", text);
+}
+
+void toolkitMessageBox(const char* text) { fl_message("%s", text); }
+
+int toolkitAskYesNo(const char* question)
+{
+    fl_beep(FL_BEEP_QUESTION);
+    // fl_ask's own body ("No", "Yes" with Yes on Return); fl_ask itself is
+    // marked deprecated in 1.3.
+    return fl_choice("%s", fl_no, fl_yes, nullptr, question);
+}
+}
+
+void installToolkitDialogs()
+{
+    dialogs = {toolkitErrorBox, toolkitMessageBox, toolkitAskYesNo};
+}

@@ -1,0 +1,4 @@
+// Puts the toolkit's beeps and boxes behind the dialog seam.
+#pragma once
+
+void installToolkitDialogs();
