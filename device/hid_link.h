@@ -23,6 +23,7 @@ constexpr unsigned STATUS_MAGENTA = 248;
 
 // The first unit on the bus, or null when none can be opened.
 hid_device* openUnit();
+void closeUnit(hid_device* handle);
 
 // What one status poll does to one read-out field of the Device tab:
 // nothing when `set` is false; a `colour` of 0 keeps the background.

@@ -1,6 +1,126 @@
-// STUB
+// The four commands of the Map tab: File Open, File Save, Device Read and
+// Device Write. Each opens what it needs, runs to completion and leaves no
+// device handle behind.
 #include "commands.h"
-void onFileOpen(Fl_Widget*, void*) {}
-void onFileSave(Fl_Widget*, void*) {}
-void onDeviceRead(Fl_Widget*, void*) {}
-void onDeviceWrite(Fl_Widget*, void*) {}
+
+#include <FL/Fl_Native_File_Chooser.H>
+#include <FL/Fl_Round_Button.H>
+
+#include <string>
+
+#include "cdi_device.h"
+#include "dialogs.h"
+#include "hid_link.h"
+#include "main_window.h"
+#include "map_file.h"
+#include "map_table.h"
+#include "map_transfer.h"
+#include "my_chart.h"
+#include "toolkit_dialogs.h"
+
+namespace {
+const char kFileFilter[] = "CDI data\t*.cdi";
+const char kFileError[] = "Cannot open file or write data.";
+const char kNoUnit[] = "USB CDI not found.";
+
+// Opens the unit into the device record; refuses while a handle is held.
+bool openDeviceHandle()
+{
+    if (cdiDevice.deviceHandle)
+        return false;
+    cdiDevice.deviceHandle = openUnit();
+    return cdiDevice.deviceHandle != nullptr;
+}
+
+void closeDeviceHandle()
+{
+    if (cdiDevice.deviceHandle) {
+        closeUnit(cdiDevice.deviceHandle);
+        cdiDevice.deviceHandle = nullptr;
+    }
+}
+
+void redrawCharts()
+{
+    widgets.ignitionChart->redraw();
+    widgets.valveChart->redraw();
+}
+}
+
+void onFileOpen(Fl_Widget*, void*)
+{
+    std::string path;
+    const int chosen = chooseFile({Fl_Native_File_Chooser::BROWSE_FILE, "Load CDI data", kFileFilter, 0}, path);
+    if (chosen > 0)
+        return;
+    // A file that cannot be loaded is said so; the load changed nothing.
+    if (chosen < 0 || !loadMapFile(path.c_str())) {
+        dialogs.errorBox(kFileError);
+        return;
+    }
+    redrawCharts();
+    setWindowTitle(path.c_str());
+}
+
+void onFileSave(Fl_Widget*, void*)
+{
+    std::string path;
+    const int options = Fl_Native_File_Chooser::SAVEAS_CONFIRM | Fl_Native_File_Chooser::NEW_FOLDER;
+    const int chosen = chooseFile({Fl_Native_File_Chooser::BROWSE_SAVE_FILE, "Save CDI data", kFileFilter, options}, path);
+    if (chosen > 0)
+        return;
+    // A tune that was not saved is said so; the old file is left as it was.
+    if (chosen < 0 || !saveMapFile(path.c_str())) {
+        dialogs.errorBox(kFileError);
+        return;
+    }
+    setWindowTitle(path.c_str());
+}
+
+void onDeviceRead(Fl_Widget*, void*)
+{
+    if (!openDeviceHandle()) {
+        dialogs.errorBox(kNoUnit);
+        return;
+    }
+    ConfigBlock& config = cdiDevice.config;
+    const std::uint8_t heldPulseType = config.pulseType;
+
+    if (readDeviceMaps(cdiDevice, ignitionTable, valveTable)) {
+        dialogs.messageBox("Reading device map successfully.");
+        setWindowTitle("device loaded");
+    } else {
+        dialogs.messageBox("Reading device map error.");
+    }
+    closeDeviceHandle();
+
+    // What was read stands even when the read stopped part-way; check it.
+    if (config.pulseType != heldPulseType) {
+        dialogs.errorBox("WARNNING:Engine Type not matched!\nCheck your config.");
+        // Set directly: the preset (latency offset, engine constant) stays.
+        widgets.onePulse->value(config.pulseType == 1);
+        widgets.twoPulse->value(config.pulseType == 2);
+    }
+    if (config.pickupDeg == 0) {
+        dialogs.errorBox("WARNNING:Pickup degree is zero!\nCheck your config.");
+        config.pickupDeg = config.pulseType == 1 ? 68 : 36;
+    }
+    redrawCharts();
+    refreshOptionWidgets();
+}
+
+void onDeviceWrite(Fl_Widget*, void*)
+{
+    widgets.log->value("");
+    if (!openDeviceHandle()) {
+        dialogs.errorBox(kNoUnit);
+        return;
+    }
+    if (dialogs.askYesNo("Do you realy want write data to CDI?")) {
+        if (writeDeviceMaps(ignitionTable, valveTable) && readDeviceMaps(cdiDevice, ignitionTable, valveTable))
+            dialogs.messageBox("Writing device map successfully.");
+        else
+            dialogs.messageBox("Writing device map error.");
+    }
+    closeDeviceHandle();
+}

