@@ -34,8 +34,10 @@ TEST(MapTable, SetValueClampsUpperThenLowerAndIgnoresOutOfRange)
     MapTable before = t;
     t.setValue(2, 0, 10.0);
     t.setValue(0, 160, 10.0);
-    for (std::size_t k = 0; k < MapTable::kRun + 2; ++k)
+    for (std::size_t k = 0; k < MapTable::kRun; ++k)
         EXPECT_EQ(t.points[k], before.points[k]) << k;
+    EXPECT_EQ(t.lowerClamp, 0.0);
+    EXPECT_EQ(t.upperClamp, 35.0);
 
     MapTable inverted;
     inverted.lowerClamp = 10;

@@ -22,3 +22,8 @@ public:
 protected:
     void draw() override;
 };
+
+constexpr int kReadoutSize = 256;
+
+// The read-out text for a point and its value, e.g. "8000(rpm):12.3".
+void chartReadout(int cursor, double value, char (&text)[kReadoutSize]);
