@@ -1,7 +1,87 @@
-// STUB
+// The option controls and the configuration block, kept in step both ways.
+// Each control-to-block callback stores only low bytes; the refresh shows the
+// bytes as they stand, unclamped. Setting widget values fires no callback.
 #include "main_window.h"
-void refreshOptionWidgets() {}
-void onSliderChanged(Fl_Widget*, void*) {}
-void onSwitchChanged(Fl_Widget*, void*) {}
-void onPulseTypeChanged(Fl_Widget*, void*) {}
-void onPickupChanged(Fl_Widget*, void*) {}
+
+#include <FL/Fl_Int_Input.H>
+#include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Round_Button.H>
+#include <FL/Fl_Value_Slider.H>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+
+#include "cdi_device.h"
+
+namespace {
+// The low byte of the value truncated toward zero, taken modulo 256 so that
+// any double (also one past the range of int, infinite or NaN, which give 0)
+// has a defined result.
+std::uint8_t lowByteOf(double value)
+{
+    double rest = std::fmod(std::trunc(value), 256.0);
+    if (std::isnan(rest))
+        return 0;
+    if (rest < 0)
+        rest += 256.0;
+    return static_cast<std::uint8_t>(rest);
+}
+}  // namespace
+
+void refreshOptionWidgets()
+{
+    const ConfigBlock& config = cdiDevice.config;
+    widgets.enablePoint->value(config.qsEnablePoint);
+    widgets.delayCount->value(config.qsDelayCount);
+    widgets.cutCount->value(config.qsCutCount);
+    widgets.invalidCount->value(config.qsInvalidCount);
+    widgets.revLimit->value(config.revLimit);
+
+    const bool onePulse = config.pulseType == 1;
+    widgets.onePulse->value(onePulse ? 1 : 0);
+    widgets.twoPulse->value(onePulse ? 0 : 1);
+
+    char text[4];
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(config.pickupDeg));
+    widgets.pickup->value(text);
+
+    widgets.reverseSwitch->value(config.qsReverse != 0 ? 1 : 0);
+    widgets.stopSwitch->value(config.qsStopSwitch != 0 ? 1 : 0);
+}
+
+// All five at once, whichever slider moved.
+void onSliderChanged(Fl_Widget*, void*)
+{
+    ConfigBlock& config = cdiDevice.config;
+    config.qsEnablePoint = lowByteOf(widgets.enablePoint->value());
+    config.qsDelayCount = lowByteOf(widgets.delayCount->value());
+    config.qsCutCount = lowByteOf(widgets.cutCount->value());
+    config.qsInvalidCount = lowByteOf(widgets.invalidCount->value());
+    config.revLimit = lowByteOf(widgets.revLimit->value());
+}
+
+// Both flags on every call, whichever button was toggled.
+void onSwitchChanged(Fl_Widget*, void*)
+{
+    cdiDevice.config.qsReverse = widgets.reverseSwitch->value() ? 1 : 0;
+    cdiDevice.config.qsStopSwitch = widgets.stopSwitch->value() ? 1 : 0;
+}
+
+void onPulseTypeChanged(Fl_Widget*, void*)
+{
+    const int type = 2 * (widgets.twoPulse->value() ? 1 : 0) + (widgets.onePulse->value() ? 1 : 0);
+    applyEnginePreset(static_cast<std::uint8_t>(type));
+    refreshOptionWidgets();
+}
+
+// The decimal value of the text as atoi reads it (blanks, a sign, digits up
+// to the first other character; none gives 0), but through strtol, whose
+// overflow is defined: past the range of long it gives LONG_MAX or LONG_MIN,
+// so the stored byte is then 255 or 0. The text stays as typed.
+void onPickupChanged(Fl_Widget*, void*)
+{
+    const long value = std::strtol(widgets.pickup->value(), nullptr, 10);
+    cdiDevice.config.pickupDeg = static_cast<std::uint8_t>(static_cast<unsigned long>(value) & 0xFF);
+}

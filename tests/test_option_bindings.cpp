@@ -1,0 +1,259 @@
+// The option controls and the configuration block in both directions,
+// driven through the real widgets and their callbacks.
+#include <gtest/gtest.h>
+
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Int_Input.H>
+#include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Round_Button.H>
+#include <FL/Fl_Value_Slider.H>
+
+#include <cstring>
+#include <vector>
+
+#include "cdi_device.h"
+#include "main_window.h"
+
+namespace {
+
+class OptionBindings : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static Fl_Double_Window* window = buildMainWindow();
+        ASSERT_NE(window, nullptr);
+    }
+    void SetUp() override
+    {
+        cdiDevice.config = CdiDevice::initialConfig();
+        cdiDevice.latencyOffset = 570;
+    }
+    ConfigBlock& config() { return cdiDevice.config; }
+};
+
+std::vector<Fl_Widget*> optionControls()
+{
+    return {widgets.revLimit, widgets.enablePoint, widgets.delayCount, widgets.cutCount,
+            widgets.invalidCount, widgets.reverseSwitch, widgets.stopSwitch, widgets.onePulse,
+            widgets.twoPulse, widgets.pickup};
+}
+
+// Counts callbacks instead of running them while it lives.
+int callbacksRun = 0;
+void countCallback(Fl_Widget*, void*) { ++callbacksRun; }
+
+struct CallbackCounter {
+    std::vector<Fl_Callback*> saved;
+    CallbackCounter()
+    {
+        callbacksRun = 0;
+        for (Fl_Widget* w : optionControls()) {
+            saved.push_back(w->callback());
+            w->callback(countCallback);
+        }
+    }
+    ~CallbackCounter()
+    {
+        std::size_t i = 0;
+        for (Fl_Widget* w : optionControls())
+            w->callback(saved[i++]);
+    }
+};
+
+TEST_F(OptionBindings, MovingOneSliderStoresAllFive)
+{
+    widgets.enablePoint->value(45);
+    widgets.delayCount->value(3);
+    widgets.cutCount->value(20);
+    widgets.invalidCount->value(150);
+    widgets.revLimit->value(100);
+    widgets.cutCount->do_callback();
+    EXPECT_EQ(config().qsEnablePoint, 45);
+    EXPECT_EQ(config().qsDelayCount, 3);
+    EXPECT_EQ(config().qsCutCount, 20);
+    EXPECT_EQ(config().qsInvalidCount, 150);
+    EXPECT_EQ(config().revLimit, 100);
+
+    // Every slider carries the same store.
+    for (Fl_Value_Slider* s : {widgets.revLimit, widgets.enablePoint, widgets.delayCount,
+                               widgets.cutCount, widgets.invalidCount}) {
+        config() = CdiDevice::initialConfig();
+        s->do_callback();
+        EXPECT_EQ(config().qsEnablePoint, 45) << s->label();
+        EXPECT_EQ(config().revLimit, 100) << s->label();
+    }
+    // Nothing else of the block moves.
+    ConfigBlock expected = CdiDevice::initialConfig();
+    expected.qsEnablePoint = 45;
+    expected.qsDelayCount = 3;
+    expected.qsCutCount = 20;
+    expected.qsInvalidCount = 150;
+    expected.revLimit = 100;
+    EXPECT_EQ(std::memcmp(config().bytes(), expected.bytes(), sizeof expected), 0);
+}
+
+TEST_F(OptionBindings, SliderValuesAreTruncatedTowardZeroToTheirLowByte)
+{
+    widgets.enablePoint->value(12.9);
+    widgets.delayCount->value(300.7);
+    widgets.cutCount->value(-1.5);
+    widgets.invalidCount->value(256);
+    widgets.revLimit->value(1e300);  // far past any integer type
+    widgets.enablePoint->do_callback();
+    EXPECT_EQ(config().qsEnablePoint, 12);
+    EXPECT_EQ(config().qsDelayCount, 44);
+    EXPECT_EQ(config().qsCutCount, 255);
+    EXPECT_EQ(config().qsInvalidCount, 0);
+    EXPECT_EQ(config().revLimit, 0);  // 1e300 is a multiple of 256
+}
+
+TEST_F(OptionBindings, BytesOutsideTheBoundsAreShownUnclampedAndKept)
+{
+    config().revLimit = 70;        // below the slider's 80
+    config().qsEnablePoint = 42;   // not on the step of 5
+    config().qsDelayCount = 255;   // above the slider's 10
+    config().qsCutCount = 0;
+    config().qsInvalidCount = 7;
+    refreshOptionWidgets();
+    EXPECT_EQ(widgets.revLimit->value(), 70.0);
+    EXPECT_EQ(widgets.enablePoint->value(), 42.0);
+    EXPECT_EQ(widgets.delayCount->value(), 255.0);
+    EXPECT_EQ(widgets.cutCount->value(), 0.0);
+    EXPECT_EQ(widgets.invalidCount->value(), 7.0);
+
+    widgets.cutCount->value(13);  // the user moves another slider
+    widgets.cutCount->do_callback();
+    EXPECT_EQ(config().revLimit, 70);
+    EXPECT_EQ(config().qsEnablePoint, 42);
+    EXPECT_EQ(config().qsDelayCount, 255);
+    EXPECT_EQ(config().qsCutCount, 13);
+    EXPECT_EQ(config().qsInvalidCount, 7);
+}
+
+TEST_F(OptionBindings, PulseTypeSelectionAppliesItsPreset)
+{
+    widgets.pickup->value("99");  // a typed value is overwritten
+    widgets.onePulse->value(1);
+    widgets.twoPulse->value(0);
+    widgets.onePulse->do_callback();
+    EXPECT_EQ(config().pulseType, 1);
+    EXPECT_EQ(config().pickupDeg, 68);
+    EXPECT_EQ(config().engineConstantValue(), 37500);
+    EXPECT_EQ(cdiDevice.latencyOffset, 610);
+    EXPECT_STREQ(widgets.pickup->value(), "68");
+    EXPECT_EQ(widgets.onePulse->value(), 1);
+    EXPECT_EQ(widgets.twoPulse->value(), 0);
+
+    widgets.onePulse->value(0);
+    widgets.twoPulse->value(1);
+    widgets.twoPulse->do_callback();
+    EXPECT_EQ(config().pulseType, 2);
+    EXPECT_EQ(config().pickupDeg, 36);
+    EXPECT_EQ(config().engineConstantValue(), 18750);
+    EXPECT_EQ(cdiDevice.latencyOffset, 570);
+    EXPECT_STREQ(widgets.pickup->value(), "36");
+    EXPECT_EQ(widgets.onePulse->value(), 0);
+    EXPECT_EQ(widgets.twoPulse->value(), 1);
+
+    // Neither on (t = 0) counts as two pulses as well.
+    widgets.onePulse->value(0);
+    widgets.twoPulse->value(0);
+    widgets.onePulse->do_callback();
+    EXPECT_EQ(config().pulseType, 2);
+    EXPECT_EQ(widgets.twoPulse->value(), 1);
+}
+
+TEST_F(OptionBindings, PulseTypesOtherThanOneShowTwoPulse)
+{
+    for (int type : {0, 2, 3, 255}) {
+        config().pulseType = static_cast<std::uint8_t>(type);
+        widgets.onePulse->value(1);
+        widgets.twoPulse->value(0);
+        refreshOptionWidgets();
+        EXPECT_EQ(widgets.onePulse->value(), 0) << type;
+        EXPECT_EQ(widgets.twoPulse->value(), 1) << type;
+        EXPECT_EQ(config().pulseType, type) << "shown, not changed";
+    }
+    config().pulseType = 1;
+    refreshOptionWidgets();
+    EXPECT_EQ(widgets.onePulse->value(), 1);
+    EXPECT_EQ(widgets.twoPulse->value(), 0);
+}
+
+TEST_F(OptionBindings, PickupTextStoresItsDecimalValueLowByte)
+{
+    const struct {
+        const char* text;
+        int stored;
+    } cases[] = {
+        {"300", 44},  {"-1", 255}, {"", 0},      {"0x44", 0},  {"68", 68},
+        {"  17abc", 17}, {"+5", 5}, {"-256", 0},  {"99999999999999999999999", 255},
+        {"-99999999999999999999999", 0},
+    };
+    for (const auto& c : cases) {
+        config().pickupDeg = 123;
+        widgets.pickup->value(c.text);
+        widgets.pickup->do_callback();
+        EXPECT_EQ(config().pickupDeg, c.stored) << '"' << c.text << '"';
+        EXPECT_STREQ(widgets.pickup->value(), c.text) << "kept as typed";
+    }
+}
+
+TEST_F(OptionBindings, RefreshWritesThePickupAsDecimalText)
+{
+    for (int deg : {0, 5, 36, 200, 255}) {
+        config().pickupDeg = static_cast<std::uint8_t>(deg);
+        refreshOptionWidgets();
+        EXPECT_STREQ(widgets.pickup->value(), std::to_string(deg).c_str());
+    }
+}
+
+TEST_F(OptionBindings, LightButtonsStoreExactlyZeroOrOneInBothBytes)
+{
+    config().qsReverse = 7;
+    config().qsStopSwitch = 9;
+    widgets.reverseSwitch->value(1);
+    widgets.stopSwitch->value(0);
+    widgets.reverseSwitch->do_callback();
+    EXPECT_EQ(config().qsReverse, 1);
+    EXPECT_EQ(config().qsStopSwitch, 0);
+
+    widgets.reverseSwitch->value(0);
+    widgets.stopSwitch->value(1);
+    widgets.stopSwitch->do_callback();
+    EXPECT_EQ(config().qsReverse, 0);
+    EXPECT_EQ(config().qsStopSwitch, 1);
+}
+
+TEST_F(OptionBindings, LightButtonsShowAnyNonZeroByteAsOn)
+{
+    config().qsReverse = 7;
+    config().qsStopSwitch = 0;
+    refreshOptionWidgets();
+    EXPECT_EQ(widgets.reverseSwitch->value(), 1);
+    EXPECT_EQ(widgets.stopSwitch->value(), 0);
+
+    config().qsReverse = 0;
+    config().qsStopSwitch = 200;
+    refreshOptionWidgets();
+    EXPECT_EQ(widgets.reverseSwitch->value(), 0);
+    EXPECT_EQ(widgets.stopSwitch->value(), 1);
+}
+
+TEST_F(OptionBindings, RefreshFiresNoCallbackAndChangesNoByte)
+{
+    config().pulseType = 0;
+    config().pickupDeg = 99;
+    config().revLimit = 70;
+    config().qsReverse = 3;
+    const ConfigBlock before = config();
+    {
+        CallbackCounter counter;
+        refreshOptionWidgets();
+        EXPECT_EQ(callbacksRun, 0);
+    }
+    EXPECT_EQ(std::memcmp(config().bytes(), before.bytes(), sizeof before), 0);
+    EXPECT_EQ(cdiDevice.latencyOffset, 570);
+}
+
+}  // namespace

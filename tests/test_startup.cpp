@@ -1,0 +1,201 @@
+// Start-up in-process, with no autosave file: what the window, the charts,
+// the tables, the log panel and the device record look like once it ran.
+#include <gtest/gtest.h>
+
+#include <FL/Fl.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Image_Surface.H>
+#include <FL/Fl_Int_Input.H>
+#include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Output.H>
+#include <FL/Fl_RGB_Image.H>
+#include <FL/Fl_Round_Button.H>
+#include <FL/Fl_Tabs.H>
+#include <FL/Fl_Value_Slider.H>
+#include <FL/fl_draw.H>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "cdi_device.h"
+#include "device_status.h"
+#include "main_window.h"
+#include "map_file.h"
+#include "map_table.h"
+#include "my_chart.h"
+#include "startup.h"
+
+namespace {
+
+struct Rgb {
+    int r, g, b;
+};
+
+Rgb pixelAt(const Fl_RGB_Image& image, int x, int y)
+{
+    const unsigned char* data = reinterpret_cast<const unsigned char*>(image.data()[0]);
+    const int depth = image.d();
+    const int line = image.ld() ? image.ld() : image.w() * depth;
+    const unsigned char* p = data + y * line + x * depth;
+    return {p[0], p[1], p[2]};
+}
+
+Rgb colourOf(Fl_Color index)
+{
+    unsigned char r, g, b;
+    Fl::get_color(index, r, g, b);
+    return {r, g, b};
+}
+
+void expectPixel(const Fl_RGB_Image& image, int x, int y, Rgb want, const char* what)
+{
+    const Rgb got = pixelAt(image, x, y);
+    EXPECT_TRUE(got.r == want.r && got.g == want.g && got.b == want.b)
+        << what << " at " << x << "," << y << ": " << got.r << "," << got.g << "," << got.b;
+}
+
+class Startup : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        // An empty temporary folder, so no autosave file is found.
+        std::string pattern = (std::filesystem::current_path() / "startup-tmp-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        tmpDir = pattern;
+        setenv("TMPDIR", tmpDir.c_str(), 1);
+
+        static char name[] = "kvz-cdi";
+        static char* argv[] = {name, nullptr};
+        window = startApplication(1, argv);
+    }
+    static void TearDownTestSuite()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(tmpDir, ignored);
+    }
+
+    static inline std::string tmpDir;
+    static inline Fl_Double_Window* window = nullptr;
+};
+
+TEST_F(Startup, WindowIsTitledShownAndOnTheDeviceTab)
+{
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window, widgets.window);
+    EXPECT_STREQ(window->label(), "KVZ-CDI v1.2.0");
+    EXPECT_EQ(window->w(), 1028);
+    EXPECT_EQ(window->h(), 600);
+    EXPECT_TRUE(window->shown());
+    EXPECT_TRUE(window->visible());
+    EXPECT_EQ(window->callback(), onWindowClose);
+    EXPECT_EQ(widgets.tabs->value(), widgets.deviceTab);
+    EXPECT_TRUE(widgets.deviceTab->visible());
+    EXPECT_FALSE(widgets.mapTab->visible());
+    EXPECT_FALSE(widgets.optionsTab->visible());
+}
+
+TEST_F(Startup, PollIsArmedAndTheHooksAreBound)
+{
+    EXPECT_TRUE(Fl::has_timeout(pollStatus));
+    EXPECT_EQ(cdiDevice.log, appendLog);
+    EXPECT_EQ(onConfigChanged, refreshOptionWidgets);
+}
+
+TEST_F(Startup, ChartsAreWiredToTheirTables)
+{
+    EXPECT_EQ(ignitionTable.lowerClamp, 0.0);
+    EXPECT_EQ(ignitionTable.upperClamp, 35.0);
+    EXPECT_EQ(valveTable.lowerClamp, 0.0);
+    EXPECT_EQ(valveTable.upperClamp, 160.0);
+
+    MyChart* ignition = widgets.ignitionChart;
+    EXPECT_EQ(ignition->table, &ignitionTable);
+    EXPECT_EQ(ignition->valueRange, 35);
+    EXPECT_EQ(ignition->xStep, 5);
+    EXPECT_EQ(ignition->yStep, 5);
+    EXPECT_EQ(ignition->cursor, 80);
+    EXPECT_EQ(ignition->selectedMap, 0);
+
+    MyChart* valve = widgets.valveChart;
+    EXPECT_EQ(valve->table, &valveTable);
+    EXPECT_EQ(valve->valueRange, 160);
+    EXPECT_EQ(valve->xStep, 5);
+    EXPECT_EQ(valve->yStep, 25);
+    EXPECT_EQ(valve->cursor, 80);
+    EXPECT_EQ(valve->selectedMap, -1);
+
+    EXPECT_EQ(widgets.ignMap0->value(), 1);
+    EXPECT_EQ(widgets.ignMap1->value(), 0);
+    EXPECT_EQ(widgets.pvsMap0->value(), 0);
+    EXPECT_EQ(widgets.pvsMap1->value(), 0);
+}
+
+TEST_F(Startup, LogPanelHoldsTheTwoStartLinesWithTheCursorAtTheEnd)
+{
+    const char* expected = "Started successfully.\nWaiting device connect.\n";
+    EXPECT_STREQ(widgets.log->value(), expected);
+    EXPECT_EQ(widgets.log->position(), static_cast<int>(std::strlen(expected)));
+    EXPECT_EQ(widgets.log->mark(), widgets.log->position());
+}
+
+TEST_F(Startup, ControlsStandAtTheirOwnStartWhileTheBlockKeepsItsInitialBytes)
+{
+    EXPECT_EQ(widgets.revLimit->value(), 120.0);
+    EXPECT_EQ(widgets.enablePoint->value(), 120.0);
+    EXPECT_EQ(widgets.delayCount->value(), 1.0);
+    EXPECT_EQ(widgets.cutCount->value(), 12.0);
+    EXPECT_EQ(widgets.invalidCount->value(), 100.0);
+    EXPECT_EQ(widgets.onePulse->value(), 0);
+    EXPECT_EQ(widgets.twoPulse->value(), 1);
+    EXPECT_STREQ(widgets.pickup->value(), "");
+    EXPECT_EQ(widgets.reverseSwitch->value(), 0);
+    EXPECT_EQ(widgets.stopSwitch->value(), 0);
+
+    const ConfigBlock initial = CdiDevice::initialConfig();
+    EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), initial.bytes(), sizeof initial), 0);
+    EXPECT_EQ(cdiDevice.config.pulseType, 0);
+    EXPECT_EQ(cdiDevice.config.pickupDeg, 36);
+    EXPECT_EQ(cdiDevice.latencyOffset, 570);
+
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        ASSERT_EQ(ignitionTable.points[k], 0.0) << k;
+        ASSERT_EQ(valveTable.points[k], 0.0) << k;
+    }
+}
+
+TEST_F(Startup, DeviceTabDrawsTheDarkLogPanelWithItsLines)
+{
+    Fl_Image_Surface surface(window->w(), window->h());
+    surface.set_current();
+    surface.draw(window);
+    std::unique_ptr<Fl_RGB_Image> image(surface.image());
+    Fl_Display_Device::display_device()->set_current();
+    ASSERT_EQ(image->w(), 1028);
+    ASSERT_EQ(image->h(), 600);
+
+    expectPixel(*image, 760, 500, colourOf(0), "log panel field");
+    expectPixel(*image, 300, 455, colourOf(23), "R.P.M. field");
+    expectPixel(*image, 1020, 300, colourOf(49), "Device tab page");
+
+    // The first log line is drawn in light text near the panel's top left.
+    int light = 0;
+    for (int y = 248; y < 265; ++y)
+        for (int x = 528; x < 700; ++x) {
+            const Rgb p = pixelAt(*image, x, y);
+            light += p.r > 128 && p.g > 128 && p.b > 128;
+        }
+    EXPECT_GT(light, 40);
+    // and the panel is dark below the two lines.
+    int lightBelow = 0;
+    for (int y = 300; y < 520; ++y)
+        for (int x = 528; x < 990; ++x) {
+            const Rgb p = pixelAt(*image, x, y);
+            lightBelow += p.r > 128;
+        }
+    EXPECT_EQ(lightBelow, 0);
+}
+
+}  // namespace
