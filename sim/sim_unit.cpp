@@ -300,7 +300,7 @@ void setVirtualTime(bool on)
     long long now = nowUs();
     unit.virtualTime = on;
     if (on)
-        unit.virtualNowUs = now;
+        unit.virtualNowUs = now / 1000 * 1000;  // whole milliseconds from here on
     else
         unit.origin = Clock::now() - std::chrono::microseconds(now);
 }
