@@ -1,0 +1,541 @@
+// The simulated unit and the hidapi functions through which the program
+// reaches it. Handles behave as hidraw handles do on Linux: every reply the
+// unit sends lands in the queue of every open handle, at most 64 reports
+// each, oldest dropped. The hid_* functions lock the unit, so a read blocked
+// in one thread is woken by a write from another; the sim:: interface is for
+// a single test thread and does not lock.
+#include "sim_unit.h"
+
+#include <hidapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "control_file.h"
+
+namespace {
+
+constexpr std::uint8_t kReadBlock = 0x80;
+constexpr std::uint8_t kWriteBlock = 0x82;
+constexpr std::uint8_t kStatus = 0x83;
+constexpr char kPath[] = "/dev/hidraw-kvz-sim";
+constexpr std::size_t kGraveyardLimit = 1024;
+
+using Clock = std::chrono::steady_clock;
+
+struct Queued {
+    sim::Report report;
+    long long arrivesUs;  // on the unit's clock
+};
+
+}  // namespace
+
+// The opaque handle of hidapi, ours to define.
+struct hid_device_ {
+    bool open = true;
+    bool dead = false;              // used while the unit was unplugged
+    bool readFailPending = false;
+    std::deque<Queued> queue;
+    std::wstring error;
+};
+
+namespace {
+
+struct Unit {
+    sim::Faults faults;
+    sim::LiveStatus status;
+    sim::Memory memory{};
+    std::optional<std::wstring> manufacturer = std::wstring(L"KVZ Electronics");
+    std::optional<std::wstring> product = std::wstring(L"KVZ-CDI");
+    std::vector<sim::Request> requests;
+    int exchanges = 0;
+    int opens = 0;
+    int strayCloses = 0;
+    std::vector<std::unique_ptr<hid_device_>> handles;     // open
+    std::deque<std::unique_ptr<hid_device_>> graveyard;    // closed, kept so a
+                                                           // second close is seen
+    bool virtualTime = false;
+    long long virtualNowUs = 0;
+    Clock::time_point origin = Clock::now();
+    int blockingReadLimitMs = 5000;
+    std::wstring error;  // hid_error(NULL)
+};
+
+Unit unit;
+std::mutex unitLock;
+std::condition_variable reportQueued;
+
+long long nowUs()
+{
+    if (unit.virtualTime)
+        return unit.virtualNowUs;
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - unit.origin).count();
+}
+
+hid_device_* findOpen(hid_device* dev)
+{
+    for (auto& h : unit.handles)
+        if (h.get() == dev)
+            return h.get();
+    return nullptr;
+}
+
+void putU16(sim::Report& r, int at, unsigned v)
+{
+    r[at] = static_cast<std::uint8_t>(v & 0xFF);
+    r[at + 1] = static_cast<std::uint8_t>(v >> 8 & 0xFF);
+}
+
+sim::Report statusReply()
+{
+    sim::Report r{};
+    const sim::LiveStatus& s = unit.status;
+    unsigned rpm = s.rpmSweep ? sim::sweepRpm(nowUs() / 1000) : s.rpm;
+    unsigned valve = s.valveAngle;
+    if (s.valveFollowsMap) {
+        unsigned map = s.mapSwitch ? 1 : 0;
+        unsigned point = std::min(rpm / 100, 159u);
+        valve = unit.memory[20 * sim::kBlockSize + map * 160 + point];
+    }
+    putU16(r, 0, rpm);
+    r[2] = s.mapSwitch;
+    r[4] = static_cast<std::uint8_t>(valve);
+    r[10] = s.shifterSwitch;
+    return r;
+}
+
+// The firmware answers from its receive buffer: command and block stay in
+// front, the block's bytes follow from byte 4.
+sim::Report readBlockReply(const sim::Request& q)
+{
+    sim::Report r{};
+    r[0] = q[1];
+    r[1] = q[2];
+    std::memcpy(&r[4], &unit.memory[q[2] * sim::kBlockSize], sim::kBlockSize);
+    return r;
+}
+
+// The echo is the request without its report id.
+sim::Report writeBlockReply(const sim::Request& q)
+{
+    std::memcpy(&unit.memory[q[2] * sim::kBlockSize], &q[5], sim::kBlockSize);
+    sim::detail::afterBlockWrite();
+    sim::Report r{};
+    std::memcpy(r.data(), &q[1], r.size());
+    if (q[2] == unit.faults.wrongEchoAtBlock)
+        r[4] ^= 0xFF;
+    return r;
+}
+
+// What the unit answers, if anything. Requests it does not understand, and
+// blocks beyond its memory, it ignores.
+std::optional<sim::Report> answer(const sim::Request& q)
+{
+    std::uint8_t command = q[1];
+    if (command == kStatus)
+        return statusReply();
+    if ((command != kReadBlock && command != kWriteBlock) || q[2] >= sim::kBlocks)
+        return std::nullopt;
+    if (command == kReadBlock)
+        return readBlockReply(q);
+    return writeBlockReply(q);
+}
+
+// Into every live handle's queue, except one that is to lose it.
+void send(const sim::Report& report, hid_device_* except)
+{
+    long long arrives = nowUs() + static_cast<long long>(unit.faults.replyDelayMs) * 1000;
+    for (auto& h : unit.handles) {
+        if (h->dead || h.get() == except)
+            continue;
+        if (h->queue.size() == static_cast<std::size_t>(sim::kQueueLimit))
+            h->queue.pop_front();
+        h->queue.push_back({report, arrives});
+    }
+    reportQueued.notify_all();
+}
+
+int fail(hid_device_* h, const wchar_t* text)
+{
+    if (h)
+        h->error = text;
+    else
+        unit.error = text;
+    return -1;
+}
+
+bool unitAbsent(hid_device_* h)
+{
+    if (unit.faults.absent)
+        h->dead = true;
+    return h->dead;
+}
+
+// Waits, on the unit's clock, for the oldest report to arrive, at most until
+// the deadline; a virtual clock just jumps to where the wait would end.
+int readReport(hid_device* dev, unsigned char* data, std::size_t length, long long timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(unitLock);
+    hid_device_* h = findOpen(dev);
+    if (!h || !data)
+        return fail(h, L"invalid handle or buffer");
+    if (unitAbsent(h))
+        return fail(h, L"the simulated unit was unplugged");
+    if (h->readFailPending) {
+        h->readFailPending = false;
+        return fail(h, L"simulated read fault");
+    }
+    long long deadline = nowUs() + timeoutMs * 1000;
+    for (;;) {
+        long long now = nowUs();
+        if (!h->queue.empty() && h->queue.front().arrivesUs <= now) {
+            std::size_t n = std::min(length, h->queue.front().report.size());
+            std::memcpy(data, h->queue.front().report.data(), n);
+            h->queue.pop_front();
+            return static_cast<int>(n);
+        }
+        if (now >= deadline)
+            return 0;
+        long long wakeAt = deadline;
+        if (!h->queue.empty())
+            wakeAt = std::min(wakeAt, h->queue.front().arrivesUs);
+        if (unit.virtualTime)
+            unit.virtualNowUs = wakeAt;
+        else
+            reportQueued.wait_until(lock, unit.origin + std::chrono::microseconds(wakeAt));
+        // The handle may have been closed by another thread meanwhile.
+        h = findOpen(dev);
+        if (!h)
+            return fail(nullptr, L"handle closed while reading");
+    }
+}
+
+wchar_t* copyWide(const std::wstring& s)
+{
+    auto* out = new wchar_t[s.size() + 1];
+    std::wmemcpy(out, s.c_str(), s.size() + 1);
+    return out;
+}
+
+wchar_t* copyWide(const std::optional<std::wstring>& s)
+{
+    return s ? copyWide(*s) : nullptr;
+}
+
+bool idsMatch(unsigned short vendorId, unsigned short productId)
+{
+    return (vendorId == 0 || vendorId == sim::kVendorId)
+           && (productId == 0 || productId == sim::kProductId);
+}
+
+int unsupported(hid_device* dev, const wchar_t* text)
+{
+    return fail(findOpen(dev), text);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The test interface.
+
+namespace sim {
+
+std::uint16_t sweepRpm(long long clockMs)
+{
+    long long half = kSweepPeriodMs / 2;
+    long long t = clockMs % kSweepPeriodMs;
+    long long rise = t < half ? t : kSweepPeriodMs - t;
+    return static_cast<std::uint16_t>(kSweepLowRpm + (kSweepHighRpm - kSweepLowRpm) * rise / half);
+}
+
+void reset()
+{
+    unit = Unit{};
+    detail::resetControlFile();
+}
+
+Faults& faults() { return unit.faults; }
+LiveStatus& status() { return unit.status; }
+Memory& memory() { return unit.memory; }
+
+std::uint8_t* block(int number)
+{
+    if (number < 0 || number >= kBlocks)
+        return nullptr;
+    return &unit.memory[number * kBlockSize];
+}
+
+void setIdentity(const wchar_t* manufacturer, const wchar_t* product)
+{
+    unit.manufacturer = manufacturer ? std::optional<std::wstring>(manufacturer) : std::nullopt;
+    unit.product = product ? std::optional<std::wstring>(product) : std::nullopt;
+}
+
+const std::vector<Request>& requests() { return unit.requests; }
+
+std::vector<Request> blockRequests()
+{
+    std::vector<Request> out;
+    for (const Request& q : unit.requests)
+        if (q[1] == kReadBlock || q[1] == kWriteBlock)
+            out.push_back(q);
+    return out;
+}
+
+int exchanges() { return unit.exchanges; }
+int openHandles() { return static_cast<int>(unit.handles.size()); }
+int opens() { return unit.opens; }
+int strayCloses() { return unit.strayCloses; }
+
+void setVirtualTime(bool on)
+{
+    if (on == unit.virtualTime)
+        return;
+    long long now = nowUs();
+    unit.virtualTime = on;
+    if (on)
+        unit.virtualNowUs = now / 1000 * 1000;  // whole milliseconds from here on
+    else
+        unit.origin = Clock::now() - std::chrono::microseconds(now);
+}
+
+void advanceMs(long long ms)
+{
+    if (unit.virtualTime && ms > 0)
+        unit.virtualNowUs += ms * 1000;
+}
+
+long long clockMs() { return nowUs() / 1000; }
+
+void setBlockingReadLimitMs(int ms) { unit.blockingReadLimitMs = std::max(ms, 0); }
+
+namespace detail {
+void restartExchangeCount() { unit.exchanges = 0; }
+}
+
+}  // namespace sim
+
+// ---------------------------------------------------------------------------
+// hidapi.
+
+extern "C" {
+
+int HID_API_EXPORT HID_API_CALL hid_init(void) { return 0; }
+int HID_API_EXPORT HID_API_CALL hid_exit(void) { return 0; }
+
+struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short vendor_id,
+                                                                  unsigned short product_id)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    sim::detail::refreshFromControlFile();
+    if (unit.faults.absent || !idsMatch(vendor_id, product_id)) {
+        unit.error = L"No HID devices with requested VID/PID found in the system.";
+        return nullptr;
+    }
+    auto* info = new hid_device_info{};
+    info->path = new char[sizeof kPath];
+    std::memcpy(info->path, kPath, sizeof kPath);
+    info->vendor_id = sim::kVendorId;
+    info->product_id = sim::kProductId;
+    info->serial_number = copyWide(std::wstring());
+    info->release_number = 0x0100;
+    info->manufacturer_string = copyWide(unit.manufacturer);
+    info->product_string = copyWide(unit.product);
+    info->usage_page = 0xFF00;
+    info->usage = 0x0001;
+    info->interface_number = 0;
+    info->next = nullptr;
+    info->bus_type = HID_API_BUS_USB;
+    unit.error.clear();
+    return info;
+}
+
+void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info* devs)
+{
+    while (devs) {
+        hid_device_info* next = devs->next;
+        delete[] devs->path;
+        delete[] devs->serial_number;
+        delete[] devs->manufacturer_string;
+        delete[] devs->product_string;
+        delete devs;
+        devs = next;
+    }
+}
+
+HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id, unsigned short product_id,
+                                                 const wchar_t* serial_number)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    sim::detail::refreshFromControlFile();
+    if (unit.faults.absent || vendor_id != sim::kVendorId || product_id != sim::kProductId
+        || (serial_number && *serial_number)) {
+        fail(nullptr, L"No such device: the simulated unit is not on the bus.");
+        return nullptr;
+    }
+    if (unit.faults.openFails) {
+        fail(nullptr, L"Permission denied (simulated open fault).");
+        return nullptr;
+    }
+    unit.handles.push_back(std::make_unique<hid_device_>());
+    ++unit.opens;
+    unit.error.clear();
+    return unit.handles.back().get();
+}
+
+int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* data, size_t length)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    hid_device_* h = findOpen(dev);
+    if (!h || !data || length == 0 || length > sizeof(sim::Request))
+        return fail(h, L"invalid handle, buffer or length");
+    sim::Request q{};
+    std::memcpy(q.data(), data, length);
+    unit.requests.push_back(q);
+    sim::detail::logRequest(q);
+    bool isBlock = q[1] == kReadBlock || q[1] == kWriteBlock;
+    if (isBlock)
+        ++unit.exchanges;
+    if (unitAbsent(h))
+        return fail(h, L"the simulated unit was unplugged");
+    if (q[0] != 0)
+        return fail(h, L"the unit uses no numbered reports: report id must be 0");
+    const sim::Faults& f = unit.faults;
+    if ((isBlock && unit.exchanges == f.writeFailsAt) || (q[1] == kStatus && f.statusWriteFails))
+        return fail(h, L"simulated write fault");
+    std::optional<sim::Report> reply = answer(q);
+    bool lost = (isBlock && unit.exchanges == f.noReplyAt) || (q[1] == kStatus && f.statusNoReply);
+    bool readFails = (isBlock && unit.exchanges == f.readFailsAt) || (q[1] == kStatus && f.statusReadFails);
+    if (readFails)
+        h->readFailPending = true;
+    if (reply && !lost)
+        send(*reply, readFails ? h : nullptr);
+    return static_cast<int>(length);
+}
+
+int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char* data, size_t length,
+                                                 int milliseconds)
+{
+    long long timeout = milliseconds >= 0 ? milliseconds : unit.blockingReadLimitMs;
+    return readReport(dev, data, length, timeout);
+}
+
+int HID_API_EXPORT HID_API_CALL hid_read(hid_device* dev, unsigned char* data, size_t length)
+{
+    return readReport(dev, data, length, unit.blockingReadLimitMs);
+}
+
+void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev)
+{
+    if (!dev)
+        return;
+    std::lock_guard<std::mutex> lock(unitLock);
+    auto it = std::find_if(unit.handles.begin(), unit.handles.end(),
+                           [dev](const auto& h) { return h.get() == dev; });
+    if (it == unit.handles.end()) {
+        ++unit.strayCloses;
+        return;
+    }
+    (*it)->open = false;
+    unit.graveyard.push_back(std::move(*it));
+    unit.handles.erase(it);
+    if (unit.graveyard.size() > kGraveyardLimit)
+        unit.graveyard.pop_front();
+    reportQueued.notify_all();
+}
+
+// The rest of the API: the program does not use it, and the simulated unit
+// refuses it plainly rather than pretend.
+
+HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char*)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    fail(nullptr, L"hid_open_path: not supported by the simulated unit");
+    return nullptr;
+}
+
+int HID_API_EXPORT HID_API_CALL hid_set_nonblocking(hid_device* dev, int)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    return unsupported(dev, L"hid_set_nonblocking: not supported by the simulated unit");
+}
+
+int HID_API_EXPORT HID_API_CALL hid_send_feature_report(hid_device* dev, const unsigned char*, size_t)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    return unsupported(dev, L"hid_send_feature_report: not supported by the simulated unit");
+}
+
+int HID_API_EXPORT HID_API_CALL hid_get_feature_report(hid_device* dev, unsigned char*, size_t)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    return unsupported(dev, L"hid_get_feature_report: not supported by the simulated unit");
+}
+
+int HID_API_EXPORT HID_API_CALL hid_get_input_report(hid_device* dev, unsigned char*, size_t)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    return unsupported(dev, L"hid_get_input_report: not supported by the simulated unit");
+}
+
+int HID_API_EXPORT_CALL hid_get_manufacturer_string(hid_device* dev, wchar_t*, size_t)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    return unsupported(dev, L"hid_get_manufacturer_string: not supported by the simulated unit");
+}
+
+int HID_API_EXPORT_CALL hid_get_product_string(hid_device* dev, wchar_t*, size_t)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    return unsupported(dev, L"hid_get_product_string: not supported by the simulated unit");
+}
+
+int HID_API_EXPORT_CALL hid_get_serial_number_string(hid_device* dev, wchar_t*, size_t)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    return unsupported(dev, L"hid_get_serial_number_string: not supported by the simulated unit");
+}
+
+struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_get_device_info(hid_device* dev)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    unsupported(dev, L"hid_get_device_info: not supported by the simulated unit");
+    return nullptr;
+}
+
+int HID_API_EXPORT_CALL hid_get_indexed_string(hid_device* dev, int, wchar_t*, size_t)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    return unsupported(dev, L"hid_get_indexed_string: not supported by the simulated unit");
+}
+
+// Never null, as hidapi promises. The text stays valid until the next call
+// on the same handle (or, for null, the next failing global call).
+HID_API_EXPORT const wchar_t* HID_API_CALL hid_error(hid_device* dev)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    const std::wstring* text = &unit.error;
+    if (hid_device_* h = findOpen(dev))
+        text = &h->error;
+    else if (dev)
+        return L"invalid handle";
+    return text->empty() ? L"Success" : text->c_str();
+}
+
+// The version of the interface the unit implements; these cannot fail.
+HID_API_EXPORT const struct hid_api_version* HID_API_CALL hid_version(void)
+{
+    static const hid_api_version version = {HID_API_VERSION_MAJOR, HID_API_VERSION_MINOR,
+                                            HID_API_VERSION_PATCH};
+    return &version;
+}
+
+HID_API_EXPORT const char* HID_API_CALL hid_version_str(void) { return HID_API_VERSION_STR; }
+
+}  // extern "C"

@@ -1,0 +1,753 @@
+// Map transfer against the simulated unit: the exact requests, the unit's
+// memory after a write, the tables after a read, the log and trace text, and
+// every failure at the first, a middle and the last block of each phase.
+#include <gtest/gtest.h>
+
+#include <hidapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dialogs.h"
+#include "hid_link.h"
+#include "map_transfer.h"
+#include "sim_unit.h"
+#include "timing_codec.h"
+
+namespace {
+std::vector<std::string> events;  // boxes, in the order they were shown
+std::vector<std::string> logged;  // log fragments, one per call
+
+void recordError(const char* text) { events.push_back(std::string("error:") + text); }
+void recordMessage(const char* text) { events.push_back(std::string("message:") + text); }
+int recordQuestion(const char* text)
+{
+    events.push_back(std::string("ask:") + text);
+    return 0;
+}
+void recordLog(const char* text) { logged.push_back(text); }
+
+std::vector<std::string> repeat(const std::string& text, int count)
+{
+    return std::vector<std::string>(static_cast<std::size_t>(count), text);
+}
+
+std::vector<std::string> join(std::initializer_list<std::vector<std::string>> parts)
+{
+    std::vector<std::string> all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+// A report dump as the trace shows it: heading, then 4 rows of hex and text.
+std::string dump(const std::uint8_t* bytes)
+{
+    std::string text = "00-01-02-03-04-05-06-07-08=09-0A-0B-0C-0D-0E-0F\n";
+    for (int row = 0; row < 4; ++row) {
+        std::string chars;
+        for (int i = 0; i < 16; ++i) {
+            const std::uint8_t b = bytes[row * 16 + i];
+            char hex[4];
+            std::snprintf(hex, sizeof hex, "%02X ", b);
+            text += hex;
+            chars += (b >= 0x20 && b <= 0x7E) ? static_cast<char>(b) : '.';
+        }
+        text += chars + "\n";
+    }
+    return text;
+}
+
+// The simulated unit answers a read with command and block in front and the
+// block from byte 4, and a write with the request less its report id.
+sim::Report unitReply(const std::uint8_t* request)
+{
+    sim::Report reply{};
+    if (request[1] == 0x80) {
+        reply[0] = request[1];
+        reply[1] = request[2];
+        std::memcpy(&reply[4], sim::block(request[2]), 32);
+    } else {
+        std::memcpy(reply.data(), request + 1, reply.size());
+    }
+    return reply;
+}
+
+// What encodeTiming gives and prints for each ignition point, taken on its
+// own before the transfer runs.
+struct Encoded {
+    std::vector<TimerWord> words;
+    std::vector<std::string> lines;
+};
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = text.find('\n', start);
+        lines.push_back(text.substr(start, end - start + 1));
+        start = end + 1;
+    }
+    return lines;
+}
+
+Encoded encodeAll(const MapTable& ignition)
+{
+    Encoded e;
+    testing::internal::CaptureStdout();
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        e.words.push_back(encodeTiming(ignition.points[k], static_cast<std::uint16_t>(k % 160)));
+    e.lines = splitLines(testing::internal::GetCapturedStdout());
+    return e;
+}
+
+// The unit's memory image of what a write sends.
+sim::Memory imageOf(const MapTable& ignition, const MapTable& valve, const ConfigBlock& config)
+{
+    const Encoded e = encodeAll(ignition);
+    sim::Memory image{};
+    for (std::size_t k = 0; k < MapTable::kRun; ++k) {
+        image[2 * k] = static_cast<std::uint8_t>(e.words[k] & 0xFF);
+        image[2 * k + 1] = static_cast<std::uint8_t>(e.words[k] >> 8);
+    }
+    for (std::size_t k = 0; k < MapTable::kRun; ++k)
+        image[20 * 32 + k] = static_cast<std::uint8_t>(static_cast<long long>(valve.points[k]) & 0xFF);
+    std::memcpy(image.data() + 30 * 32, config.bytes(), 64);
+    return image;
+}
+
+// Blocks in the order each operation sends them.
+const std::vector<int> kWriteOrder = [] {
+    std::vector<int> order;
+    for (int b = 0; b < 32; ++b)
+        order.push_back(b);
+    return order;
+}();
+const std::vector<int> kReadOrder = [] {
+    std::vector<int> order = {30, 31};
+    for (int b = 0; b < 30; ++b)
+        order.push_back(b);
+    return order;
+}();
+
+class MapTransfer : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        sim::reset();
+        // A reply that never comes costs no waiting.
+        sim::setVirtualTime(true);
+        cdiDevice = CdiDevice();
+        cdiDevice.log = recordLog;
+        dialogs = {recordError, recordMessage, recordQuestion};
+        events.clear();
+        logged.clear();
+        ignitionTable = MapTable();
+        ignitionTable.upperClamp = 35.0;
+        valveTable = MapTable();
+        valveTable.upperClamp = 160.0;
+    }
+
+    void TearDown() override
+    {
+        if (cdiDevice.deviceHandle)
+            hid_close(cdiDevice.deviceHandle);
+        cdiDevice.deviceHandle = nullptr;
+    }
+
+    void openTransferHandle()
+    {
+        cdiDevice.deviceHandle = openUnit();
+        ASSERT_NE(cdiDevice.deviceHandle, nullptr);
+    }
+
+    int read()
+    {
+        testing::internal::CaptureStdout();
+        const int result = readDeviceMaps(cdiDevice, ignitionTable, valveTable);
+        trace = testing::internal::GetCapturedStdout();
+        return result;
+    }
+
+    int write()
+    {
+        testing::internal::CaptureStdout();
+        const int result = writeDeviceMaps(ignitionTable, valveTable);
+        trace = testing::internal::GetCapturedStdout();
+        return result;
+    }
+
+    // Tables and configuration with something different in every byte that
+    // goes to the unit.
+    void fillProgramData()
+    {
+        for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+            ignitionTable.points[k] = (k * 37 % 351) / 10.0;
+            valveTable.points[k] = (k * 53 % 1601) / 10.0;
+        }
+        valveTable.points[5] = 37.9;
+        valveTable.points[6] = 160.0;
+        for (int i = 0; i < 64; ++i)
+            cdiDevice.config.bytes()[i] = static_cast<std::uint8_t>(0xA0 + i);
+        applyEnginePreset(2);
+        cdiDevice.config.revLimit = 0;
+    }
+
+    std::string trace;
+};
+}
+
+TEST(EchoRule, FirstFourReplyBytesAreNotCompared)
+{
+    cdiDevice = CdiDevice();
+    for (int i = 0; i < 65; ++i)
+        cdiDevice.outReport[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    for (int i = 0; i < 64; ++i)
+        cdiDevice.inReport[i] = cdiDevice.outReport[i + 1];
+    EXPECT_TRUE(verifyEcho());
+    for (int i = 0; i < 4; ++i)
+        cdiDevice.inReport[i] ^= 0xFF;
+    EXPECT_TRUE(verifyEcho());
+    // Out-report byte 64 has no reply byte to answer it beyond 63.
+    cdiDevice.outReport[4] ^= 0xFF;
+    EXPECT_TRUE(verifyEcho());
+}
+
+TEST(EchoRule, OneDifferingByteFromFourOnFails)
+{
+    cdiDevice = CdiDevice();
+    for (int i = 0; i < 65; ++i)
+        cdiDevice.outReport[i] = static_cast<std::uint8_t>(i * 7 + 1);
+    for (int i = 4; i < 64; ++i) {
+        for (int j = 0; j < 64; ++j)
+            cdiDevice.inReport[j] = cdiDevice.outReport[j + 1];
+        cdiDevice.inReport[i] ^= 0x01;
+        EXPECT_FALSE(verifyEcho()) << "reply byte " << i;
+        // The unit's byte i answers out-report byte i + 1, not byte i.
+        cdiDevice.inReport[i] ^= 0x01;
+        cdiDevice.outReport[i + 1] ^= 0x01;
+        EXPECT_FALSE(verifyEcho()) << "out-report byte " << i + 1;
+        cdiDevice.outReport[i + 1] ^= 0x01;
+    }
+}
+
+TEST(TraceDump, HeadingThenFourRowsOfHexAndText)
+{
+    std::uint8_t buffer[65];
+    for (int i = 0; i < 65; ++i)
+        buffer[i] = static_cast<std::uint8_t>(0x10 + i * 3);
+    buffer[16] = 0x1F;
+    buffer[17] = 0x20;
+    buffer[18] = 0x7E;
+    buffer[19] = 0x7F;
+    testing::internal::CaptureStdout();
+    traceDump(buffer);
+    const std::string text = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(text,
+              "00-01-02-03-04-05-06-07-08=09-0A-0B-0C-0D-0E-0F\n"
+              "10 13 16 19 1C 1F 22 25 28 2B 2E 31 34 37 3A 3D ......\"%(+.147:=\n"
+              "1F 20 7E 7F 4C 4F 52 55 58 5B 5E 61 64 67 6A 6D . ~.LORUX[^adgjm\n"
+              "70 73 76 79 7C 7F 82 85 88 8B 8E 91 94 97 9A 9D psvy|...........\n"
+              "A0 A3 A6 A9 AC AF B2 B5 B8 BB BE C1 C4 C7 CA CD ................\n");
+}
+
+TEST_F(MapTransfer, WriteThenReadBackIsSixtyFourCheckedExchanges)
+{
+    fillProgramData();
+    const sim::Memory image = imageOf(ignitionTable, valveTable, cdiDevice.config);
+    const ConfigBlock written = cdiDevice.config;
+
+    openTransferHandle();
+    ASSERT_EQ(write(), 1);
+    EXPECT_EQ(sim::memory(), image);
+    EXPECT_EQ(sim::block(20)[5], 0x25);  // 37.9
+    EXPECT_EQ(sim::block(20)[6], 0xA0);  // 160.0
+
+    for (int i = 0; i < 64; ++i)
+        cdiDevice.config.bytes()[i] = 0;
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        ignitionTable.points[k] = valveTable.points[k] = -99.0;
+    ASSERT_EQ(read(), 1);
+    EXPECT_TRUE(events.empty());
+
+    const std::vector<sim::Request> requests = sim::blockRequests();
+    ASSERT_EQ(requests.size(), 64u);
+    for (int n = 0; n < 32; ++n) {
+        const sim::Request& r = requests[static_cast<std::size_t>(n)];
+        const int block = kWriteOrder[static_cast<std::size_t>(n)];
+        EXPECT_EQ(r[0], 0);
+        EXPECT_EQ(r[1], 0x82);
+        EXPECT_EQ(r[2], block);
+        EXPECT_EQ(r[3], 0);
+        EXPECT_EQ(r[4], 0);
+        for (int j = 0; j < 32; ++j)
+            EXPECT_EQ(r[5 + j], image[block * 32 + j]) << "block " << block << " byte " << j;
+        for (int i = 37; i < 65; ++i)
+            EXPECT_EQ(r[i], 0) << "block " << block << " byte " << i;
+    }
+    // Read requests carry bytes 3..64 of the last write request.
+    const sim::Request& lastWrite = requests[31];
+    for (int n = 0; n < 32; ++n) {
+        const sim::Request& r = requests[32 + static_cast<std::size_t>(n)];
+        EXPECT_EQ(r[0], 0);
+        EXPECT_EQ(r[1], 0x80);
+        EXPECT_EQ(r[2], kReadOrder[static_cast<std::size_t>(n)]);
+        for (int i = 3; i < 65; ++i)
+            EXPECT_EQ(r[i], lastWrite[i]) << "read " << n << " byte " << i;
+    }
+
+    // Everything comes back as the unit holds it, with the rev limit fixed up.
+    ConfigBlock expected = written;
+    expected.revLimit = 70;
+    EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), expected.bytes(), 64), 0);
+    testing::internal::CaptureStdout();
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        const TimerWord word = static_cast<TimerWord>(image[2 * k] | image[2 * k + 1] << 8);
+        EXPECT_EQ(ignitionTable.points[k], cdiDevice.decodeTiming(word, static_cast<std::uint16_t>(k % 160))) << k;
+        EXPECT_EQ(valveTable.points[k], image[640 + k]) << k;
+    }
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(sim::openHandles(), 1);
+}
+
+TEST_F(MapTransfer, ReadStoresWhatTheUnitHoldsWithoutClamping)
+{
+    std::uint8_t* ig = sim::memory().data();
+    // Point 0 (index 0): any nonzero word reads as the pickup position.
+    ig[0] = 0xD8;
+    ig[1] = 0x2D;
+    // Point 30: the worked example 0x2DD8 at index 30 reads as 10.1.
+    ig[60] = 0xD8;
+    ig[61] = 0x2D;
+    // Point 159: 0x7FFF at index 159 decodes far below zero.
+    ig[318] = 0xFF;
+    ig[319] = 0x7F;
+    // Point 160 is map 1 at index 0.
+    ig[320] = 0x82;
+    ig[321] = 0x04;
+    sim::block(20)[7] = 200;
+    sim::block(29)[31] = 255;
+    sim::block(30)[8] = 55;
+    sim::block(30)[13] = 36;
+    sim::block(31)[31] = 0x5A;
+
+    openTransferHandle();
+    ASSERT_EQ(read(), 1);
+    EXPECT_EQ(ignitionTable.points[0], 36.0);
+    EXPECT_EQ(ignitionTable.points[30], 10.1);
+    EXPECT_NEAR(ignitionTable.points[159], -6205.3, 1e-9);
+    EXPECT_EQ(ignitionTable.points[160], 36.0);
+    EXPECT_EQ(ignitionTable.points[1], 0.0);
+    EXPECT_EQ(valveTable.points[7], 200.0);
+    EXPECT_EQ(valveTable.points[319], 255.0);
+    EXPECT_EQ(cdiDevice.config.revLimit, 55);  // only 0 is replaced
+    EXPECT_EQ(cdiDevice.config.bytes()[63], 0x5A);
+    EXPECT_EQ(cdiDevice.latencyOffset, 570);
+
+    // Written back, the out-of-range values go to the unit as they are.
+    TearDown();
+    sim::reset();
+    openTransferHandle();
+    ASSERT_EQ(write(), 1);
+    EXPECT_EQ(sim::block(20)[7], 200);
+    EXPECT_EQ(sim::block(29)[31], 255);
+}
+
+TEST_F(MapTransfer, RevLimitZeroBecomesSeventy)
+{
+    openTransferHandle();
+    ASSERT_EQ(read(), 1);
+    EXPECT_EQ(cdiDevice.config.revLimit, 70);
+    EXPECT_EQ(sim::block(30)[8], 0);  // the unit itself is not changed
+}
+
+TEST_F(MapTransfer, ValveBytesAreTheLowByteOfTheIntegerPart)
+{
+    // Beyond int's range too: 1e12 = 0xE8D4A51000, 3e9 = 0xB2D05E00, and
+    // 1e300 is a multiple of 256.
+    const double values[] = {37.9, 160.0, 0.99, 255.5, 256.0, 511.7, -1.0, -0.5, -256.0,
+                             1e12 + 3.0, -1e12 - 3.0, 3e9, 3e9 + 7.9, 1e300};
+    const std::uint8_t bytes[] = {37, 160, 0, 255, 0, 255, 255, 0, 0,
+                                  0x03, 0xFD, 0x00, 0x07, 0};
+    for (std::size_t i = 0; i < sizeof values / sizeof values[0]; ++i)
+        valveTable.points[i] = values[i];
+    openTransferHandle();
+    ASSERT_EQ(write(), 1);
+    for (std::size_t i = 0; i < sizeof values / sizeof values[0]; ++i)
+        EXPECT_EQ(sim::block(20)[i], bytes[i]) << values[i];
+}
+
+TEST_F(MapTransfer, WholeReadLogAndTrace)
+{
+    sim::Memory& memory = sim::memory();
+    for (std::size_t i = 0; i < memory.size(); ++i)
+        memory[i] = static_cast<std::uint8_t>(i * 13 + 5);
+    sim::block(30)[13] = 36;  // a sane pickup position
+    // The out report as a previous write left it: reads carry bytes 3..64.
+    for (int i = 3; i < 65; ++i)
+        cdiDevice.outReport[i] = static_cast<std::uint8_t>(0x30 + i);
+
+    // The codec lines the read must interleave, in its order.
+    CdiDevice decoder = cdiDevice;
+    std::memcpy(decoder.config.bytes(), sim::block(30), 64);
+    if (decoder.config.revLimit == 0)
+        decoder.config.revLimit = 70;
+    testing::internal::CaptureStdout();
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        const std::uint8_t* w = memory.data() + 2 * k;
+        decoder.decodeTiming(static_cast<TimerWord>(w[0] | w[1] << 8), static_cast<std::uint16_t>(k % 160));
+    }
+    const std::vector<std::string> codec = splitLines(testing::internal::GetCapturedStdout());
+    ASSERT_EQ(codec.size(), 320u);
+
+    std::uint8_t request[65];
+    std::memcpy(request, cdiDevice.outReport, sizeof request);
+    request[0] = 0;
+    request[1] = 0x80;
+
+    openTransferHandle();
+    ASSERT_EQ(read(), 1);
+
+    std::string expected;
+    for (int block : kReadOrder) {
+        request[2] = static_cast<std::uint8_t>(block);
+        const std::string reply = dump(unitReply(request).data());
+        if (block >= 30) {
+            expected += dump(request) + reply;
+        } else if (block < 20) {
+            for (int m = 0; m < 16; ++m)
+                expected += codec[static_cast<std::size_t>(block * 16 + m)];
+            expected += "TX\n" + dump(request) + "RX\n" + reply;
+        } else {
+            expected += dump(request) + "TX\n" + dump(request) + "RX\n" + reply;
+        }
+    }
+    EXPECT_EQ(splitLines(trace), splitLines(expected));
+    EXPECT_EQ(logged, join({{"Reading CONFIG table\n"}, repeat(".", 2), {"OK.\n", "Reading IG table\n"},
+                            repeat(".", 20), {"OK.\n", "Reading PV table"}, repeat(".", 10), {"OK.\n"}}));
+}
+
+TEST_F(MapTransfer, WholeWriteLogAndTrace)
+{
+    fillProgramData();
+    const sim::Memory image = imageOf(ignitionTable, valveTable, cdiDevice.config);
+    const Encoded encoded = encodeAll(ignitionTable);
+
+    openTransferHandle();
+    ASSERT_EQ(write(), 1);
+
+    std::uint8_t request[65] = {};
+    request[1] = 0x82;
+    std::string expected;
+    for (int block : kWriteOrder) {
+        request[2] = static_cast<std::uint8_t>(block);
+        std::memcpy(request + 5, image.data() + block * 32, 32);
+        if (block < 20) {
+            for (int m = 0; m < 16; ++m)
+                expected += encoded.lines[static_cast<std::size_t>(block * 16 + m)];
+        }
+        expected += "TX\n" + dump(request) + "RX\n" + dump(unitReply(request).data());
+    }
+    EXPECT_EQ(splitLines(trace), splitLines(expected));
+    EXPECT_EQ(logged, join({{"Writing IG table\n"}, repeat(".", 20), {"OK\n"}, repeat(".", 10), {"OK\n"},
+                            repeat(".", 2), {"OK\n"}}));
+}
+
+TEST_F(MapTransfer, NoLogSinkStillBeepsAndShowsTheBox)
+{
+    cdiDevice.log = nullptr;
+    sim::faults().readFailsAt = 9;
+    openTransferHandle();
+    EXPECT_EQ(read(), 0);
+    EXPECT_TRUE(logged.empty());
+    EXPECT_EQ(events, std::vector<std::string>{"error:Error occured on reading IG data."});
+}
+
+TEST_F(MapTransfer, NoHandleIsReportedPerPhase)
+{
+    // No handle at all: the first exchange of each operation fails.
+    EXPECT_EQ(read(), 0);
+    EXPECT_EQ(logged, (std::vector<std::string>{"Reading CONFIG table\n", "Writing fail.\n"}));
+    EXPECT_TRUE(events.empty());
+    // The request was still traced before the handle was looked at.
+    std::uint8_t request[65] = {};
+    request[1] = 0x80;
+    request[2] = 30;
+    EXPECT_EQ(trace, dump(request));
+
+    logged.clear();
+    EXPECT_EQ(write(), 0);
+    EXPECT_EQ(logged, (std::vector<std::string>{"Writing IG table\n", "Writing fail.\n",
+                                                "Error occured on writing IG data.\n"}));
+    EXPECT_EQ(events, std::vector<std::string>{"error:Error occured on writing IG data."});
+    EXPECT_TRUE(sim::blockRequests().empty());
+}
+
+// Each fault at the first, a middle and the last block of every phase.
+namespace {
+enum class Fault { writeFails, readFails, noReply, wrongEcho };
+
+const char* name(Fault f)
+{
+    switch (f) {
+    case Fault::writeFails: return "write fails";
+    case Fault::readFails: return "read fails";
+    case Fault::noReply: return "no reply";
+    case Fault::wrongEcho: return "wrong echo";
+    }
+    return "";
+}
+
+void inject(Fault f, int exchange, int block)
+{
+    switch (f) {
+    case Fault::writeFails: sim::faults().writeFailsAt = exchange; break;
+    case Fault::readFails: sim::faults().readFailsAt = exchange; break;
+    case Fault::noReply: sim::faults().noReplyAt = exchange; break;
+    case Fault::wrongEcho: sim::faults().wrongEchoAtBlock = block; break;
+    }
+}
+}
+
+TEST_F(MapTransfer, ReadFaultMatrix)
+{
+    // Exchange numbers (1-based) of the first, a middle and the last block
+    // of each phase, in the order the read sends them.
+    const std::vector<int> config{1, 2}, ignition{3, 12, 22}, valve{23, 27, 32};
+    sim::Memory unit{};
+    for (std::size_t i = 0; i < unit.size(); ++i)
+        unit[i] = static_cast<std::uint8_t>(i * 29 + 3);
+    unit[30 * 32 + 8] = 0;    // rev limit, fixed up once the phase is through
+    unit[30 * 32 + 13] = 36;  // pickup
+    // What each ignition point reads as once the configuration is in.
+    std::vector<double> decoded;
+    CdiDevice decoder;
+    testing::internal::CaptureStdout();
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        decoded.push_back(decoder.decodeTiming(static_cast<TimerWord>(unit[2 * k] | unit[2 * k + 1] << 8),
+                                               static_cast<std::uint16_t>(k % 160)));
+    testing::internal::GetCapturedStdout();
+
+    for (Fault fault : {Fault::writeFails, Fault::readFails, Fault::noReply}) {
+        for (const std::vector<int>* phase : {&config, &ignition, &valve}) {
+            for (int exchange : *phase) {
+                SCOPED_TRACE(std::string(name(fault)) + " at read exchange " + std::to_string(exchange));
+                TearDown();
+                SetUp();
+                sim::memory() = unit;
+                const double sentinel = -99.0;
+                for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+                    ignitionTable.points[k] = valveTable.points[k] = sentinel;
+                const ConfigBlock oldConfig = cdiDevice.config;
+                inject(fault, exchange, -1);
+                openTransferHandle();
+
+                EXPECT_EQ(read(), 0);
+                EXPECT_EQ(sim::blockRequests().size(), static_cast<std::size_t>(exchange));
+                EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
+                EXPECT_EQ(sim::openHandles(), 0);
+                EXPECT_EQ(sim::strayCloses(), 0);
+
+                const int done = exchange - 1;  // blocks read before the failing one
+                const char* hidLine = fault == Fault::writeFails ? "\nhid_write() Failed.\n" : "\nhid_rea() Failed.\n";
+                std::vector<std::string> log = {"Reading CONFIG table\n"};
+                std::vector<std::string> boxes;
+                if (phase == &config) {
+                    log = join({log, repeat(".", done), {hidLine}});
+                    if (fault != Fault::writeFails) {
+                        log.push_back("Error occured on reading config data.\n");
+                        boxes.push_back("error:Error occured on reading config data.");
+                    }
+                } else {
+                    log = join({log, repeat(".", 2), {"OK.\n", "Reading IG table\n"}});
+                    if (phase == &ignition) {
+                        log = join({log, repeat(".", done - 2), {hidLine, "Error occured on reading IG data.\n"}});
+                        boxes.push_back("error:Error occured on reading IG data.");
+                    } else {
+                        log = join({log, repeat(".", 20), {"OK.\n", "Reading PV table"}, repeat(".", done - 22),
+                                    {hidLine}});
+                        if (fault != Fault::writeFails) {
+                            log.push_back("Error occured on reading PV data.\n");
+                            boxes.push_back("error:Error occured on reading PV data.");
+                        }
+                    }
+                }
+                EXPECT_EQ(logged, log);
+                EXPECT_EQ(events, boxes);
+
+                // What came before the failing block is kept, nothing after it.
+                ConfigBlock expectedConfig = oldConfig;
+                if (done >= 1)
+                    std::memcpy(expectedConfig.bytes(), unit.data() + 30 * 32, 32);
+                if (done >= 2) {
+                    std::memcpy(expectedConfig.bytes() + 32, unit.data() + 31 * 32, 32);
+                    expectedConfig.revLimit = 70;
+                }
+                EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), expectedConfig.bytes(), 64), 0);
+                const std::uint32_t igPoints = done <= 2 ? 0 : static_cast<std::uint32_t>(std::min(done - 2, 20) * 16);
+                const std::uint32_t pvPoints = done <= 22 ? 0 : static_cast<std::uint32_t>((done - 22) * 32);
+                for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+                    EXPECT_EQ(ignitionTable.points[k], k < igPoints ? decoded[k] : sentinel) << "ignition point " << k;
+                    if (k < pvPoints)
+                        EXPECT_EQ(valveTable.points[k], unit[640 + k]) << "valve point " << k;
+                    else
+                        EXPECT_EQ(valveTable.points[k], sentinel) << "valve point " << k;
+                }
+                if (HasFailure())
+                    return;
+            }
+        }
+    }
+}
+
+TEST_F(MapTransfer, WriteFaultMatrix)
+{
+    struct WritePhase {
+        std::vector<int> exchanges;
+        const char* error;
+        const char* verify;
+    };
+    const WritePhase phases[] = {
+        {{1, 10, 20}, "Error occured on writing IG data.", "Writing IG data verify failed."},
+        {{21, 25, 30}, "Error occured on writing PV data.", "Writing PV data verify failed."},
+        {{31, 32}, "Error occured on writing config data.", "Writing config data verify failed."},
+    };
+    for (Fault fault : {Fault::writeFails, Fault::readFails, Fault::noReply, Fault::wrongEcho}) {
+        for (std::size_t p = 0; p < 3; ++p) {
+            for (int exchange : phases[p].exchanges) {
+                SCOPED_TRACE(std::string(name(fault)) + " at write exchange " + std::to_string(exchange));
+                TearDown();
+                SetUp();
+                fillProgramData();
+                const sim::Memory image = imageOf(ignitionTable, valveTable, cdiDevice.config);
+                sim::Memory unit{};
+                unit.fill(0xEE);
+                sim::memory() = unit;
+                inject(fault, exchange, exchange - 1);
+                openTransferHandle();
+
+                EXPECT_EQ(write(), 0);
+                EXPECT_EQ(sim::blockRequests().size(), static_cast<std::size_t>(exchange));
+
+                const int done = exchange - 1;
+                std::vector<std::string> log = {"Writing IG table\n"};
+                log = join({log, repeat(".", std::min(done, 20))});
+                if (done >= 20)
+                    log = join({log, {"OK\n"}, repeat(".", std::min(done - 20, 10))});
+                if (done >= 30)
+                    log = join({log, {"OK\n"}, repeat(".", done - 30)});
+                const bool verify = fault == Fault::noReply || fault == Fault::wrongEcho;
+                if (verify) {
+                    log.push_back(std::string(phases[p].verify) + "\n");
+                    EXPECT_EQ(events, std::vector<std::string>{std::string("error:") + phases[p].verify});
+                    // A failed check leaves the handle to the caller.
+                    EXPECT_NE(cdiDevice.deviceHandle, nullptr);
+                    EXPECT_EQ(sim::openHandles(), 1);
+                } else {
+                    log.push_back(fault == Fault::writeFails ? "\nhid_write() Failed.\n" : "\nhid_rea() Failed.\n");
+                    log.push_back(std::string(phases[p].error) + "\n");
+                    EXPECT_EQ(events, std::vector<std::string>{std::string("error:") + phases[p].error});
+                    EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
+                    EXPECT_EQ(sim::openHandles(), 0);
+                }
+                EXPECT_EQ(logged, log);
+                EXPECT_EQ(sim::strayCloses(), 0);
+
+                // Blocks before the failing one are on the unit, later ones untouched.
+                for (int block = 0; block < 32; ++block) {
+                    if (block == done)
+                        continue;
+                    const sim::Memory& expected = block < done ? image : unit;
+                    EXPECT_EQ(std::memcmp(sim::block(block), expected.data() + block * 32, 32), 0) << "block " << block;
+                }
+                if (HasFailure())
+                    return;
+            }
+        }
+    }
+}
+
+TEST_F(MapTransfer, UnansweredWriteOfZerosIsAVerifyFailure)
+{
+    // All-zero ignition points encode to all-zero blocks, which a zeroed in
+    // report would echo perfectly.
+    sim::faults().noReplyAt = 1;
+    openTransferHandle();
+    EXPECT_EQ(write(), 0);
+    EXPECT_EQ(events, std::vector<std::string>{"error:Writing IG data verify failed."});
+    EXPECT_EQ(logged, (std::vector<std::string>{"Writing IG table\n", "Writing IG data verify failed.\n"}));
+    EXPECT_EQ(sim::blockRequests().size(), 1u);
+}
+
+TEST_F(MapTransfer, UnansweredReadKeepsTheTables)
+{
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        valveTable.points[k] = 42.0;
+    sim::memory().fill(7);
+    sim::faults().noReplyAt = 23;  // the first power-valve block
+    openTransferHandle();
+    EXPECT_EQ(read(), 0);
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        ASSERT_EQ(valveTable.points[k], 42.0) << k;
+    EXPECT_EQ(events, std::vector<std::string>{"error:Error occured on reading PV data."});
+}
+
+TEST_F(MapTransfer, StaleStatusRepliesAreDiscardedBeforeEachRequest)
+{
+    fillProgramData();
+    const sim::Memory image = imageOf(ignitionTable, valveTable, cdiDevice.config);
+    sim::status().rpm = 0x4141;
+    openTransferHandle();
+
+    // The poll's exchanges on a handle of its own, as during the question box.
+    hid_device* poll = openUnit();
+    ASSERT_NE(poll, nullptr);
+    for (int i = 0; i < 5; ++i) {
+        std::uint8_t request[65] = {};
+        request[1] = CMD_STATUS;
+        std::uint8_t reply[64];
+        ASSERT_GT(hid_write(poll, request, sizeof request), 0);
+        ASSERT_GT(hid_read_timeout(poll, reply, sizeof reply, 100), 0);
+    }
+    hid_close(poll);
+
+    ASSERT_EQ(write(), 1);
+    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(sim::memory(), image);
+
+    // The same for a read: the status replies must not be taken for blocks.
+    poll = openUnit();
+    ASSERT_NE(poll, nullptr);
+    for (int i = 0; i < 5; ++i) {
+        std::uint8_t request[65] = {};
+        request[1] = CMD_STATUS;
+        std::uint8_t reply[64];
+        ASSERT_GT(hid_write(poll, request, sizeof request), 0);
+        ASSERT_GT(hid_read_timeout(poll, reply, sizeof reply, 100), 0);
+    }
+    hid_close(poll);
+    cdiDevice.config = ConfigBlock{};
+    ASSERT_EQ(read(), 1);
+    EXPECT_EQ(std::memcmp(cdiDevice.config.bytes() + 14, image.data() + 30 * 32 + 14, 50), 0);
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        ASSERT_EQ(valveTable.points[k], image[640 + k]) << k;
+}
+
+TEST_F(MapTransfer, StatusRepliesReachEveryOpenHandle)
+{
+    // The premise of the discarding: another handle's reply is queued here too.
+    openTransferHandle();
+    hid_device* poll = openUnit();
+    ASSERT_NE(poll, nullptr);
+    std::uint8_t request[65] = {};
+    request[1] = CMD_STATUS;
+    std::uint8_t reply[64];
+    ASSERT_GT(hid_write(poll, request, sizeof request), 0);
+    ASSERT_GT(hid_read_timeout(poll, reply, sizeof reply, 100), 0);
+    hid_close(poll);
+    EXPECT_GT(hid_read_timeout(cdiDevice.deviceHandle, reply, sizeof reply, 0), 0);
+}
