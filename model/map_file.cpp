@@ -122,18 +122,19 @@ int loadFrom(const char* path, bool ownedOnly)
     return result;
 }
 
-bool writeTable(std::FILE* file, const char* format, const MapTable& table)
+bool writeTable(std::FILE* file, const char* key, const MapTable& table)
 {
     for (std::uint32_t map = 0; map < MapTable::kMaps; ++map)
         for (std::uint32_t index = 0; index < MapTable::kPoints; ++index)
-            if (std::fprintf(file, format, static_cast<int>(map), static_cast<int>(index), table.value(map, index)) < 0)
+            if (std::fprintf(file, "%s:%d\t%03d\t%f\n", key, static_cast<int>(map), static_cast<int>(index),
+                             table.value(map, index)) < 0)
                 return false;
     return true;
 }
 
 bool writeMapLines(std::FILE* file)
 {
-    if (!writeTable(file, "IG:%d\t%03d\t%f\n", ignitionTable) || !writeTable(file, "PV:%d\t%03d\t%f\n", valveTable))
+    if (!writeTable(file, "IG", ignitionTable) || !writeTable(file, "PV", valveTable))
         return false;
     const ConfigBlock& c = cdiDevice.config;
     const std::uint8_t values[9] = {c.qsEnablePoint, c.qsDelayCount, c.qsCutCount, c.qsInvalidCount, c.revLimit,

@@ -545,6 +545,7 @@ TEST_F(MapFile, PathTooLongForTheBufferIsRefused)
     fs::path folder = folderOfLength(dir, 800);
     std::size_t nameLength = 1021 - 800 - 1;
     EXPECT_EQ(saveMapFile((folder / std::string(nameLength, 'n')).c_str()), 0);
+    EXPECT_EQ(saveMapFile((folder / std::string(nameLength - 1, 'n')).c_str()), 0);  // 1024 and no room for the end
     EXPECT_TRUE(listDir(folder).empty());
 
     // 1023 characters with the extension is the longest that fits.
