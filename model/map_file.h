@@ -1,15 +1,23 @@
 // The plain-text .cdi map file and the autosave file kept beside it.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
+#include "map_table.h"
+
 // 1 when the file was written, else 0. Appends ".cdi" where it is missing.
+// The old file is replaced only by a complete new one; a read-only file is
+// not replaced.
 int saveMapFile(const char* path);
 
 // 1 when the file was read through its "rev_limit" line, else 0; a load that
 // fails changes nothing.
 int loadMapFile(const char* path);
 
-// Called after a load has applied a file; start-up binds it to the option
-// controls' refresh. Null means nothing to call.
+// Called at the end of every load whose file could be opened, also one that
+// failed; start-up binds it to the option controls' refresh. Null means
+// nothing to call.
 extern void (*onConfigChanged)();
 
 // The temporary directory followed by "autosaved.cdi"; empty when the
@@ -19,3 +27,23 @@ extern char autosavePath[1024];
 void buildAutosavePath();
 void loadAutosave();  // at start-up; a missing file changes nothing
 void saveAutosave();  // when the window closes; a failure is not reported
+
+// The contents of a map file, read but not yet applied, so that a file with
+// a fault changes nothing.
+struct MapFileRecord {
+    double ignition[MapTable::kRun];  // run order, as read, not yet clamped
+    double valve[MapTable::kRun];
+    // The option lines in file order: QS-RPM, QS_ONT, QS-CUT, QS-DIS and
+    // rev_limit, then the ones a file may lack: PulseType, PickupDeg, QS-STP
+    // and QS-REV.
+    std::int32_t options[9];
+    int optionCount;  // 5..9
+};
+
+// Reads the text of a map file into the record. 1 when it holds every line
+// through "rev_limit" and every field converts, else 0. Changes no table.
+int parseMapFile(const std::string& text, MapFileRecord& record);
+
+// Stores a parsed file into the tables, through their clamps, and into the
+// configuration block.
+void applyMapFile(const MapFileRecord& record);

@@ -1,0 +1,655 @@
+// The .cdi map file and the autosave: the exact text a save writes, what a
+// load takes from a file and what it refuses, and that neither a failed
+// load nor a failed save damages anything. Runs on POSIX hosts (links,
+// owners, file-size limits).
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cdi_device.h"
+#include "map_file.h"
+#include "map_table.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int refreshCount = 0;
+void countRefresh()
+{
+    ++refreshCount;
+}
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+std::vector<std::string> splitLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    std::string::size_type start = 0, nl;
+    while ((nl = text.find('\n', start)) != std::string::npos) {
+        lines.push_back(text.substr(start, nl - start));
+        start = nl + 1;
+    }
+    if (start < text.size())
+        lines.push_back(text.substr(start));
+    return lines;
+}
+
+std::string join(const std::vector<std::string>& lines, const char* eol = "\n")
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + eol;
+    return text;
+}
+
+std::string mapLine(const char* key, int map, int index, double v)
+{
+    char line[128];
+    std::snprintf(line, sizeof line, "%s:%d\t%03d\t%f", key, map, index, v);
+    return line;
+}
+
+double ignitionAt(int k)
+{
+    return (k % 35) + 0.125;
+}
+
+double valveAt(int k)
+{
+    return (k % 160) + 0.5;
+}
+
+// A complete file as a save writes it, with values that differ from point
+// to point so that a line landing in the wrong place shows.
+std::vector<std::string> fileLines()
+{
+    std::vector<std::string> lines;
+    for (int k = 0; k < 320; ++k)
+        lines.push_back(mapLine("IG", k / 160, k % 160, ignitionAt(k)));
+    for (int k = 0; k < 320; ++k)
+        lines.push_back(mapLine("PV", k / 160, k % 160, valveAt(k)));
+    for (const char* line : {"QS-RPM\t120", "QS_ONT\t003", "QS-CUT\t012", "QS-DIS\t100", "rev_limit\t125",
+                             "PulseType\t001", "PickupDeg\t070", "QS-STP\t001", "QS-REV\t001"})
+        lines.push_back(line);
+    return lines;
+}
+
+struct State {
+    MapTable ignition;
+    MapTable valve;
+    ConfigBlock config;
+    std::int32_t latency;
+};
+
+State capture()
+{
+    return {ignitionTable, valveTable, cdiDevice.config, cdiDevice.latencyOffset};
+}
+
+void expectUnchanged(const State& before)
+{
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        EXPECT_EQ(ignitionTable.points[k], before.ignition.points[k]) << "ignition " << k;
+        EXPECT_EQ(valveTable.points[k], before.valve.points[k]) << "valve " << k;
+    }
+    for (int i = 0; i < 64; ++i)
+        EXPECT_EQ(cdiDevice.config.bytes()[i], before.config.bytes()[i]) << "config byte " << i;
+    EXPECT_EQ(cdiDevice.latencyOffset, before.latency);
+}
+
+// Every value and byte unlike what any test file holds, the opaque bytes
+// included, and a latency offset that matches neither preset.
+void fillDistinctState()
+{
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        ignitionTable.points[k] = 1.0 + k * 0.01;
+        valveTable.points[k] = 2.0 + k * 0.02;
+    }
+    for (int i = 0; i < 64; ++i)
+        cdiDevice.config.bytes()[i] = static_cast<std::uint8_t>(180 + i);
+    cdiDevice.latencyOffset = 1234;
+}
+
+std::set<std::string> listDir(const fs::path& dir)
+{
+    std::set<std::string> names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
+// A folder path of exactly `length` characters, made of names short enough
+// for the file system.
+fs::path folderOfLength(const fs::path& base, std::size_t length)
+{
+    std::string path = base.string();
+    while (length - path.size() > 201)
+        path += "/" + std::string(200, 'd');
+    path += "/" + std::string(length - path.size() - 1, 'e');
+    fs::create_directories(path);
+    return path;
+}
+
+class ScopedTmpdir {
+public:
+    explicit ScopedTmpdir(const std::string& value)
+    {
+        const char* old = std::getenv("TMPDIR");
+        hadOld = old != nullptr;
+        if (hadOld)
+            oldValue = old;
+        setenv("TMPDIR", value.c_str(), 1);
+    }
+    ~ScopedTmpdir()
+    {
+        if (hadOld)
+            setenv("TMPDIR", oldValue.c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+
+private:
+    bool hadOld = false;
+    std::string oldValue;
+};
+
+class MapFile : public ::testing::Test {
+protected:
+    fs::path dir;
+
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "kvz-map-file-XXXXXX").string();
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        dir = pattern;
+        ignitionTable = MapTable{};
+        ignitionTable.upperClamp = 35.0;
+        valveTable = MapTable{};
+        valveTable.upperClamp = 160.0;
+        cdiDevice.config = CdiDevice::initialConfig();
+        cdiDevice.latencyOffset = 570;
+        onConfigChanged = countRefresh;
+        refreshCount = 0;
+        autosavePath[0] = '\0';
+    }
+
+    void TearDown() override
+    {
+        onConfigChanged = nullptr;
+        autosavePath[0] = '\0';
+        std::error_code ignored;
+        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
+        fs::remove_all(dir, ignored);
+    }
+
+    int loadText(const std::string& text)
+    {
+        fs::path path = dir / "input.cdi";
+        writeFile(path, text);
+        return loadMapFile(path.c_str());
+    }
+};
+
+TEST_F(MapFile, SaveWritesTheFixedLayout)
+{
+    ignitionTable.setValue(0, 1, 10.5);
+    ignitionTable.points[2] = -3.2;  // out of the clamps, as a device read leaves it
+    ignitionTable.setValue(1, 159, 34.9);
+    valveTable.points[0] = 255.0;
+    valveTable.setValue(1, 159, 120.0);
+    ConfigBlock& c = cdiDevice.config;
+    c.qsEnablePoint = 120;
+    c.qsDelayCount = 1;
+    c.qsCutCount = 12;
+    c.qsInvalidCount = 100;
+    c.revLimit = 120;
+    c.pulseType = 2;
+    c.pickupDeg = 36;
+    c.qsStopSwitch = 0;
+    c.qsReverse = 1;
+
+    fs::path path = dir / "tune.cdi";
+    ASSERT_EQ(saveMapFile(path.c_str()), 1);
+    std::string text = readFile(path);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    ASSERT_EQ(text.back(), '\n');
+    std::vector<std::string> lines = splitLines(text);
+    ASSERT_EQ(lines.size(), 649u);
+    EXPECT_EQ(lines[0], "IG:0\t000\t0.000000");
+    EXPECT_EQ(lines[1], "IG:0\t001\t10.500000");
+    EXPECT_EQ(lines[2], "IG:0\t002\t-3.200000");
+    EXPECT_EQ(lines[159], "IG:0\t159\t0.000000");
+    EXPECT_EQ(lines[160], "IG:1\t000\t0.000000");
+    EXPECT_EQ(lines[319], "IG:1\t159\t34.900000");
+    EXPECT_EQ(lines[320], "PV:0\t000\t255.000000");
+    EXPECT_EQ(lines[639], "PV:1\t159\t120.000000");
+    const char* tail =
+        "QS-RPM\t120\nQS_ONT\t001\nQS-CUT\t012\nQS-DIS\t100\nrev_limit\t120\n"
+        "PulseType\t002\nPickupDeg\t036\nQS-STP\t000\nQS-REV\t001\n";
+    ASSERT_GE(text.size(), std::strlen(tail));
+    EXPECT_EQ(text.substr(text.size() - std::strlen(tail)), tail);
+    EXPECT_EQ(listDir(dir), std::set<std::string>{"tune.cdi"});  // no temporary file left
+}
+
+TEST_F(MapFile, SaveThenLoadGivesBackValuesAndOptions)
+{
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        ignitionTable.setValue(k / 160, k % 160, std::fmod(k * 0.1093751234, 35.0));
+        valveTable.setValue(k / 160, k % 160, k * 0.4987654321);
+    }
+    const std::uint8_t options[7] = {155, 7, 250, 3, 1, 1, 160};  // bytes 2..8
+    std::memcpy(cdiDevice.config.bytes() + 2, options, sizeof options);
+    cdiDevice.config.pulseType = 1;
+    cdiDevice.config.pickupDeg = 200;
+    State saved = capture();
+    ASSERT_EQ(saveMapFile((dir / "round").c_str()), 1);
+
+    fillDistinctState();
+    State before = capture();
+    ASSERT_EQ(loadMapFile((dir / "round.cdi").c_str()), 1);
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        EXPECT_NEAR(ignitionTable.points[k], saved.ignition.points[k], 5e-7) << k;
+        EXPECT_NEAR(valveTable.points[k], saved.valve.points[k], 5e-7) << k;
+    }
+    for (int i : {2, 3, 4, 5, 6, 7, 8, 12, 13})
+        EXPECT_EQ(cdiDevice.config.bytes()[i], saved.config.bytes()[i]) << "byte " << i;
+    EXPECT_EQ(cdiDevice.config.engineConstantValue(), 37500);
+    EXPECT_EQ(cdiDevice.latencyOffset, 610);
+    for (int i : {0, 1, 9, 14, 40, 63})  // not in the file
+        EXPECT_EQ(cdiDevice.config.bytes()[i], before.config.bytes()[i]) << "byte " << i;
+    EXPECT_EQ(refreshCount, 1);
+}
+
+TEST_F(MapFile, ExtensionIsAddedUnlessThePathEndsInDotCdi)
+{
+    EXPECT_EQ(saveMapFile((dir / "tune").c_str()), 1);
+    EXPECT_EQ(saveMapFile((dir / "song.cdi").c_str()), 1);
+    EXPECT_EQ(saveMapFile((dir / "TUNE.CDI").c_str()), 1);
+    EXPECT_EQ(listDir(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi"}));
+
+    // The rule counts the whole path: four characters or fewer stay as given.
+    fs::path old = fs::current_path();
+    fs::current_path(dir);
+    EXPECT_EQ(saveMapFile("abcd"), 1);
+    EXPECT_EQ(saveMapFile("m.cd"), 1);
+    EXPECT_EQ(saveMapFile("x.cdi"), 1);
+    EXPECT_EQ(saveMapFile("y.cdx"), 1);
+    fs::current_path(old);
+    EXPECT_EQ(listDir(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi", "abcd", "m.cd", "x.cdi",
+                                                   "y.cdx.cdi"}));
+    EXPECT_EQ(saveMapFile(""), 0);
+    EXPECT_EQ(saveMapFile(nullptr), 0);
+}
+
+TEST_F(MapFile, LinesAreTakenByPositionWhateverTheirKey)
+{
+    std::vector<std::string> lines = fileLines();
+    for (int k = 0; k < 320; ++k)
+        lines[k] = mapLine("PV", 1, 7, ignitionAt(k));  // keys and indexes all wrong
+    lines[640] = "rev_limit\t120";  // and an option key out of place
+    ASSERT_EQ(loadText(join(lines)), 1);
+    for (int k = 0; k < 320; ++k)
+        ASSERT_EQ(ignitionTable.points[k], ignitionAt(k)) << k;
+    EXPECT_EQ(cdiDevice.config.qsEnablePoint, 120);
+}
+
+TEST_F(MapFile, LoadStoresThroughTheClampsAndLowBytes)
+{
+    std::vector<std::string> lines = fileLines();
+    lines[4] = "IG:0\t004\t40.000000";
+    lines[5] = "IG:0\t005\t-1.000000";
+    lines[320] = "PV:0\t000\t-5.000000";
+    lines[321] = "PV:0\t001\t200.000000";
+    lines[640] = "QS-RPM\t2147483647";  // the widest integer still converts
+    lines[641] = "QS_ONT\t-2147483648";
+    lines[642] = "QS-CUT\t-1";
+    lines[644] = "rev_limit\t300";
+    ASSERT_EQ(loadText(join(lines)), 1);
+    EXPECT_EQ(ignitionTable.points[4], 35.0);
+    EXPECT_EQ(ignitionTable.points[5], 0.0);
+    EXPECT_EQ(valveTable.points[0], 0.0);
+    EXPECT_EQ(valveTable.points[1], 160.0);
+    EXPECT_EQ(cdiDevice.config.qsEnablePoint, 255);
+    EXPECT_EQ(cdiDevice.config.qsDelayCount, 0);
+    EXPECT_EQ(cdiDevice.config.qsCutCount, 255);
+    EXPECT_EQ(cdiDevice.config.revLimit, 44);
+}
+
+TEST_F(MapFile, PulseTypePickupAndSwitchLines)
+{
+    struct Case {
+        const char* pulse;
+        int pulseType, pickup, latency, constant;
+    };
+    // The pickup line always wins over the preset's pickup.
+    for (Case t : {Case{"PulseType\t007", 2, 70, 570, 18750}, Case{"PulseType\t257", 1, 70, 610, 37500},
+                   Case{"PulseType\t001", 1, 70, 610, 37500}, Case{"PulseType\t000", 2, 70, 570, 18750}}) {
+        SCOPED_TRACE(t.pulse);
+        std::vector<std::string> lines = fileLines();
+        lines[645] = t.pulse;
+        ASSERT_EQ(loadText(join(lines)), 1);
+        EXPECT_EQ(cdiDevice.config.pulseType, t.pulseType);
+        EXPECT_EQ(cdiDevice.config.pickupDeg, t.pickup);
+        EXPECT_EQ(cdiDevice.latencyOffset, t.latency);
+        EXPECT_EQ(cdiDevice.config.engineConstantValue(), t.constant);
+    }
+
+    std::vector<std::string> lines = fileLines();
+    lines.resize(646);  // "PulseType" 1 and nothing after it
+    ASSERT_EQ(loadText(join(lines)), 1);
+    EXPECT_EQ(cdiDevice.config.pulseType, 1);
+    EXPECT_EQ(cdiDevice.config.pickupDeg, 36);
+    EXPECT_EQ(cdiDevice.latencyOffset, 610);
+    EXPECT_EQ(cdiDevice.config.engineConstantValue(), 37500);
+
+    for (const char* stop : {"QS-STP\t5", "QS-STP\t256", "QS-STP\t-1"}) {
+        SCOPED_TRACE(stop);
+        cdiDevice.config.qsStopSwitch = 0;
+        lines = fileLines();
+        lines[647] = stop;
+        lines[648] = "QS-REV\t000";
+        ASSERT_EQ(loadText(join(lines)), 1);
+        EXPECT_EQ(cdiDevice.config.qsStopSwitch, 1);  // 256 has a zero low byte, but is not zero
+        EXPECT_EQ(cdiDevice.config.qsReverse, 0);
+    }
+}
+
+TEST_F(MapFile, FileEndingAfterRevLimitTakesTheDefaults)
+{
+    applyEnginePreset(1);
+    cdiDevice.config.qsStopSwitch = 1;
+    cdiDevice.config.qsReverse = 1;
+    std::vector<std::string> lines = fileLines();
+    lines.resize(645);
+    ASSERT_EQ(loadText(join(lines)), 1);
+    const ConfigBlock& c = cdiDevice.config;
+    EXPECT_EQ(c.pulseType, 2);
+    EXPECT_EQ(c.pickupDeg, 36);
+    EXPECT_EQ(c.engineConstantValue(), 18750);
+    EXPECT_EQ(cdiDevice.latencyOffset, 570);
+    EXPECT_EQ(c.qsStopSwitch, 0);
+    EXPECT_EQ(c.qsReverse, 0);
+    EXPECT_EQ(c.qsEnablePoint, 120);
+    EXPECT_EQ(c.qsDelayCount, 3);
+    EXPECT_EQ(c.qsCutCount, 12);
+    EXPECT_EQ(c.qsInvalidCount, 100);
+    EXPECT_EQ(c.revLimit, 125);
+    EXPECT_EQ(refreshCount, 1);
+}
+
+TEST_F(MapFile, CrLfLineEndsAndLeadingZerosAreRead)
+{
+    std::vector<std::string> lines = fileLines();
+    lines[643] = "QS-DIS\t089";  // not octal: 8 and 9 would end an octal number
+    lines[646] = "PickupDeg\t010";
+    ASSERT_EQ(loadText(join(lines, "\r\n")), 1);
+    for (int k = 0; k < 320; ++k) {
+        ASSERT_EQ(ignitionTable.points[k], ignitionAt(k)) << k;
+        ASSERT_EQ(valveTable.points[k], valveAt(k)) << k;
+    }
+    EXPECT_EQ(cdiDevice.config.qsInvalidCount, 89);
+    EXPECT_EQ(cdiDevice.config.pickupDeg, 10);
+    EXPECT_EQ(cdiDevice.config.qsReverse, 1);
+}
+
+TEST_F(MapFile, FaultyFileChangesNothing)
+{
+    struct Fault {
+        const char* what;
+        int line;  // replaced by `text`, unless -1
+        const char* text;
+        int keep;  // lines kept, -1 for all
+    };
+    const Fault faults[] = {
+        {"word in an ignition value", 5, "IG:0\t005\tabc", -1},
+        {"word in a valve value", 330, "PV:0\t010\tabc", -1},
+        {"word in an option", 642, "QS-CUT\tabc", -1},
+        {"word in a tail option", 646, "PickupDeg\tabc", -1},
+        {"key with no value", 645, "PulseType", -1},
+        {"key with no value at the end", 645, "PulseType", 646},
+        {"not a number", 7, "IG:0\t007\tnan", -1},
+        {"infinite", 8, "IG:0\t008\t-inf", -1},
+        {"too large for a double", 400, "PV:0\t080\t1e999", -1},
+        {"index beyond 32 bits", 9, "IG:0\t99999999999\t1.0", -1},
+        {"option beyond 32 bits", 644, "rev_limit\t2147483648", -1},
+        {"option below 32 bits", 640, "QS-RPM\t-2147483649", -1},
+        {"missing value", 10, "IG:0\t010", -1},
+        {"ends after line 100", -1, nullptr, 100},
+        {"ends before rev_limit", -1, nullptr, 644},
+        {"empty", -1, nullptr, 0},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.what);
+        std::vector<std::string> lines = fileLines();
+        if (fault.line >= 0)
+            lines[fault.line] = fault.text;
+        if (fault.keep >= 0)
+            lines.resize(fault.keep);
+        fillDistinctState();
+        State before = capture();
+        refreshCount = 0;
+        EXPECT_EQ(loadText(join(lines)), 0);
+        expectUnchanged(before);
+        EXPECT_EQ(refreshCount, 1);  // the file was opened, so the controls are refreshed
+    }
+}
+
+TEST_F(MapFile, LongKeysAndBinaryBytesAreHarmless)
+{
+    std::vector<std::string> lines = fileLines();
+    lines[0] = std::string(100000, 'K') + "\t000\t1.5";
+    lines[1] = std::string("IG\x01\xff\x7f") + "\t001\t2.5";
+    ASSERT_EQ(loadText(join(lines)), 1);
+    EXPECT_EQ(ignitionTable.points[0], 1.5);
+    EXPECT_EQ(ignitionTable.points[1], 2.5);
+
+    fillDistinctState();
+    State before = capture();
+    lines[2] = std::string("IG:0\t002\t") + '\0' + "3.5";  // a null byte is not a number
+    EXPECT_EQ(loadText(join(lines)), 0);
+    expectUnchanged(before);
+}
+
+TEST_F(MapFile, UnopenableFileIsNotLoadedAndRefreshesNothing)
+{
+    fs::path path = dir / "locked.cdi";
+    writeFile(path, join(fileLines()));
+    chmod(path.c_str(), 0444);  // the superuser could open it; the mode bits still say no
+    fillDistinctState();
+    State before = capture();
+    EXPECT_EQ(loadMapFile(path.c_str()), 0);
+    EXPECT_EQ(loadMapFile((dir / "missing.cdi").c_str()), 0);
+    EXPECT_EQ(loadMapFile(dir.c_str()), 0);  // a folder
+    EXPECT_EQ(loadMapFile(nullptr), 0);
+    expectUnchanged(before);
+    EXPECT_EQ(refreshCount, 0);
+
+    chmod(path.c_str(), 0200);  // one write bit is enough
+    EXPECT_EQ(loadMapFile(path.c_str()), 1);
+    EXPECT_EQ(refreshCount, 1);
+}
+
+TEST_F(MapFile, FailedWriteLeavesTheOldFileAsItWas)
+{
+    // How long a full save is, to put the limit into its option lines too.
+    ASSERT_EQ(saveMapFile((dir / "probe.cdi").c_str()), 1);
+    const long fullSize = static_cast<long>(fs::file_size(dir / "probe.cdi"));
+    fs::remove(dir / "probe.cdi");
+
+    fs::path target = dir / "full.cdi";
+    const std::string old = "the old map\n";
+    writeFile(target, old);
+    for (long limit : {4096L, fullSize - 20}) {
+        SCOPED_TRACE(limit);
+        pid_t child = fork();
+        ASSERT_NE(child, -1);
+        if (child == 0) {
+            // A file-size limit fails the write with EFBIG the way a full disk does.
+            signal(SIGXFSZ, SIG_IGN);
+            struct rlimit rl = {static_cast<rlim_t>(limit), static_cast<rlim_t>(limit)};
+            if (setrlimit(RLIMIT_FSIZE, &rl) != 0)
+                _exit(2);
+            _exit(saveMapFile(target.c_str()));
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);  // saveMapFile returned 0
+        EXPECT_EQ(readFile(target), old);
+        EXPECT_EQ(listDir(dir), std::set<std::string>{"full.cdi"});
+    }
+}
+
+TEST_F(MapFile, ReadOnlyTargetIsNotReplaced)
+{
+    fs::path target = dir / "keep.cdi";
+    const std::string old = "the old map\n";
+    writeFile(target, old);
+    chmod(target.c_str(), 0444);
+    EXPECT_EQ(saveMapFile(target.c_str()), 0);
+    EXPECT_EQ(readFile(target), old);
+    EXPECT_EQ(listDir(dir), std::set<std::string>{"keep.cdi"});
+}
+
+TEST_F(MapFile, PathTooLongForTheBufferIsRefused)
+{
+    // 1021 characters, 1025 with ".cdi": cut to the buffer it would name
+    // "....c" in the same folder.
+    fs::path folder = folderOfLength(dir, 800);
+    std::size_t nameLength = 1021 - 800 - 1;
+    EXPECT_EQ(saveMapFile((folder / std::string(nameLength, 'n')).c_str()), 0);
+    EXPECT_EQ(saveMapFile((folder / std::string(nameLength - 1, 'n')).c_str()), 0);  // 1024 and no room for the end
+    EXPECT_TRUE(listDir(folder).empty());
+
+    // 1023 characters with the extension is the longest that fits.
+    std::string name(nameLength - 2, 'n');
+    EXPECT_EQ(saveMapFile((folder / name).c_str()), 1);
+    EXPECT_EQ(listDir(folder), std::set<std::string>{name + ".cdi"});
+    EXPECT_EQ((folder / (name + ".cdi")).string().size(), 1023u);
+}
+
+TEST_F(MapFile, NewFileGetsThePermissionsOfAPlainCreate)
+{
+    mode_t old = umask(022);
+    EXPECT_EQ(saveMapFile((dir / "open.cdi").c_str()), 1);
+    umask(077);
+    EXPECT_EQ(saveMapFile((dir / "private.cdi").c_str()), 1);
+    umask(old);
+    struct stat st;
+    ASSERT_EQ(stat((dir / "open.cdi").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    ASSERT_EQ(stat((dir / "private.cdi").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST_F(MapFile, AutosaveLivesInTheTemporaryFolder)
+{
+    ScopedTmpdir tmp(dir.string());
+    buildAutosavePath();
+    EXPECT_EQ(std::string(autosavePath), dir.string() + "/autosaved.cdi");
+
+    ignitionTable.setValue(0, 3, 12.5);
+    cdiDevice.config.revLimit = 110;
+    saveAutosave();
+    ASSERT_TRUE(fs::is_regular_file(autosavePath));
+    fillDistinctState();
+    loadAutosave();
+    EXPECT_EQ(ignitionTable.points[3], 12.5);
+    EXPECT_EQ(cdiDevice.config.revLimit, 110);
+    EXPECT_EQ(refreshCount, 1);
+}
+
+TEST_F(MapFile, AutosaveFromALinkOrAnotherUserIsNotLoaded)
+{
+    fs::path elsewhere = dir / "elsewhere";
+    fs::create_directory(elsewhere);
+    fs::path real = elsewhere / "real.cdi";
+    writeFile(real, join(fileLines()));
+    ScopedTmpdir tmp(dir.string());
+    buildAutosavePath();
+
+    fs::create_symlink(real, autosavePath);
+    fillDistinctState();
+    State before = capture();
+    loadAutosave();
+    expectUnchanged(before);
+    EXPECT_EQ(refreshCount, 0);
+    EXPECT_EQ(loadMapFile(autosavePath), 1);  // a link the user chose is followed
+    fs::remove(autosavePath);
+
+    writeFile(autosavePath, join(fileLines()));
+    if (chown(autosavePath, 65534, 65534) != 0)
+        GTEST_SKIP() << "cannot give a file to another user here";
+    fillDistinctState();
+    before = capture();
+    refreshCount = 0;
+    loadAutosave();
+    expectUnchanged(before);
+    EXPECT_EQ(refreshCount, 0);
+}
+
+TEST_F(MapFile, AutosaveReplacesAPlantedLinkInsteadOfWritingThroughIt)
+{
+    fs::path victim = dir / "victim.txt";
+    writeFile(victim, "not yours\n");
+    ScopedTmpdir tmp(dir.string());
+    buildAutosavePath();
+    fs::create_symlink(victim, autosavePath);
+    saveAutosave();
+    EXPECT_EQ(readFile(victim), "not yours\n");
+    EXPECT_FALSE(fs::is_symlink(autosavePath));
+    EXPECT_EQ(splitLines(readFile(autosavePath)).size(), 649u);
+}
+
+TEST_F(MapFile, TemporaryFolderTooLongLeavesTheAutosaveOff)
+{
+    // 1010 characters and the separator's slash fit "autosaved.cdi" exactly.
+    fs::path fits = folderOfLength(dir, 1009);
+    {
+        ScopedTmpdir tmp(fits.string());
+        buildAutosavePath();
+        EXPECT_EQ(std::strlen(autosavePath), 1023u);
+    }
+
+    fs::path tooLong = folderOfLength(dir, 1010);
+    ScopedTmpdir tmp(tooLong.string());
+    buildAutosavePath();
+    EXPECT_EQ(autosavePath[0], '\0');
+    loadAutosave();
+    saveAutosave();
+    EXPECT_EQ(refreshCount, 0);
+    EXPECT_TRUE(listDir(tooLong).empty());
+
+    ScopedTmpdir missing((dir / "no-such-folder").string());
+    buildAutosavePath();
+    EXPECT_EQ(autosavePath[0], '\0');
+}
+
+}  // namespace
