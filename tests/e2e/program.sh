@@ -41,7 +41,7 @@ start() {
 
 # Prints the id of the program's visible main window once it is mapped.
 wait_for_window() {
-    deadline=$(($(now_ms) + 20000))
+    deadline=$(($(now_ms) + 60000))
     while [ "$(now_ms)" -lt "$deadline" ]; do
         kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
         id=$(xdotool search --onlyvisible --name '^KVZ-CDI v1\.2\.0$' 2>/dev/null | head -n 1) || true
@@ -51,7 +51,7 @@ wait_for_window() {
         fi
         sleep 0.1
     done
-    fail "no window titled \"KVZ-CDI v1.2.0\" within 20 s"
+    fail "no window titled \"KVZ-CDI v1.2.0\" within 60 s"
 }
 
 # The colour of one pixel of a picture, as #RRGGBB.
@@ -64,7 +64,7 @@ pixel() {
 # Neither colour is at these places on the other tabs.
 wait_for_device_tab() {
     shot="$artefacts/window.png"
-    deadline=$(($(now_ms) + 20000))
+    deadline=$(($(now_ms) + 60000))
     while [ "$(now_ms)" -lt "$deadline" ]; do
         if import -window "$1" "$shot" 2>/dev/null &&
             [ "$(pixel "$shot" 760 500)" = "#000000" ] &&
@@ -73,7 +73,7 @@ wait_for_device_tab() {
         fi
         sleep 0.1
     done
-    fail "the Device tab was not drawn within 20 s (log panel $(pixel "$shot" 760 500), R.P.M. field $(pixel "$shot" 300 455))"
+    fail "the Device tab was not drawn within 60 s (log panel $(pixel "$shot" 760 500), R.P.M. field $(pixel "$shot" 300 455))"
 }
 
 geometry_of() {
