@@ -5,7 +5,6 @@
 
 #include <hidapi.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -153,19 +152,6 @@ bool writeBlock(CdiDevice& device, const WritePhase& phase)
         return false;
     }
     return true;
-}
-
-// The lowest 8 bits of the value's integer part. fmod is exact, so this is
-// what a cut into a wide enough integer would give, for any double and
-// without the undefined conversion of values beyond int's range.
-std::uint8_t lowByte(double value)
-{
-    double rest = std::fmod(std::trunc(value), 256.0);
-    if (std::isnan(rest))
-        return 0;
-    if (rest < 0)
-        rest += 256.0;
-    return static_cast<std::uint8_t>(rest);
 }
 }
 

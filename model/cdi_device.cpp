@@ -1,6 +1,8 @@
 // The device record and the engine presets.
 #include "cdi_device.h"
 
+#include <cmath>
+
 CdiDevice cdiDevice;
 
 namespace {
@@ -17,6 +19,18 @@ void ConfigBlock::setEngineConstant(std::uint16_t value)
 {
     engineConstant[0] = static_cast<std::uint8_t>(value & 0xFF);
     engineConstant[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+std::uint8_t lowByte(double value)
+{
+    // fmod is exact, so this is the cut into a wide enough integer without
+    // the undefined conversion of values beyond int's range.
+    double rest = std::fmod(std::trunc(value), 256.0);
+    if (std::isnan(rest))
+        return 0;
+    if (rest < 0)
+        rest += 256.0;
+    return static_cast<std::uint8_t>(rest);
 }
 
 ConfigBlock CdiDevice::initialConfig()

@@ -34,6 +34,11 @@ static_assert(sizeof(ConfigBlock) == 64, "ConfigBlock is the image of two 32-byt
 // An encoded ignition delay: the unit's timer control byte over its period byte.
 typedef std::uint16_t TimerWord;
 
+// The low 8 bits of a value's integer part (cut toward zero), which is what
+// a one-byte field of the unit keeps. Defined for every double: values past
+// the range of int wrap as a wide integer would, NaN and infinity give 0.
+std::uint8_t lowByte(double value);
+
 // Where the map transfer writes its progress; null means no logging.
 typedef void (*LogSink)(const char* text);
 

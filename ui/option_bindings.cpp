@@ -8,27 +8,11 @@
 #include <FL/Fl_Round_Button.H>
 #include <FL/Fl_Value_Slider.H>
 
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
 #include "cdi_device.h"
-
-namespace {
-// The low byte of the value truncated toward zero, taken modulo 256 so that
-// any double (also one past the range of int, infinite or NaN, which give 0)
-// has a defined result.
-std::uint8_t lowByteOf(double value)
-{
-    double rest = std::fmod(std::trunc(value), 256.0);
-    if (std::isnan(rest))
-        return 0;
-    if (rest < 0)
-        rest += 256.0;
-    return static_cast<std::uint8_t>(rest);
-}
-}  // namespace
 
 void refreshOptionWidgets()
 {
@@ -55,11 +39,11 @@ void refreshOptionWidgets()
 void onSliderChanged(Fl_Widget*, void*)
 {
     ConfigBlock& config = cdiDevice.config;
-    config.qsEnablePoint = lowByteOf(widgets.enablePoint->value());
-    config.qsDelayCount = lowByteOf(widgets.delayCount->value());
-    config.qsCutCount = lowByteOf(widgets.cutCount->value());
-    config.qsInvalidCount = lowByteOf(widgets.invalidCount->value());
-    config.revLimit = lowByteOf(widgets.revLimit->value());
+    config.qsEnablePoint = lowByte(widgets.enablePoint->value());
+    config.qsDelayCount = lowByte(widgets.delayCount->value());
+    config.qsCutCount = lowByte(widgets.cutCount->value());
+    config.qsInvalidCount = lowByte(widgets.invalidCount->value());
+    config.revLimit = lowByte(widgets.revLimit->value());
 }
 
 // Both flags on every call, whichever button was toggled.
