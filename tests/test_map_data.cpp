@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <limits>
 
 #include "cdi_device.h"
 #include "map_table.h"
@@ -108,4 +109,19 @@ TEST(EnginePreset, TypeOneAndEveryOtherValue)
         EXPECT_EQ(cdiDevice.latencyOffset, 570);
     }
     EXPECT_EQ(cdiDevice.config.revLimit, 99);  // nothing else is touched
+}
+
+TEST(LowByte, IntegerPartCutTowardZeroThenLowEightBits)
+{
+    EXPECT_EQ(lowByte(37.9), 37);
+    EXPECT_EQ(lowByte(160.0), 160);
+    EXPECT_EQ(lowByte(255.99), 255);
+    EXPECT_EQ(lowByte(256.0), 0);
+    EXPECT_EQ(lowByte(300.0), 44);
+    EXPECT_EQ(lowByte(-0.5), 0);
+    EXPECT_EQ(lowByte(-1.0), 255);
+    EXPECT_EQ(lowByte(1e12 + 3.0), 3);  // beyond int: wraps like a wide integer
+    EXPECT_EQ(lowByte(-1e12 - 3.0), 253);
+    EXPECT_EQ(lowByte(std::numeric_limits<double>::quiet_NaN()), 0);
+    EXPECT_EQ(lowByte(std::numeric_limits<double>::infinity()), 0);
 }
