@@ -1,0 +1,824 @@
+// The four commands of the Map tab fired from their real buttons: the boxes,
+// the question and the file chooser are answered by scripts that record what
+// the user would have seen, and the unit is the simulated one.
+#include <gtest/gtest.h>
+
+#include <FL/Fl.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Double_Window.H>
+#include <FL/Fl_Int_Input.H>
+#include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Native_File_Chooser.H>
+#include <FL/Fl_Round_Button.H>
+#include <FL/Fl_Tabs.H>
+#include <FL/Fl_Value_Slider.H>
+
+#include <hidapi.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cdi_device.h"
+#include "device_status.h"
+#include "dialogs.h"
+#include "main_window.h"
+#include "map_file.h"
+#include "map_table.h"
+#include "my_chart.h"
+#include "sim_unit.h"
+#include "startup.h"
+#include "toolkit_dialogs.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+const std::string kPrefix = "KVZ-CDI v1.2.0 - ";
+const char kQuestion[] = "Do you realy want write data to CDI?";
+const char kNoUnit[] = "error:USB CDI not found.";
+const char kFileError[] = "error:Cannot open file or write data.";
+const char kEngineWarning[] = "error:WARNNING:Engine Type not matched!\nCheck your config.";
+const char kPickupWarning[] = "error:WARNNING:Pickup degree is zero!\nCheck your config.";
+
+// A box or question as the user met it, with what the window showed then.
+struct Shown {
+    std::string what;  // "error:", "message:" or "ask:" and the text
+    std::string title;
+    int onePulse;
+    int twoPulse;
+    std::string log;
+};
+std::vector<Shown> shown;
+std::deque<int> answers;  // for askYesNo, in order
+
+void record(const std::string& what)
+{
+    shown.push_back({what, widgets.window->label(), widgets.onePulse->value(), widgets.twoPulse->value(),
+                     widgets.log->value()});
+}
+void recordError(const char* text) { record(std::string("error:") + text); }
+void recordMessage(const char* text) { record(std::string("message:") + text); }
+int recordQuestion(const char* text)
+{
+    record(std::string("ask:") + text);
+    if (answers.empty()) {
+        ADD_FAILURE() << "question nobody meant to ask: " << text;
+        return 0;
+    }
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
+std::vector<std::string> boxes()
+{
+    std::vector<std::string> texts;
+    for (const Shown& s : shown)
+        texts.push_back(s.what);
+    return texts;
+}
+
+// What a command asked the chooser for, and what the chooser answers.
+struct ChooserCall {
+    int type;
+    std::string title;
+    std::string filter;
+    int options;
+};
+std::vector<ChooserCall> chooserCalls;
+int chooserResult = 0;
+std::string chooserPath;
+
+// Hands the path back whatever the result, so a command that ignored a
+// cancel or a failure would go on and use it.
+int scriptedChooser(const FileChooserRequest& request, std::string& path)
+{
+    chooserCalls.push_back({request.type, request.title, request.filter, request.options});
+    path = chooserPath;
+    return chooserResult;
+}
+
+// A handle the commands must neither use nor close.
+int notAHandle;
+hid_device* const kForeignHandle = reinterpret_cast<hid_device*>(&notAHandle);
+
+std::string readFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const fs::path& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+// A complete map file: ignition 5 + (k mod 20), valve k mod 150, and every
+// option line.
+std::string mapFileText()
+{
+    std::string text;
+    char line[64];
+    for (int k = 0; k < 320; ++k) {
+        std::snprintf(line, sizeof line, "IG:%d\t%03d\t%f\n", k / 160, k % 160, 5.0 + k % 20);
+        text += line;
+    }
+    for (int k = 0; k < 320; ++k) {
+        std::snprintf(line, sizeof line, "PV:%d\t%03d\t%f\n", k / 160, k % 160, static_cast<double>(k % 150));
+        text += line;
+    }
+    text += "QS-RPM\t060\nQS_ONT\t002\nQS-CUT\t010\nQS-DIS\t080\nrev_limit\t110\n"
+            "PulseType\t001\nPickupDeg\t070\nQS-STP\t001\nQS-REV\t000\n";
+    return text;
+}
+
+// Once per process: the real start-up, with a temporary folder of our own so
+// that no autosave file is found, and the poll stopped so that every request
+// the unit sees comes from a command.
+class CommandsEnvironment : public testing::Environment {
+public:
+    void SetUp() override
+    {
+        std::string pattern = (fs::current_path() / "commands-tmp-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root = pattern;
+        setenv("TMPDIR", root.c_str(), 1);
+        static char name[] = "kvz-cdi";
+        static char* argv[] = {name, nullptr};
+        startApplication(1, argv);
+        Fl::remove_timeout(pollStatus);
+        widgets.tabs->value(widgets.mapTab);
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(root, ignored);
+    }
+    static inline fs::path root;
+};
+[[maybe_unused]] const testing::Environment* const environment = testing::AddGlobalTestEnvironment(new CommandsEnvironment);
+
+class Commands : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(widgets.window, nullptr);
+        sim::reset();
+        // A reply that never comes costs no waiting.
+        sim::setVirtualTime(true);
+
+        cdiDevice = CdiDevice();
+        cdiDevice.log = appendLog;
+        ignitionTable = MapTable();
+        ignitionTable.upperClamp = 35.0;
+        valveTable = MapTable();
+        valveTable.upperClamp = 160.0;
+        refreshOptionWidgets();
+        widgets.log->value("");
+        widgets.window->label(kProgramTitle);
+        clearChartDamage();
+
+        dialogs = {recordError, recordMessage, recordQuestion};
+        chooseFile = scriptedChooser;
+        shown.clear();
+        answers.clear();
+        chooserCalls.clear();
+        chooserResult = 0;
+        chooserPath.clear();
+
+        std::string pattern = (CommandsEnvironment::root / "test-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir = pattern;
+    }
+
+    void TearDown() override
+    {
+        // Every path through a command ends with no handle of its own held.
+        if (cdiDevice.deviceHandle != kForeignHandle) {
+            EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
+            EXPECT_EQ(sim::openHandles(), 0);
+            if (cdiDevice.deviceHandle)
+                hid_close(cdiDevice.deviceHandle);
+        }
+        EXPECT_EQ(sim::strayCloses(), 0);
+        cdiDevice.deviceHandle = nullptr;
+        EXPECT_TRUE(answers.empty()) << "a scripted answer was never asked for";
+    }
+
+    // The transfers trace every report on standard output; keep it out of
+    // the test log.
+    static void press(Fl_Button* button)
+    {
+        testing::internal::CaptureStdout();
+        button->do_callback();
+        testing::internal::GetCapturedStdout();
+    }
+
+    static void clearChartDamage()
+    {
+        widgets.ignitionChart->clear_damage();
+        widgets.valveChart->clear_damage();
+    }
+    static bool chartsRedrawn()
+    {
+        return (widgets.ignitionChart->damage() & FL_DAMAGE_ALL) && (widgets.valveChart->damage() & FL_DAMAGE_ALL);
+    }
+    static bool chartsUntouched() { return !widgets.ignitionChart->damage() && !widgets.valveChart->damage(); }
+
+    static std::string title() { return widgets.window->label(); }
+
+    static void fillTables(double ignition, double valve)
+    {
+        for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+            ignitionTable.points[k] = ignition;
+            valveTable.points[k] = valve;
+        }
+    }
+
+    // The unit's configuration block: pulse type, pickup and engine constant.
+    static void setUnitConfig(std::uint8_t pulseType, std::uint8_t pickup, std::uint16_t engineConstant)
+    {
+        std::uint8_t* config = sim::block(30);
+        config[8] = 120;
+        config[10] = static_cast<std::uint8_t>(engineConstant & 0xFF);
+        config[11] = static_cast<std::uint8_t>(engineConstant >> 8);
+        config[12] = pulseType;
+        config[13] = pickup;
+    }
+
+    static int countRequests(std::uint8_t command)
+    {
+        int count = 0;
+        for (const sim::Request& r : sim::blockRequests())
+            count += r[1] == command;
+        return count;
+    }
+
+    fs::path dir;  // this test's own scratch folder
+};
+
+// ---- Device Write ----
+
+TEST_F(Commands, WriteAnsweredNoSendsNothingAndShowsNoMoreBoxes)
+{
+    appendLog("left over from before\n");
+    answers = {0};
+    press(widgets.deviceWrite);
+
+    ASSERT_EQ(boxes(), std::vector<std::string>{std::string("ask:") + kQuestion});
+    EXPECT_EQ(shown[0].log, "") << "the log is cleared before the question";
+    EXPECT_STREQ(widgets.log->value(), "");
+    EXPECT_EQ(sim::opens(), 1);
+    EXPECT_EQ(sim::openHandles(), 0);
+    EXPECT_TRUE(sim::requests().empty());
+    EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
+}
+
+TEST_F(Commands, WriteWithoutAUnitClearsTheLogThenSaysSo)
+{
+    for (int openFails = 0; openFails < 2; ++openFails) {
+        SCOPED_TRACE(openFails ? "open fails" : "unit absent");
+        sim::reset();
+        sim::faults().absent = !openFails;
+        sim::faults().openFails = openFails;
+        shown.clear();
+        appendLog("Started successfully.\n");
+        press(widgets.deviceWrite);
+
+        ASSERT_EQ(boxes(), std::vector<std::string>{kNoUnit});
+        EXPECT_EQ(shown[0].log, "");
+        EXPECT_EQ(sim::opens(), 0);
+        EXPECT_TRUE(sim::requests().empty());
+    }
+}
+
+TEST_F(Commands, WriteWhileAHandleIsHeldRefusesAndLeavesItAlone)
+{
+    appendLog("text\n");
+    cdiDevice.deviceHandle = kForeignHandle;
+    press(widgets.deviceWrite);
+
+    EXPECT_EQ(boxes(), std::vector<std::string>{kNoUnit});
+    EXPECT_STREQ(widgets.log->value(), "");
+    EXPECT_EQ(cdiDevice.deviceHandle, kForeignHandle);
+    EXPECT_EQ(sim::opens(), 0);
+    EXPECT_TRUE(sim::requests().empty());
+}
+
+TEST_F(Commands, WriteSuccessReplacesTablesByTheReadBackOnly)
+{
+    applyEnginePreset(2);
+    cdiDevice.config.revLimit = 0;  // the read-back makes it 70
+    cdiDevice.config.qsEnablePoint = 60;
+    refreshOptionWidgets();
+    fillTables(20.0, 50.0);
+    ignitionTable.points[30] = 10.0;
+    valveTable.points[5] = 37.9;
+    setWindowTitle("/maps/before.cdi");
+    const std::string before = title();
+    clearChartDamage();
+    answers = {1};
+
+    press(widgets.deviceWrite);
+
+    EXPECT_EQ(boxes(), (std::vector<std::string>{std::string("ask:") + kQuestion,
+                                                 "message:Writing device map successfully."}));
+    const std::vector<sim::Request> requests = sim::blockRequests();
+    ASSERT_EQ(requests.size(), 64u);
+    EXPECT_EQ(sim::exchanges(), 64);
+    for (std::size_t n = 0; n < 32; ++n) {
+        EXPECT_EQ(requests[n][1], 0x82) << n;
+        EXPECT_EQ(requests[n][2], static_cast<std::uint8_t>(n)) << n;
+        EXPECT_EQ(requests[32 + n][1], 0x80) << n;
+    }
+    // The unit holds what was sent; the program holds what came back.
+    EXPECT_EQ(sim::block(30)[8], 0);
+    EXPECT_EQ(sim::block(20)[5], 37);
+    EXPECT_DOUBLE_EQ(ignitionTable.points[30], 10.1);
+    EXPECT_EQ(valveTable.points[5], 37.0);
+    EXPECT_EQ(valveTable.points[6], 50.0);
+    EXPECT_EQ(cdiDevice.config.revLimit, 70);
+    EXPECT_EQ(cdiDevice.config.qsEnablePoint, 60);
+
+    // Nothing on screen follows: no title, no redraw, no option refresh.
+    EXPECT_EQ(title(), before);
+    EXPECT_TRUE(chartsUntouched());
+    EXPECT_EQ(widgets.revLimit->value(), 0.0);
+    EXPECT_EQ(shown.back().title, before);
+
+    const std::string log = widgets.log->value();
+    EXPECT_EQ(log.rfind("Writing IG table\n", 0), 0u) << log;
+    EXPECT_NE(log.find("Reading PV table..........OK.\n"), std::string::npos) << log;
+    EXPECT_EQ(sim::opens(), 1);
+    EXPECT_EQ(sim::openHandles(), 0);
+}
+
+struct EchoFailure {
+    int block;
+    const char* box;
+};
+
+class WriteEchoFails : public Commands, public testing::WithParamInterface<EchoFailure> {};
+
+TEST_P(WriteEchoFails, VerifyBoxThenErrorAndNoReadBack)
+{
+    const EchoFailure failure = GetParam();
+    sim::faults().wrongEchoAtBlock = failure.block;
+    applyEnginePreset(2);
+    fillTables(12.0, 80.0);
+    const MapTable ignitionBefore = ignitionTable;
+    const MapTable valveBefore = valveTable;
+    setWindowTitle("kept");
+    answers = {1};
+
+    press(widgets.deviceWrite);
+
+    EXPECT_EQ(boxes(), (std::vector<std::string>{std::string("ask:") + kQuestion, failure.box,
+                                                 "message:Writing device map error."}));
+    EXPECT_EQ(countRequests(0x82), failure.block + 1);
+    EXPECT_EQ(countRequests(0x80), 0);
+    EXPECT_EQ(std::memcmp(ignitionTable.points, ignitionBefore.points, sizeof ignitionBefore.points), 0);
+    EXPECT_EQ(std::memcmp(valveTable.points, valveBefore.points, sizeof valveBefore.points), 0);
+    EXPECT_EQ(title(), kPrefix + "kept");
+    EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
+    EXPECT_EQ(sim::opens(), 1);
+    EXPECT_EQ(sim::openHandles(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachPhase, WriteEchoFails,
+                         testing::Values(EchoFailure{0, "error:Writing IG data verify failed."},
+                                         EchoFailure{19, "error:Writing IG data verify failed."},
+                                         EchoFailure{20, "error:Writing PV data verify failed."},
+                                         EchoFailure{31, "error:Writing config data verify failed."}));
+
+TEST_F(Commands, WriteWhoseLinkFailsReportsAndSkipsTheReadBack)
+{
+    sim::faults().readFailsAt = 25;  // power-valve block 24
+    fillTables(12.0, 80.0);
+    answers = {1};
+    press(widgets.deviceWrite);
+
+    EXPECT_EQ(boxes(), (std::vector<std::string>{std::string("ask:") + kQuestion,
+                                                 "error:Error occured on writing PV data.",
+                                                 "message:Writing device map error."}));
+    EXPECT_EQ(countRequests(0x80), 0);
+    EXPECT_EQ(sim::openHandles(), 0);
+}
+
+// ---- Device Read ----
+
+TEST_F(Commands, ReadOfAnotherEngineTypeWarnsAndFlipsTheButtonsOnly)
+{
+    applyEnginePreset(1);  // pulse 1, pickup 68, latency 610, constant 37500
+    refreshOptionWidgets();
+    setUnitConfig(2, 40, 18750);
+    sim::block(20)[3] = 77;
+    setWindowTitle("/maps/old.cdi");
+    const std::string before = title();
+    clearChartDamage();
+
+    press(widgets.deviceRead);
+
+    EXPECT_EQ(boxes(), (std::vector<std::string>{"message:Reading device map successfully.", kEngineWarning}));
+    // The title changes once the result box is closed.
+    EXPECT_EQ(shown[0].title, before);
+    EXPECT_EQ(shown[1].title, kPrefix + "device loaded");
+    EXPECT_EQ(title(), kPrefix + "device loaded");
+    // The buttons change after the warning, and without the preset.
+    EXPECT_EQ(shown[1].onePulse, 1);
+    EXPECT_EQ(widgets.onePulse->value(), 0);
+    EXPECT_EQ(widgets.twoPulse->value(), 1);
+    EXPECT_EQ(cdiDevice.latencyOffset, 610);
+    EXPECT_EQ(cdiDevice.config.engineConstantValue(), 18750);
+    EXPECT_EQ(cdiDevice.config.pulseType, 2);
+    EXPECT_EQ(cdiDevice.config.pickupDeg, 40);
+    EXPECT_STREQ(widgets.pickup->value(), "40");
+    EXPECT_EQ(widgets.revLimit->value(), 120.0);
+    EXPECT_EQ(valveTable.points[3], 77.0);
+
+    EXPECT_TRUE(chartsRedrawn());
+    EXPECT_EQ(countRequests(0x80), 32);
+    EXPECT_EQ(sim::opens(), 1);
+    EXPECT_EQ(sim::openHandles(), 0);
+    EXPECT_EQ(std::string(widgets.log->value()).rfind("Reading CONFIG table\n..OK.\n", 0), 0u);
+}
+
+TEST_F(Commands, ReadOfAnUnknownEngineTypeTurnsBothButtonsOffUntilTheRefresh)
+{
+    applyEnginePreset(2);
+    refreshOptionWidgets();
+    setUnitConfig(5, 0, 18750);
+    press(widgets.deviceRead);
+
+    EXPECT_EQ(boxes(), (std::vector<std::string>{"message:Reading device map successfully.", kEngineWarning,
+                                                 kPickupWarning}));
+    EXPECT_EQ(shown[1].twoPulse, 1) << "set only after the warning";
+    EXPECT_EQ(shown[2].onePulse, 0);
+    EXPECT_EQ(shown[2].twoPulse, 0);
+    // The option refresh at the end shows any type but 1 as two pulses.
+    EXPECT_EQ(widgets.onePulse->value(), 0);
+    EXPECT_EQ(widgets.twoPulse->value(), 1);
+    EXPECT_EQ(cdiDevice.config.pulseType, 5);
+    EXPECT_EQ(cdiDevice.config.pickupDeg, 36);
+}
+
+TEST_F(Commands, ReadOfTheSameEngineTypeShowsOnlyTheResult)
+{
+    applyEnginePreset(2);
+    setUnitConfig(2, 36, 18750);
+    press(widgets.deviceRead);
+    EXPECT_EQ(boxes(), std::vector<std::string>{"message:Reading device map successfully."});
+    EXPECT_EQ(title(), kPrefix + "device loaded");
+}
+
+struct PickupCase {
+    std::uint8_t pulseType;
+    std::uint8_t pickup;
+};
+
+class ReadPickupZero : public Commands, public testing::WithParamInterface<PickupCase> {};
+
+TEST_P(ReadPickupZero, WarnsAndTakesTheDefaultForThePulseType)
+{
+    const PickupCase c = GetParam();
+    cdiDevice.config.pulseType = c.pulseType;  // the program holds the same type
+    setUnitConfig(c.pulseType, 0, 18750);
+    press(widgets.deviceRead);
+
+    EXPECT_EQ(boxes(), (std::vector<std::string>{"message:Reading device map successfully.", kPickupWarning}));
+    EXPECT_EQ(cdiDevice.config.pickupDeg, c.pickup);
+    EXPECT_EQ(widgets.pickup->value(), std::to_string(c.pickup));
+    EXPECT_EQ(sim::block(30)[13], 0) << "the unit is not changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(PulseTypes, ReadPickupZero,
+                         testing::Values(PickupCase{1, 68}, PickupCase{2, 36}, PickupCase{5, 36}, PickupCase{0, 36}));
+
+TEST_F(Commands, ReadFailingInTheIgnitionPhaseStillChecksWhatWasRead)
+{
+    applyEnginePreset(2);
+    refreshOptionWidgets();
+    setUnitConfig(1, 0, 37500);
+    sim::block(30)[8] = 0;   // rev limit, read as 70
+    sim::block(30)[2] = 90;  // quick-shifter enable point
+    for (int k = 0; k < 320; ++k) {
+        sim::memory()[2 * k] = 0xD8;
+        sim::memory()[2 * k + 1] = 0x2D;
+    }
+    sim::faults().readFailsAt = 5;  // blocks 30, 31, 0, 1 arrive; block 2 does not
+    fillTables(5.0, 50.0);
+    setWindowTitle("/maps/kept.cdi");
+    const std::string before = title();
+    clearChartDamage();
+
+    press(widgets.deviceRead);
+
+    EXPECT_EQ(boxes(), (std::vector<std::string>{"error:Error occured on reading IG data.",
+                                                 "message:Reading device map error.", kEngineWarning,
+                                                 kPickupWarning}));
+    EXPECT_EQ(title(), before);
+    for (const Shown& s : shown)
+        EXPECT_EQ(s.title, before);
+
+    // Two ignition blocks made it; the rest of the tables is as it was.
+    EXPECT_NE(ignitionTable.points[31], 5.0);
+    EXPECT_EQ(ignitionTable.points[32], 5.0);
+    EXPECT_EQ(valveTable.points[0], 50.0);
+    // The checks ran on the configuration that was read.
+    EXPECT_EQ(cdiDevice.config.pulseType, 1);
+    EXPECT_EQ(cdiDevice.config.pickupDeg, 68);
+    EXPECT_EQ(cdiDevice.latencyOffset, 570);
+    EXPECT_EQ(widgets.onePulse->value(), 1);
+    EXPECT_EQ(widgets.twoPulse->value(), 0);
+    EXPECT_STREQ(widgets.pickup->value(), "68");
+    EXPECT_EQ(widgets.revLimit->value(), 70.0);
+    EXPECT_EQ(widgets.enablePoint->value(), 90.0);
+    EXPECT_TRUE(chartsRedrawn());
+
+    EXPECT_EQ(sim::exchanges(), 5);
+    EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
+    EXPECT_EQ(sim::openHandles(), 0);
+}
+
+TEST_F(Commands, ReadWithoutAUnitSaysSoAndChangesNothing)
+{
+    for (int openFails = 0; openFails < 2; ++openFails) {
+        SCOPED_TRACE(openFails ? "open fails" : "unit absent");
+        sim::reset();
+        sim::faults().absent = !openFails;
+        sim::faults().openFails = openFails;
+        shown.clear();
+        cdiDevice.config.pickupDeg = 0;  // would be warned about after a read
+        fillTables(7.0, 70.0);
+        clearChartDamage();
+
+        press(widgets.deviceRead);
+
+        EXPECT_EQ(boxes(), std::vector<std::string>{kNoUnit});
+        EXPECT_EQ(title(), kProgramTitle);
+        EXPECT_EQ(cdiDevice.config.pickupDeg, 0);
+        EXPECT_EQ(ignitionTable.points[0], 7.0);
+        EXPECT_TRUE(chartsUntouched());
+        EXPECT_EQ(sim::opens(), 0);
+        EXPECT_TRUE(sim::requests().empty());
+    }
+}
+
+TEST_F(Commands, ReadWhileAHandleIsHeldRefusesAndLeavesItAlone)
+{
+    cdiDevice.deviceHandle = kForeignHandle;
+    appendLog("kept\n");
+    press(widgets.deviceRead);
+
+    EXPECT_EQ(boxes(), std::vector<std::string>{kNoUnit});
+    EXPECT_EQ(cdiDevice.deviceHandle, kForeignHandle);
+    EXPECT_STREQ(widgets.log->value(), "kept\n");
+    EXPECT_EQ(sim::opens(), 0);
+    EXPECT_TRUE(sim::requests().empty());
+}
+
+// ---- File Open ----
+
+TEST_F(Commands, FileOpenLoadsTheChosenFileAndNamesTheWindowAfterIt)
+{
+    // A name the title must not take for a format.
+    const fs::path path = dir / "tune %s 100%n.cdi";
+    writeFile(path, mapFileText());
+    chooserPath = path.string();
+    refreshOptionWidgets();
+
+    press(widgets.fileOpen);
+
+    ASSERT_EQ(chooserCalls.size(), 1u);
+    EXPECT_EQ(chooserCalls[0].type, Fl_Native_File_Chooser::BROWSE_FILE);
+    EXPECT_EQ(chooserCalls[0].title, "Load CDI data");
+    EXPECT_EQ(chooserCalls[0].filter, "CDI data\t*.cdi");
+    EXPECT_EQ(chooserCalls[0].options, 0);
+    EXPECT_TRUE(shown.empty());
+
+    EXPECT_EQ(title(), kPrefix + path.string());
+    EXPECT_EQ(ignitionTable.value(0, 3), 8.0);
+    EXPECT_EQ(ignitionTable.value(1, 0), 5.0 + 160 % 20);
+    EXPECT_EQ(valveTable.value(1, 10), 170 % 150);
+    EXPECT_TRUE(chartsRedrawn());
+    EXPECT_EQ(widgets.revLimit->value(), 110.0);
+    EXPECT_EQ(widgets.enablePoint->value(), 60.0);
+    EXPECT_EQ(widgets.onePulse->value(), 1);
+    EXPECT_EQ(widgets.twoPulse->value(), 0);
+    EXPECT_STREQ(widgets.pickup->value(), "70");
+    EXPECT_EQ(widgets.stopSwitch->value(), 1);
+    EXPECT_TRUE(sim::requests().empty());
+}
+
+TEST_F(Commands, FileOpenCancelledOrFailedLoadsNothing)
+{
+    writeFile(dir / "tune.cdi", mapFileText());
+    chooserPath = (dir / "tune.cdi").string();
+    setWindowTitle("before");
+
+    chooserResult = 1;
+    press(widgets.fileOpen);
+    EXPECT_TRUE(shown.empty());
+
+    chooserResult = -1;
+    press(widgets.fileOpen);
+    EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+
+    EXPECT_EQ(chooserCalls.size(), 2u);
+    EXPECT_EQ(title(), kPrefix + "before");
+    EXPECT_EQ(ignitionTable.value(0, 3), 0.0);
+    EXPECT_EQ(cdiDevice.config.pulseType, 0);
+    EXPECT_TRUE(chartsUntouched());
+}
+
+TEST_F(Commands, FileOpenOfAFileThatDoesNotLoadSaysSoAndKeepsEverything)
+{
+    const std::string whole = mapFileText();
+    std::string badValue = whole;
+    badValue.replace(badValue.find("PV:0\t007\t7.000000"), 17, "PV:0\t007\tseven");
+    const std::vector<std::pair<std::string, fs::path>> files = {
+        {"missing", dir / "missing.cdi"},
+        {"cut short", dir / "short.cdi"},
+        {"bad value", dir / "bad.cdi"},
+        {"a folder", dir / "folder.cdi"},
+    };
+    writeFile(dir / "short.cdi", whole.substr(0, whole.size() / 2));
+    writeFile(dir / "bad.cdi", badValue);
+    fs::create_directory(dir / "folder.cdi");
+
+    applyEnginePreset(2);
+    cdiDevice.config.revLimit = 130;
+    fillTables(9.0, 90.0);
+    setWindowTitle("/maps/current.cdi");
+    const std::string before = title();
+    const ConfigBlock config = cdiDevice.config;
+    for (const auto& [what, path] : files) {
+        SCOPED_TRACE(what);
+        shown.clear();
+        chooserPath = path.string();
+        press(widgets.fileOpen);
+        EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+        EXPECT_EQ(title(), before);
+        for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+            ASSERT_EQ(ignitionTable.points[k], 9.0) << k;
+            ASSERT_EQ(valveTable.points[k], 90.0) << k;
+        }
+        EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), config.bytes(), sizeof config), 0);
+        EXPECT_TRUE(chartsUntouched());
+    }
+}
+
+// ---- File Save ----
+
+TEST_F(Commands, FileSaveAddsTheExtensionButTitlesTheNameAsChosen)
+{
+    fillTables(11.5, 42.0);
+    ignitionTable.points[7] = 23.25;
+    applyEnginePreset(1);
+    chooserPath = (dir / "tune").string();
+
+    press(widgets.fileSave);
+
+    ASSERT_EQ(chooserCalls.size(), 1u);
+    EXPECT_EQ(chooserCalls[0].type, Fl_Native_File_Chooser::BROWSE_SAVE_FILE);
+    EXPECT_EQ(chooserCalls[0].title, "Save CDI data");
+    EXPECT_EQ(chooserCalls[0].filter, "CDI data\t*.cdi");
+    EXPECT_EQ(chooserCalls[0].options, 3);
+    EXPECT_EQ(chooserCalls[0].options, Fl_Native_File_Chooser::SAVEAS_CONFIRM | Fl_Native_File_Chooser::NEW_FOLDER);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(fs::exists(dir / "tune.cdi"));
+    EXPECT_FALSE(fs::exists(dir / "tune"));
+    EXPECT_EQ(title(), kPrefix + (dir / "tune").string());
+
+    // What was written comes back through File Open.
+    fillTables(0.0, 0.0);
+    applyEnginePreset(2);
+    chooserPath = (dir / "tune.cdi").string();
+    press(widgets.fileOpen);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_EQ(ignitionTable.points[7], 23.25);
+    EXPECT_EQ(ignitionTable.points[300], 11.5);
+    EXPECT_EQ(valveTable.points[300], 42.0);
+    EXPECT_EQ(cdiDevice.config.pulseType, 1);
+    EXPECT_EQ(title(), kPrefix + (dir / "tune.cdi").string());
+}
+
+TEST_F(Commands, FileSaveCancelledOrFailedWritesNothing)
+{
+    chooserPath = (dir / "tune.cdi").string();
+    chooserResult = 1;
+    press(widgets.fileSave);
+    EXPECT_TRUE(shown.empty());
+
+    chooserResult = -1;
+    press(widgets.fileSave);
+    EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+    EXPECT_TRUE(fs::is_empty(dir));
+    EXPECT_EQ(title(), kProgramTitle);
+}
+
+TEST_F(Commands, FileSaveThatFailsSaysSoAndKeepsTheOldFile)
+{
+    const fs::path locked = dir / "locked.cdi";
+    const std::string old = mapFileText();
+    writeFile(locked, old);
+    ASSERT_EQ(chmod(locked.c_str(), 0444), 0);
+    fillTables(30.0, 150.0);
+    setWindowTitle("/maps/current.cdi");
+    const std::string before = title();
+
+    const std::vector<fs::path> targets = {locked, dir / "no-such-folder" / "tune.cdi"};
+    for (const fs::path& target : targets) {
+        SCOPED_TRACE(target.string());
+        shown.clear();
+        chooserPath = target.string();
+        press(widgets.fileSave);
+        EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+        EXPECT_EQ(title(), before);
+    }
+    EXPECT_EQ(readFile(locked), old);
+    EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
+    // No half-written file left beside the old one.
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir))
+        ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+// ---- Titles ----
+
+// A path of exactly `length` characters under `base`, its folders made,
+// with room left in the last name for an extension.
+fs::path deepPath(const fs::path& base, std::size_t length)
+{
+    fs::path folder = base;
+    while (folder.string().size() + 1 + 250 < length)
+        folder /= std::string(200, 'd');
+    fs::create_directories(folder);
+    const std::size_t rest = length - folder.string().size() - 1;
+    return folder / std::string(rest, 'n');
+}
+
+TEST_F(Commands, OverlongPathsNeverOverrunTheTitleOrTheSaveName)
+{
+    // Open: a file whose path is longer than any title.
+    const fs::path longFile = deepPath(dir, 1200).string() + ".cdi";
+    writeFile(longFile, mapFileText());
+    chooserPath = longFile.string();
+    press(widgets.fileOpen);
+    EXPECT_TRUE(shown.empty());
+    std::string t = title();
+    EXPECT_LE(t.size(), 1023u);
+    EXPECT_EQ(t.rfind(kPrefix, 0), 0u);
+    EXPECT_EQ(t.substr(t.size() - 20), longFile.string().substr(longFile.string().size() - 20));
+    EXPECT_EQ(ignitionTable.value(0, 3), 8.0);
+
+    // Save: 1019 characters and ".cdi" still fit the save name; the title
+    // does not take them all.
+    const fs::path fits = deepPath(dir / "s", 1019);
+    chooserPath = fits.string();
+    press(widgets.fileSave);
+    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(fs::exists(fits.string() + ".cdi"));
+    t = title();
+    EXPECT_LE(t.size(), 1023u);
+    EXPECT_EQ(t.substr(t.size() - 20), fits.string().substr(fits.string().size() - 20));
+
+    // One more and the name would not fit: refused, not cut short.
+    const fs::path tooLong = fits.string() + "m";
+    chooserPath = tooLong.string();
+    press(widgets.fileSave);
+    EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+    EXPECT_EQ(title(), t);
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(fits.parent_path()))
+        ++entries;
+    EXPECT_EQ(entries, 1) << "only the file that fitted";
+}
+
+TEST_F(Commands, FileOpenAfterDeviceReadReplacesDeviceLoaded)
+{
+    applyEnginePreset(2);
+    setUnitConfig(2, 36, 18750);
+    press(widgets.deviceRead);
+    ASSERT_EQ(title(), kPrefix + "device loaded");
+
+    const fs::path path = dir / "after.cdi";
+    writeFile(path, mapFileText());
+    chooserPath = path.string();
+    press(widgets.fileOpen);
+    EXPECT_EQ(boxes(), std::vector<std::string>{"message:Reading device map successfully."});
+    EXPECT_EQ(title(), kPrefix + path.string());
+}
+
+}  // namespace
