@@ -89,7 +89,9 @@ void discardWaitingInput(hid_device* handle)
 }
 
 // One request and its reply on the record's handle. A reply that does not
-// come within REPLY_TIMEOUT_MS leaves the in report zeroed and gives noReply.
+// come within REPLY_TIMEOUT_MS leaves the in report zeroed and gives noReply;
+// so does a report shorter than the unit's full 64 bytes, whose zeroed tail
+// would otherwise pass for map data or for the zeros of an echo.
 Exchange exchangeBlock(CdiDevice& device)
 {
     if (!device.deviceHandle) {
@@ -111,7 +113,7 @@ Exchange exchangeBlock(CdiDevice& device)
         device.print("\nhid_rea() Failed.\n");
         return Exchange::readFailed;
     }
-    return got == 0 ? Exchange::noReply : Exchange::ok;
+    return got == static_cast<int>(sizeof device.inReport) ? Exchange::ok : Exchange::noReply;
 }
 
 // A read request the unit leaves unanswered has no contents: the zeroed in

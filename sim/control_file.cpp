@@ -179,6 +179,8 @@ std::string applyKey(Settings& s, const std::string& key, const std::string& raw
         return number(-1, 31, f.wrongEchoAtBlock);
     if (key == "reply_delay_ms")
         return number(0, 600000, f.replyDelayMs);
+    if (key == "reply_length")
+        return number(1, 64, f.replyLength);
     if (key == "status_write_fails")
         return boolean(f.statusWriteFails);
     if (key == "status_read_fails")

@@ -195,7 +195,8 @@ int readReport(hid_device* dev, unsigned char* data, std::size_t length, long lo
     for (;;) {
         long long now = nowUs();
         if (!h->queue.empty() && h->queue.front().arrivesUs <= now) {
-            std::size_t n = std::min(length, h->queue.front().report.size());
+            std::size_t n = std::min({length, h->queue.front().report.size(),
+                                      static_cast<std::size_t>(unit.faults.replyLength)});
             std::memcpy(data, h->queue.front().report.data(), n);
             h->queue.pop_front();
             return static_cast<int>(n);

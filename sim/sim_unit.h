@@ -39,6 +39,7 @@ struct Faults {
     int wrongEchoAtBlock = -1;    // every write to this block is stored as sent
                                   // but echoed with reply byte 4 inverted
     int replyDelayMs = 0;         // every reply (status too) arrives this late
+    int replyLength = 64;         // bytes a read delivers of each reply (1..64)
     bool statusWriteFails = false; // hid_write of a status request returns -1
     bool statusReadFails = false;  // the read after a status request returns -1
     bool statusNoReply = false;    // status requests get no reply

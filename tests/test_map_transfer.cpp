@@ -696,6 +696,26 @@ TEST_F(MapTransfer, UnansweredReadKeepsTheTables)
     EXPECT_EQ(events, std::vector<std::string>{"error:Error occured on reading PV data."});
 }
 
+TEST_F(MapTransfer, ShortReplyIsNoReply)
+{
+    // The payload of a read fits in 36 bytes, and the echo of a write block
+    // of zeros would match a zeroed tail; neither may count as a reply.
+    sim::faults().replyLength = 36;
+    openTransferHandle();
+    ignitionTable.points[3] = 12.5;
+    EXPECT_EQ(read(), 0);
+    EXPECT_EQ(events, std::vector<std::string>{"error:Error occured on reading config data."});
+    EXPECT_EQ(ignitionTable.points[3], 12.5);
+    EXPECT_EQ(cdiDevice.config.pickupDeg, 36);
+
+    events.clear();
+    ignitionTable = MapTable();
+    openTransferHandle();
+    EXPECT_EQ(write(), 0);
+    EXPECT_EQ(events, std::vector<std::string>{"error:Writing IG data verify failed."});
+    EXPECT_EQ(sim::blockRequests().size(), 2u);
+}
+
 TEST_F(MapTransfer, StaleStatusRepliesAreDiscardedBeforeEachRequest)
 {
     fillProgramData();

@@ -268,6 +268,24 @@ TEST_F(StatusPoll, FailedExchangeKeepsTheStateAndShowsTheIds)
     EXPECT_EQ(sim::strayCloses(), 0);
 }
 
+TEST_F(StatusPoll, ReplyWithoutTheSwitchByteKeepsTheState)
+{
+    sim::status().rpm = 3000;
+    poll();
+    ASSERT_EQ(text(widgets.rpm), "3000");
+
+    // Ten bytes stop short of the quick-shifter switch at byte 10.
+    sim::status().rpm = 4000;
+    sim::faults().replyLength = 10;
+    poll();
+    EXPECT_EQ(text(widgets.rpm), "3000");
+    EXPECT_EQ(text(widgets.picDevId), "00");
+
+    sim::faults().replyLength = 11;
+    poll();
+    EXPECT_EQ(text(widgets.rpm), "4000");
+}
+
 TEST_F(StatusPoll, UnpluggingEmptiesTheStateAndKeepsTheColours)
 {
     sim::status().mapSwitch = 1;
