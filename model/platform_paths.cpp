@@ -116,6 +116,17 @@ bool replaceFile(const char* from, const char* to)
 #include <filesystem>
 #include <system_error>
 
+namespace {
+
+// The superuser passes every permission check, but a file that nobody may
+// write is still neither to be replaced nor loaded.
+bool hasWriteBit(const struct stat& st)
+{
+    return (st.st_mode & 0222) != 0;
+}
+
+}  // namespace
+
 bool tempDirectory(std::string& dir)
 {
     std::error_code error;
@@ -132,16 +143,15 @@ bool tempDirectory(std::string& dir)
 
 std::FILE* openMapForReading(const char* path, bool ownedOnly)
 {
-    // Opened for update, as a file that may be written, but only read.
-    // O_NOFOLLOW refuses a link in the same step that opens the file, so
-    // nothing can be swapped in between a check and the open.
+    // Opened for update, as a file that may be written, but only read: the
+    // open asks the permissions for this user the way isReadOnlyFile does
+    // before a save. O_NOFOLLOW refuses a link in the same step that opens
+    // the file, so nothing can be swapped in between a check and the open.
     int fd = open(path, ownedOnly ? O_RDWR | O_NOFOLLOW : O_RDWR);
     if (fd < 0)
         return nullptr;
     struct stat st;
-    // Checked on the mode bits: the superuser may open any file, but one
-    // that nobody may write is still not to be loaded.
-    bool fits = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0
+    bool fits = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && hasWriteBit(st)
                 && (!ownedOnly || st.st_uid == geteuid());
     std::FILE* file = fits ? fdopen(fd, "r") : nullptr;
     if (!file)
@@ -152,7 +162,15 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
 bool isReadOnlyFile(const char* path)
 {
     struct stat st;
-    return stat(path, &st) == 0 && (st.st_mode & 0222) == 0;
+    if (stat(path, &st) != 0)
+        return false;
+    if (!hasWriteBit(st))
+        return true;
+    // The rename that replaces the file asks only the folder's permissions,
+    // so in a folder anyone may write, a file of another user would be taken
+    // over. Its own permissions are asked here, for the effective user, as
+    // the loader's open asks them.
+    return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0;
 }
 
 std::FILE* createFileBeside(const char* target, std::string& tempPath)

@@ -17,7 +17,8 @@ bool tempDirectory(std::string& dir);
 // the autosave file lives in a folder that others may write.
 std::FILE* openMapForReading(const char* path, bool ownedOnly);
 
-// True when the path names an existing file with no write permission bit.
+// True when the path names an existing file that has no write permission
+// bit, or that this user may not write. Such a file is not to be replaced.
 bool isReadOnlyFile(const char* path);
 
 // Creates a new, empty file in the folder of `target`, never through a link,
