@@ -218,7 +218,7 @@ int saveMapFile(const char* path)
     bool finished = finishFile(file);
     if (written && finished && replaceFile(tempPath.c_str(), target))
         return 1;
-    std::remove(tempPath.c_str());
+    removeFile(tempPath.c_str());
     return 0;
 }
 

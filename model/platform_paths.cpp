@@ -16,22 +16,39 @@
 
 #include <cerrno>
 
+namespace {
+
+// Every path of the program is UTF-8, as the toolkit's file chooser gives it
+// and its window title takes it, while the narrow calls here would read it
+// in the ANSI code page and name some other file. So each path goes through
+// the wide calls. Text that is not UTF-8 names no file at all.
+bool widen(const char* utf8, std::wstring& wide)
+{
+    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, nullptr, 0);
+    if (length <= 0)
+        return false;
+    wide.resize(static_cast<std::size_t>(length));
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8, -1, &wide[0], length) != length)
+        return false;
+    wide.pop_back();  // the terminator, which the count includes
+    return true;
+}
+
+}  // namespace
+
 bool tempDirectory(std::string& dir)
 {
     wchar_t wide[1024];
     DWORD length = GetTempPathW(1024, wide);
     if (length == 0 || length >= 1024)
         return false;
-    // Paths go to the narrow file calls, which take the ANSI code page; a
-    // name it cannot spell would point somewhere else.
-    char narrow[1024];
-    BOOL lossy = FALSE;
-    UINT codePage = GetACP();
-    int converted = WideCharToMultiByte(codePage, codePage == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS, wide, -1,
-                                        narrow, sizeof narrow, nullptr, codePage == CP_UTF8 ? nullptr : &lossy);
-    if (converted <= 1 || lossy)
+    // Fails, rather than cuts, when the UTF-8 form does not fit the buffer,
+    // and on a name with a lone surrogate, which has no UTF-8 form.
+    char utf8[1024];
+    int converted = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
+    if (converted <= 1)
         return false;
-    dir = narrow;
+    dir = utf8;
     if (dir.back() != '\\' && dir.back() != '/')
         dir += '\\';
     return true;
@@ -39,16 +56,21 @@ bool tempDirectory(std::string& dir)
 
 std::FILE* openMapForReading(const char* path, bool ownedOnly)
 {
+    std::wstring wide;
+    if (!widen(path, wide))
+        return nullptr;
     // The per-user temporary folder is writable by its user alone, so a link
     // is all there is to refuse in it.
     if (ownedOnly) {
-        DWORD attributes = GetFileAttributesA(path);
+        DWORD attributes = GetFileAttributesW(wide.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES
             || (attributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
             return nullptr;
     }
+    // Opening for update asks the file's access list, the same question
+    // isReadOnlyFile asks before a save.
     int fd = -1;
-    if (_sopen_s(&fd, path, _O_RDWR | _O_BINARY, _SH_DENYNO, 0) != 0)
+    if (_wsopen_s(&fd, wide.c_str(), _O_RDWR | _O_BINARY, _SH_DENYNO, 0) != 0)
         return nullptr;
     struct _stat64 st;
     if (_fstat64(fd, &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG || !(st.st_mode & _S_IWRITE)) {
@@ -63,12 +85,27 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
 
 bool isReadOnlyFile(const char* path)
 {
+    std::wstring wide;
     struct _stat64 st;
-    return _stat64(path, &st) == 0 && !(st.st_mode & _S_IWRITE);
+    if (!widen(path, wide) || _wstat64(wide.c_str(), &st) != 0)
+        return false;
+    if (!(st.st_mode & _S_IWRITE))
+        return true;
+    // The attribute is not the whole answer: the file's access list may
+    // still keep this user from writing it. Opening it for writing, which
+    // changes nothing, asks exactly that.
+    HANDLE handle = CreateFileW(wide.c_str(), FILE_WRITE_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_ACCESS_DENIED;
+    CloseHandle(handle);
+    return false;
 }
 
 std::FILE* createFileBeside(const char* target, std::string& tempPath)
 {
+    // The separators are ASCII, so the folder is cut off the UTF-8 path as
+    // it stands.
     std::string dir(target);
     std::string::size_type cut = dir.find_last_of("\\/:");
     dir = cut == std::string::npos ? std::string() : dir.substr(0, cut + 1);
@@ -77,14 +114,17 @@ std::FILE* createFileBeside(const char* target, std::string& tempPath)
         std::snprintf(name, sizeof name, "kvz-cdi-%lu-%lu.tmp", static_cast<unsigned long>(GetCurrentProcessId()),
                       static_cast<unsigned long>(GetTickCount() + attempt));
         tempPath = dir + name;
+        std::wstring wide;
+        if (!widen(tempPath.c_str(), wide))
+            return nullptr;
         int fd = -1;
-        errno_t error = _sopen_s(&fd, tempPath.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT, _SH_DENYWR,
-                                 _S_IREAD | _S_IWRITE);
+        errno_t error = _wsopen_s(&fd, wide.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT, _SH_DENYWR,
+                                  _S_IREAD | _S_IWRITE);
         if (error == 0) {
             std::FILE* file = _fdopen(fd, "w");
             if (!file) {
                 _close(fd);
-                std::remove(tempPath.c_str());
+                _wunlink(wide.c_str());
             }
             return file;
         }
@@ -103,7 +143,15 @@ bool finishFile(std::FILE* file)
 
 bool replaceFile(const char* from, const char* to)
 {
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    std::wstring wideFrom, wideTo;
+    return widen(from, wideFrom) && widen(to, wideTo)
+           && MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool removeFile(const char* path)
+{
+    std::wstring wide;
+    return widen(path, wide) && _wunlink(wide.c_str()) == 0;
 }
 
 #else
@@ -112,9 +160,21 @@ bool replaceFile(const char* from, const char* to)
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+namespace {
+
+// The superuser passes every permission check, but a file that nobody may
+// write is still neither to be replaced nor loaded.
+bool hasWriteBit(const struct stat& st)
+{
+    return (st.st_mode & 0222) != 0;
+}
+
+}  // namespace
 
 bool tempDirectory(std::string& dir)
 {
@@ -132,16 +192,15 @@ bool tempDirectory(std::string& dir)
 
 std::FILE* openMapForReading(const char* path, bool ownedOnly)
 {
-    // Opened for update, as a file that may be written, but only read.
-    // O_NOFOLLOW refuses a link in the same step that opens the file, so
-    // nothing can be swapped in between a check and the open.
+    // Opened for update, as a file that may be written, but only read: the
+    // open asks the permissions for this user the way isReadOnlyFile does
+    // before a save. O_NOFOLLOW refuses a link in the same step that opens
+    // the file, so nothing can be swapped in between a check and the open.
     int fd = open(path, ownedOnly ? O_RDWR | O_NOFOLLOW : O_RDWR);
     if (fd < 0)
         return nullptr;
     struct stat st;
-    // Checked on the mode bits: the superuser may open any file, but one
-    // that nobody may write is still not to be loaded.
-    bool fits = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) != 0
+    bool fits = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && hasWriteBit(st)
                 && (!ownedOnly || st.st_uid == geteuid());
     std::FILE* file = fits ? fdopen(fd, "r") : nullptr;
     if (!file)
@@ -152,7 +211,15 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
 bool isReadOnlyFile(const char* path)
 {
     struct stat st;
-    return stat(path, &st) == 0 && (st.st_mode & 0222) == 0;
+    if (stat(path, &st) != 0)
+        return false;
+    if (!hasWriteBit(st))
+        return true;
+    // The rename that replaces the file asks only the folder's permissions,
+    // so in a folder anyone may write, a file of another user would be taken
+    // over. Its own permissions are asked here, for the effective user, as
+    // the loader's open asks them.
+    return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0;
 }
 
 std::FILE* createFileBeside(const char* target, std::string& tempPath)
@@ -187,6 +254,11 @@ bool finishFile(std::FILE* file)
 bool replaceFile(const char* from, const char* to)
 {
     return std::rename(from, to) == 0;
+}
+
+bool removeFile(const char* path)
+{
+    return std::remove(path) == 0;
 }
 
 #endif

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -155,6 +156,29 @@ fs::path folderOfLength(const fs::path& base, std::size_t length)
     path += "/" + std::string(length - path.size() - 1, 'e');
     fs::create_directories(path);
     return path;
+}
+
+constexpr uid_t kNobody = 65534;
+constexpr int kCannotSwitch = 255;
+
+// Runs `action` in a child process that has become the user `nobody`, with
+// that user's group and no others, and gives back its result (0..254), or
+// kCannotSwitch when this process may not change its user.
+template <typename Action>
+int asNobody(Action action)
+{
+    pid_t child = fork();
+    if (child == -1)
+        return -1;
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)
+            _exit(kCannotSwitch);
+        _exit(action());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 class ScopedTmpdir {
@@ -536,6 +560,60 @@ TEST_F(MapFile, ReadOnlyTargetIsNotReplaced)
     EXPECT_EQ(saveMapFile(target.c_str()), 0);
     EXPECT_EQ(readFile(target), old);
     EXPECT_EQ(listDir(dir), std::set<std::string>{"keep.cdi"});
+}
+
+TEST_F(MapFile, FileAnotherUserMayNotWriteIsNeitherReplacedNorLoaded)
+{
+    if (geteuid() == kNobody)
+        GTEST_SKIP() << "already running as the other user";
+    // Anyone may create and rename files in the folder, so only each file's
+    // own permissions stand between the other user and it.
+    ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
+    const std::string text = join(fileLines());
+    fs::path locked = dir / "locked.cdi";
+    fs::path shared = dir / "shared.cdi";
+    writeFile(locked, text);
+    writeFile(shared, text);
+    ASSERT_EQ(chmod(locked.c_str(), 0644), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 0666), 0);
+    struct stat before;
+    ASSERT_EQ(stat(locked.c_str(), &before), 0);
+
+    enum { kSaveRefused = 1, kLoadRefused = 2, kSharedSaved = 4, kSharedLoaded = 8, kNewSaved = 16 };
+    int result = asNobody([&] {
+        int seen = 0;
+        if (loadMapFile(locked.c_str()) == 0)
+            seen |= kLoadRefused;
+        if (saveMapFile(locked.c_str()) == 0)
+            seen |= kSaveRefused;
+        // The same user can still load and save where the permissions let
+        // it, so the refusals above are not the folder's doing.
+        if (loadMapFile(shared.c_str()) == 1)
+            seen |= kSharedLoaded;
+        if (saveMapFile(shared.c_str()) == 1)
+            seen |= kSharedSaved;
+        if (saveMapFile((dir / "new.cdi").c_str()) == 1)
+            seen |= kNewSaved;
+        return seen;
+    });
+    if (result == kCannotSwitch)
+        GTEST_SKIP() << "cannot switch to another user here";
+    ASSERT_GE(result, 0);
+    EXPECT_TRUE(result & kSaveRefused) << "saved over a file the user may not write";
+    EXPECT_TRUE(result & kLoadRefused) << "loaded a file the user may not write";
+    EXPECT_TRUE(result & kSharedLoaded);
+    EXPECT_TRUE(result & kSharedSaved);
+    EXPECT_TRUE(result & kNewSaved);
+
+    EXPECT_TRUE(readFile(locked) == text) << "the file was changed";
+    struct stat after;
+    ASSERT_EQ(stat(locked.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(after.st_uid, before.st_uid);
+    EXPECT_EQ(after.st_mode, before.st_mode);
+    ASSERT_EQ(stat(shared.c_str(), &after), 0);
+    EXPECT_EQ(after.st_uid, kNobody);
+    EXPECT_EQ(listDir(dir), (std::set<std::string>{"locked.cdi", "shared.cdi", "new.cdi"}));  // no temporary left
 }
 
 TEST_F(MapFile, PathTooLongForTheBufferIsRefused)
