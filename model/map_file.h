@@ -7,8 +7,8 @@
 #include "map_table.h"
 
 // 1 when the file was written, else 0. Appends ".cdi" where it is missing.
-// The old file is replaced only by a complete new one; a read-only file is
-// not replaced.
+// The old file is replaced only by a complete new one, and never when this
+// user may not write it.
 int saveMapFile(const char* path);
 
 // 1 when the file was read through its "rev_limit" line, else 0; a load that
