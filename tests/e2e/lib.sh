@@ -354,18 +354,33 @@ wait_field_text() {
 }
 
 # The whole text of the log panel (Device tab shown): dragged over from its
-# first line to its bottom right corner, then read as the primary selection.
-# The panel is clicked first: a drag that starts by giving it the focus
-# selects nothing.
+# first line to its bottom right corner, then read as the primary selection,
+# which the toolkit sets when a drag ends. The panel is clicked first: a
+# drag that starts by giving it the focus selects nothing. The toolkit
+# handles a motion only once it has no other event waiting, so the button
+# is let go a moment after the last motion; expect_log reads again when
+# that was not enough.
 log_text() {
     mark_selection
     click 990 525
-    xdotool mousemove --window "$main" 528 248 mousedown 1 \
-        mousemove --window "$main" 760 400 mousemove --window "$main" 998 530 mouseup 1 2>/dev/null
+    xdotool mousemove --window "$main" 528 248 mousedown 1 mousemove --window "$main" 760 400 \
+        mousemove --window "$main" 998 530 sleep 0.2 mouseup 1 2>/dev/null
     text=$(xclip -selection primary -o 2>/dev/null; echo x) || text=x
     text=${text%x}
     [ "$text" = '<nothing selected>' ] && text=
     printf '%s' "$text"
+}
+
+# Polls the log panel until it reads as the file: expect_log FILE WHAT
+expect_log() {
+    deadline=$(($(now_ms) + 10000))
+    while [ "$(now_ms)" -lt "$deadline" ]; do
+        log_text >"$1.got"
+        cmp -s "$1.got" "$1" && return 0
+        sleep 0.1
+    done
+    diff "$1.got" "$1" | head -n 8 >&2 || true
+    fail "the log panel does not read as $2 (read: $1.got)"
 }
 
 # Output fields of the Device tab: name, click point, inside rectangle
