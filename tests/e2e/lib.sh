@@ -1,7 +1,7 @@
 # Shared by the scenario scripts: runs kvz-cdi against the simulated unit on
 # the X display it is given and works it from outside as a user would, with
 # keys and clicks (xdotool), reading what it shows from screenshots and the
-# X primary selection. Every wait polls against a deadline.
+# X primary selection (xclip). Every wait polls against a deadline.
 #
 # A scenario script sources this file after setting
 #   program preload simtool artefacts
@@ -9,7 +9,6 @@
 # artefacts: tmp/ (TMPDIR, so the autosave is tmp/autosaved.cdi) and unit/
 # (control file unit.conf, memory image memory.bin, requests.log).
 
-here=$(cd "$(dirname "$0")" && pwd)
 pid=
 main=
 started_ms=
@@ -140,12 +139,13 @@ start_program() {
         "$program" >"$artefacts/run-$1.log" 2>&1 &
     pid=$!
     main=$(wait_for_window)
-    wait_for_device_tab
+    # The first drawing loads the fonts: slow on a loaded machine.
+    wait_for_tab device 30
     note "run $1: window $main shown on the Device tab"
 }
 
 wait_for_window() {
-    deadline=$(($(now_ms) + 20000))
+    deadline=$(($(now_ms) + 30000))
     while [ "$(now_ms)" -lt "$deadline" ]; do
         kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
         id=$(xdotool search --onlyvisible --name '^KVZ-CDI v1\.2\.0$' 2>/dev/null | head -n 1) || true
@@ -155,7 +155,7 @@ wait_for_window() {
         fi
         sleep 0.1
     done
-    fail "no window titled \"KVZ-CDI v1.2.0\" within 20 s"
+    fail "no window titled \"KVZ-CDI v1.2.0\" within 30 s"
 }
 
 # Saves a picture of the main window as NAME.png among the artefacts.
@@ -178,20 +178,22 @@ colours_in() {
 # those places: the Device tab's black log panel (colour 0) and grey-blue
 # R.P.M. field (colour 23); the Map tab's magenta Device Write button
 # (colour 5); the Options tab's white rev-limit slider (colour 55).
+# wait_for_tab NAME [SECONDS]
 wait_for_tab() {
     case $1 in
     device) checks="760 500 #000000 300 455 #DCDCE8" ;;
     map) checks="30 250 #FF00FF 140 280 #FF00FF" ;;
     options) checks="60 130 #FFFFFF 900 100 #FFFFFF" ;;
     esac
-    deadline=$(($(now_ms) + 10000))
+    seconds=${2:-15}
+    deadline=$(($(now_ms) + seconds * 1000))
     while [ "$(now_ms)" -lt "$deadline" ]; do
         if import -window "$main" "$artefacts/poll.png" 2>/dev/null && tab_drawn "$artefacts/poll.png" $checks; then
             return 0
         fi
         sleep 0.1
     done
-    fail "the $1 tab was not drawn within 10 s"
+    fail "the $1 tab was not drawn within $seconds s"
 }
 
 tab_drawn() {
@@ -202,8 +204,6 @@ tab_drawn() {
         shift 3
     done
 }
-
-wait_for_device_tab() { wait_for_tab device; }
 
 # Alt plus a tab's letter selects it whatever widget has the focus.
 show_tab() {
@@ -221,7 +221,6 @@ key() { xdotool key --window "$main" "$1" 2>/dev/null; }
 click() { xdotool mousemove --window "$main" "$1" "$2" click 1 2>/dev/null; }
 
 # The Map tab's command buttons, clicked at their centres.
-click_file_open() { click 85 85; }
 click_file_save() { click 85 145; }
 click_device_read() { click 85 205; }
 click_device_write() { click 85 265; }
@@ -383,8 +382,8 @@ expect_log() {
     fail "the log panel does not read as $2 (read: $1.got)"
 }
 
-# Output fields of the Device tab: name, click point, inside rectangle
-# (inside the down box's 2-pixel frame).
+# Output fields of the Device tab by label: the point to click, then the
+# rectangle inside the down box's 2-pixel frame (x y w h).
 field_geometry() {
     case $1 in
     Manufacture) echo "300 125 52 112 434 26" ;;
@@ -397,11 +396,6 @@ field_geometry() {
     RevID) echo "391 246 335 232 112 29" ;;
     *) fail "no field $1" ;;
     esac
-}
-
-read_field() {
-    set -- "$1" $(field_geometry "$1")
-    field_text "$2" "$3"
 }
 
 expect_field() {
