@@ -9,5 +9,5 @@ $sudo apt-get install -y --no-install-recommends \
     build-essential cmake pkg-config \
     libfltk1.3-dev libhidapi-dev \
     libgtest-dev clang libclang-rt-dev \
-    xvfb xauth xdotool x11-utils x11-apps imagemagick fonts-dejavu-core \
+    xvfb xauth xdotool xclip x11-utils x11-apps imagemagick fonts-dejavu-core \
     desktop-file-utils

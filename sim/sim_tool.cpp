@@ -1,6 +1,8 @@
 // kvz-sim-unit: sets up a simulated unit on disk for the preload library
-// (a control file and a memory image holding plausible maps) and prints a
-// memory image as blocks, to see what the program wrote to the unit.
+// (a control file and a memory image holding plausible maps), prints a
+// memory image as blocks, to see what the program wrote to the unit, and
+// works out what the program must leave behind: the image a Device Write of
+// a map file gives, and the map file the program holds after a Device Read.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +15,8 @@
 #include <vector>
 
 #include "cdi_device.h"
+#include "map_file.h"
+#include "map_table.h"
 #include "timing_codec.h"
 #include "sim_unit.h"
 
@@ -22,7 +26,13 @@ namespace {
 
 const char kUsage[] =
     "usage: kvz-sim-unit demo DIR        write DIR/unit.conf and DIR/memory.bin\n"
-    "       kvz-sim-unit dump IMAGE      print a memory image as blocks\n";
+    "       kvz-sim-unit dump IMAGE      print a memory image as blocks\n"
+    "       kvz-sim-unit encode FILE.cdi IMAGE\n"
+    "           write the memory image that a Device Write leaves when the\n"
+    "           program started with FILE.cdi as its autosave\n"
+    "       kvz-sim-unit decode IMAGE FILE.cdi [HELD.cdi]\n"
+    "           write the map file the program holds after a Device Read of\n"
+    "           IMAGE, when it started with HELD.cdi as its autosave\n";
 
 const char kDemoConf[] =
     "# A simulated KVZ ignition unit, made by kvz-sim-unit demo. The program\n"
@@ -175,22 +185,108 @@ const char* blockName(int b)
     return "CONFIG";
 }
 
-int dump(const fs::path& path)
+bool readImage(const fs::path& path, sim::Memory& m)
 {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> bytes;
     if (in)
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (bytes.size() != sizeof(sim::Memory)) {
-        std::fprintf(stderr, "kvz-sim-unit: %s is not a memory image of %zu bytes\n",
-                     path.string().c_str(), sizeof(sim::Memory));
-        return 1;
+    if (bytes.size() != m.size()) {
+        std::fprintf(stderr, "kvz-sim-unit: %s is not a memory image of %zu bytes\n", path.string().c_str(),
+                     m.size());
+        return false;
     }
+    std::memcpy(m.data(), bytes.data(), m.size());
+    return true;
+}
+
+int dump(const fs::path& path)
+{
+    sim::Memory m{};
+    if (!readImage(path, m))
+        return 1;
     for (int b = 0; b < sim::kBlocks; ++b) {
         std::printf("%2d %-8s ", b, blockName(b));
         for (int i = 0; i < sim::kBlockSize; ++i)
-            std::printf(" %02X", static_cast<unsigned char>(bytes[b * sim::kBlockSize + i]));
+            std::printf(" %02X", m[b * sim::kBlockSize + i]);
         std::printf("\n");
+    }
+    return 0;
+}
+
+// Where the tables and the configuration block lie in the unit's memory.
+constexpr int kIgnitionOffset = 0;                    // blocks 0-19, words low byte first
+constexpr int kValveOffset = 20 * sim::kBlockSize;    // blocks 20-29, a byte per point
+constexpr int kConfigOffset = 30 * sim::kBlockSize;   // blocks 30-31
+
+// The program's state right after start-up with this file as its autosave:
+// the clamps set first, so the load stores through them.
+bool startWith(const fs::path& file)
+{
+    ignitionTable.lowerClamp = 0.0;
+    ignitionTable.upperClamp = 35.0;
+    valveTable.lowerClamp = 0.0;
+    valveTable.upperClamp = 160.0;
+    if (!loadMapFile(file.string().c_str())) {
+        std::fprintf(stderr, "kvz-sim-unit: cannot load %s\n", file.string().c_str());
+        return false;
+    }
+    return true;
+}
+
+// A write sends the configuration block as the program holds it: after a
+// start-up the unit's own bytes are the block's initial zeros, since only a
+// Device Read fills them.
+int encode(const fs::path& file, const fs::path& image)
+{
+    if (!startWith(file))
+        return 1;
+    sim::Memory m{};
+    withoutStdout([&m] {
+        for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+            TimerWord w = encodeTiming(ignitionTable.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints));
+            m[kIgnitionOffset + 2 * k] = static_cast<std::uint8_t>(w & 0xFF);
+            m[kIgnitionOffset + 2 * k + 1] = static_cast<std::uint8_t>(w >> 8);
+        }
+    });
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        m[kValveOffset + k] = static_cast<std::uint8_t>(static_cast<std::int32_t>(valveTable.points[k]) & 0xFF);
+    std::memcpy(&m[kConfigOffset], cdiDevice.config.bytes(), sizeof(ConfigBlock));
+    if (!writeAtomically(image, m.data(), m.size())) {
+        std::fprintf(stderr, "kvz-sim-unit: cannot write %s\n", image.string().c_str());
+        return 1;
+    }
+    return 0;
+}
+
+// A read replaces the tables and the whole configuration block, unclamped,
+// decoding with the pickup just read and the latency offset the program
+// already held; then a rev limit of 0 becomes 70 and, once the maps are
+// decoded, a pickup of 0 the preset's.
+int decode(const fs::path& image, const fs::path& file, const char* held)
+{
+    if (held && !startWith(held))
+        return 1;
+    sim::Memory m{};
+    if (!readImage(image, m))
+        return 1;
+    ConfigBlock& config = cdiDevice.config;
+    std::memcpy(config.bytes(), &m[kConfigOffset], sizeof(ConfigBlock));
+    if (config.revLimit == 0)
+        config.revLimit = 70;
+    withoutStdout([&m] {
+        for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+            auto word = static_cast<TimerWord>(m[kIgnitionOffset + 2 * k] | m[kIgnitionOffset + 2 * k + 1] << 8);
+            ignitionTable.points[k] = cdiDevice.decodeTiming(word, static_cast<std::uint16_t>(k % MapTable::kPoints));
+        }
+    });
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        valveTable.points[k] = m[kValveOffset + k];
+    if (config.pickupDeg == 0)
+        config.pickupDeg = config.pulseType == 1 ? 68 : 36;
+    if (!saveMapFile(file.string().c_str())) {
+        std::fprintf(stderr, "kvz-sim-unit: cannot write %s\n", file.string().c_str());
+        return 1;
     }
     return 0;
 }
@@ -203,6 +299,10 @@ int main(int argc, char** argv)
         return demo(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "dump") == 0)
         return dump(argv[2]);
+    if (argc == 4 && std::strcmp(argv[1], "encode") == 0)
+        return encode(argv[2], argv[3]);
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "decode") == 0)
+        return decode(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
     std::fputs(kUsage, stderr);
     return 2;
 }

@@ -1,0 +1,106 @@
+#!/bin/sh
+# Takes the pictures of a tuning session for the documentation, with the
+# same harness as the scenario tests: kvz-cdi on an Xvfb of its own against
+# a demo unit (kvz-sim-unit demo), worked with keys and clicks. It reads the
+# unit, raises ignition map 0 around 6000 rpm, saves the maps to a file and
+# writes them to the unit, and keeps, cropped to the window:
+#   docs/device-tab.png     the Device tab, the unit connected and read
+#   docs/map-tab.png        the Map tab after the read and the edit
+#   docs/options-tab.png    the Options tab with the unit's options
+#   docs/write-question.png the question before writing, over the Map tab
+#
+# Usage, from the top of the source tree, after a build:
+#   tests/e2e/screenshots.sh [BUILD_DIR]      (default: build)
+set -eu
+top=$(cd "$(dirname "$0")/../.." && pwd)
+if [ -z "${KVZ_SCREENSHOTS_ON_XVFB:-}" ]; then
+    KVZ_SCREENSHOTS_ON_XVFB=1 exec "$top/tests/run-under-xvfb.sh" "$0" "$@"
+fi
+build=$(cd "${1:-build}" && pwd)
+program=$build/app/kvz-cdi
+preload=$build/sim/libkvz-sim-hidapi.so
+simtool=$build/sim/kvz-sim-unit
+docs=$top/docs
+artefacts=$(mktemp -d "${TMPDIR:-/tmp}/kvz-screenshots.XXXXXX")
+. "$top/tests/e2e/lib.sh"
+setup_scenario
+mkdir -p "$docs"
+
+# The window's own rectangle of the whole screen, boxes over it included.
+window_shot() {
+    x=$(xwininfo -id "$main" | sed -n 's/^ *Absolute upper-left X: *//p')
+    y=$(xwininfo -id "$main" | sed -n 's/^ *Absolute upper-left Y: *//p')
+    import -window root -crop "1028x600+$x+$y" +repage "$docs/$1.png"
+    echo "docs/$1.png"
+}
+
+"$simtool" demo "$unit" >/dev/null
+cp "$unit/memory.bin" "$artefacts/demo.bin"
+# Held at 7200 rpm on map 1, so that the pictures come out the same each time.
+set_unit present=1 rpm=7200 map_switch=1 valve_angle=map shifter_switch=1 memory=memory.bin
+# A program used before, set for the demo unit's engine type; without an
+# autosave the read would warn that the engine type does not match.
+sample_cdi plain >"$autosave"
+# The file chooser keeps its recently used files under the home folder.
+export HOME="$artefacts/home"
+mkdir -p "$HOME"
+start_program 1
+expect_field Manufacture "KVZ Electronics"
+
+# Read the unit.
+show_tab map
+click_device_read
+box=$(wait_for_box message read-result)
+answer_box "$box" Return
+wait_for_title "KVZ-CDI v1.2.0 - device loaded"
+
+# The unit as it shows on the Device tab: names, live state, the read's log.
+show_tab device
+window_shot device-tab
+
+# Raise ignition map 0 by 2.5 degrees at 6000 rpm: the cursor starts at
+# 8000, each "," moves it 500 rpm down, each "l" adds 0.1 degree.
+show_tab map
+key 1
+xdotool key --window "$main" --repeat 4 --delay 30 comma 2>/dev/null
+xdotool key --window "$main" --repeat 25 --delay 30 l 2>/dev/null
+wait_for_tab map
+window_shot map-tab
+
+show_tab options
+window_shot options-tab
+
+# Save the maps through the file chooser: its file name field takes the
+# focus, so the name is typed and Return pressed.
+show_tab map
+click_file_save
+deadline=$(($(now_ms) + 15000))
+chooser=
+while [ -z "$chooser" ] && [ "$(now_ms)" -lt "$deadline" ]; do
+    chooser=$(xdotool search --onlyvisible --name '^Save CDI data$' 2>/dev/null | head -n 1) || true
+    sleep 0.1
+done
+[ -n "$chooser" ] || fail "no file chooser titled \"Save CDI data\""
+# Typed once the chooser is drawn (a window still blank has one colour).
+deadline=$(($(now_ms) + 15000))
+until import -window "$chooser" "$artefacts/chooser.png" 2>/dev/null &&
+    [ "$(convert "$artefacts/chooser.png" -unique-colors -format '%w' info:)" -gt 16 ]; do
+    [ "$(now_ms)" -lt "$deadline" ] || fail "the file chooser was not drawn within 15 s"
+    sleep 0.1
+done
+xdotool type --window "$chooser" "$artefacts/tune.cdi" 2>/dev/null
+xdotool key --window "$chooser" Return 2>/dev/null
+wait_for_title "KVZ-CDI v1.2.0 - $artefacts/tune.cdi"
+[ -f "$artefacts/tune.cdi" ] || fail "no tune.cdi saved"
+
+# Write it to the unit.
+click_device_write
+box=$(wait_for_box question write-question)
+window_shot write-question
+answer_box "$box" Return
+box=$(wait_for_box message write-result)
+answer_box "$box" Return
+cmp -s "$unit/memory.bin" "$artefacts/demo.bin" && fail "the unit's memory did not change"
+
+close_with_escape
+rm -rf "$artefacts"
