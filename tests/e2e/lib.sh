@@ -131,21 +131,24 @@ expect_same_file() {
 # ---------------------------------------------------------------- the program
 
 # Starts kvz-cdi with the simulated unit of this scenario preloaded in place
-# of hidapi; its output goes to run-N.log.
+# of hidapi (none when preload is empty); its output goes to run-N.log.
+# start_program N [PROGRAM_ARGUMENTS...]
 start_program() {
+    run=$1
+    shift
     TMPDIR=$tmp KVZ_SIM_UNIT=$unit/unit.conf \
         LD_PRELOAD="$preload${LD_PRELOAD:+:$LD_PRELOAD}" \
         ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
-        "$program" >"$artefacts/run-$1.log" 2>&1 &
+        "$program" "$@" >"$artefacts/run-$run.log" 2>&1 &
     pid=$!
     main=$(wait_for_window)
     # The first drawing loads the fonts: slow on a loaded machine.
-    wait_for_tab device 30
-    note "run $1: window $main shown on the Device tab"
+    wait_for_tab device 60
+    note "run $run: window $main shown on the Device tab"
 }
 
 wait_for_window() {
-    deadline=$(($(now_ms) + 30000))
+    deadline=$(($(now_ms) + 60000))
     while [ "$(now_ms)" -lt "$deadline" ]; do
         kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
         id=$(xdotool search --onlyvisible --name '^KVZ-CDI v1\.2\.0$' 2>/dev/null | head -n 1) || true
@@ -155,7 +158,7 @@ wait_for_window() {
         fi
         sleep 0.1
     done
-    fail "no window titled \"KVZ-CDI v1.2.0\" within 30 s"
+    fail "no window titled \"KVZ-CDI v1.2.0\" within 60 s"
 }
 
 # Saves a picture of the main window as NAME.png among the artefacts.
