@@ -716,6 +716,22 @@ TEST_F(MapTransfer, ShortReplyIsNoReply)
     EXPECT_EQ(sim::blockRequests().size(), 2u);
 }
 
+// Status exchanges on a handle of their own, as the poll makes them while a
+// command's box is open; every reply also lands on the transfer's handle.
+void exchangeStatusOnSecondHandle(int count)
+{
+    hid_device* poll = openUnit();
+    ASSERT_NE(poll, nullptr);
+    for (int i = 0; i < count; ++i) {
+        std::uint8_t request[65] = {};
+        request[1] = CMD_STATUS;
+        std::uint8_t reply[64];
+        ASSERT_GT(hid_write(poll, request, sizeof request), 0);
+        ASSERT_GT(hid_read_timeout(poll, reply, sizeof reply, 100), 0);
+    }
+    hid_close(poll);
+}
+
 TEST_F(MapTransfer, StaleStatusRepliesAreDiscardedBeforeEachRequest)
 {
     fillProgramData();
@@ -724,32 +740,14 @@ TEST_F(MapTransfer, StaleStatusRepliesAreDiscardedBeforeEachRequest)
     openTransferHandle();
 
     // The poll's exchanges on a handle of its own, as during the question box.
-    hid_device* poll = openUnit();
-    ASSERT_NE(poll, nullptr);
-    for (int i = 0; i < 5; ++i) {
-        std::uint8_t request[65] = {};
-        request[1] = CMD_STATUS;
-        std::uint8_t reply[64];
-        ASSERT_GT(hid_write(poll, request, sizeof request), 0);
-        ASSERT_GT(hid_read_timeout(poll, reply, sizeof reply, 100), 0);
-    }
-    hid_close(poll);
+    exchangeStatusOnSecondHandle(5);
 
     ASSERT_EQ(write(), 1);
     EXPECT_TRUE(events.empty());
     EXPECT_EQ(sim::memory(), image);
 
     // The same for a read: the status replies must not be taken for blocks.
-    poll = openUnit();
-    ASSERT_NE(poll, nullptr);
-    for (int i = 0; i < 5; ++i) {
-        std::uint8_t request[65] = {};
-        request[1] = CMD_STATUS;
-        std::uint8_t reply[64];
-        ASSERT_GT(hid_write(poll, request, sizeof request), 0);
-        ASSERT_GT(hid_read_timeout(poll, reply, sizeof reply, 100), 0);
-    }
-    hid_close(poll);
+    exchangeStatusOnSecondHandle(5);
     cdiDevice.config = ConfigBlock{};
     ASSERT_EQ(read(), 1);
     EXPECT_EQ(std::memcmp(cdiDevice.config.bytes() + 14, image.data() + 30 * 32 + 14, 50), 0);
