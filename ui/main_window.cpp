@@ -21,10 +21,11 @@
 #include "commands.h"
 #include "map_editing.h"
 #include "my_chart.h"
+#include "version.h"
 
 Widgets widgets;
 
-const char* const kProgramTitle = "KVZ-CDI v1.2.0";
+const char* const kProgramTitle = "KVZ-CDI v" KVZ_VERSION;
 
 MyMsg::MyMsg(int x, int y, int w, int h, const char* label)
     : Fl_Multiline_Output(x, y, w, h, label)
