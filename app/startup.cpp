@@ -15,6 +15,7 @@
 #include "map_file.h"
 #include "map_table.h"
 #include "my_chart.h"
+#include "option_bindings.h"
 #include "toolkit_dialogs.h"
 
 namespace {

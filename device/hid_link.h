@@ -1,6 +1,8 @@
-// How the unit is found and addressed, and what its status reply says.
+// How the unit is found and addressed, and the one request-and-reply
+// exchange that every talk with it goes through.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,33 +19,44 @@ constexpr std::uint8_t CMD_STATUS = 0x83;
 // How long a block exchange waits for the unit's reply.
 constexpr int REPLY_TIMEOUT_MS = 1000;
 
-// Background colours of the switch fields, as the toolkit's colour indices.
-constexpr unsigned STATUS_CYAN = 223;
-constexpr unsigned STATUS_MAGENTA = 248;
+// A request as hid_write takes it (report id 0 in front) and a reply as
+// hid_read delivers it.
+constexpr int kRequestSize = 65;
+constexpr int kReplySize = 64;
 
 // The first unit on the bus, or null when none can be opened.
 hid_device* openUnit();
 void closeUnit(hid_device* handle);
 
-// What one status poll does to one read-out field of the Device tab:
-// nothing when `set` is false; a `colour` of 0 keeps the background.
-struct FieldUpdate {
-    bool set = false;
-    std::string text;
-    unsigned colour = 0;
+// What became of one request and its reply.
+enum class Outcome {
+    reply,        // a whole report came
+    shortReply,   // a report shorter than the unit's 64 bytes came
+    noReply,      // nothing came in time
+    readFailed,   // hid_read_timeout returned -1
+    notSent,      // hid_write returned less than the caller counts as sent
+    writeFailed,  // hid_write returned -1
 };
 
-// The eight read-out fields, in the order the poll updates them.
-struct StatusUpdate {
-    FieldUpdate manufacture;
-    FieldUpdate product;
-    FieldUpdate mapSwitch;
-    FieldUpdate quickShifterSwitch;
-    FieldUpdate rpm;
-    FieldUpdate valveAngle;
-    FieldUpdate picDevId;
-    FieldUpdate revId;
+struct Exchange {
+    Outcome outcome;
+    int written;        // what hid_write returned
+    int got;            // what hid_read_timeout returned
+    std::string error;  // hid_error()'s text when a call returned -1
 };
 
-// One status exchange on a handle of its own, opened and closed here.
-StatusUpdate queryUnitStatus();
+// Discards input already waiting on the handle (every handle gets every
+// report of the unit), sends the request and waits at most `timeoutMs` for
+// the reply, which lands in `reply` (zeroed first). A hid_write result below
+// `leastWritten` is not sent: the transfers count 0 as sent, the poll does
+// not. Prints nothing and never closes the handle.
+Exchange exchangeReport(hid_device* handle, const std::uint8_t (&request)[kRequestSize],
+                        std::uint8_t (&reply)[kReplySize], int timeoutMs, int leastWritten);
+
+// Wide text from hidapi as UTF-8, cut after the last whole character that
+// fits in `limit` bytes.
+std::string toUtf8(const wchar_t* wide, std::size_t limit);
+
+// One line on standard error with the call that failed and hid_error()'s
+// text, for an exchange whose hid_write or hid_read_timeout returned -1.
+void printHidError(const Exchange& exchange);

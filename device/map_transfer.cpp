@@ -54,7 +54,8 @@ constexpr WritePhase kWriteConfig = {
     {"Error occured on writing config data.\n", "Error occured on writing config data."},
     {"Writing config data verify failed.\n", "Writing config data verify failed."}};
 
-enum class Exchange { ok, noHandle, writeFailed, readFailed, noReply };
+// How one block exchange of a transfer ended.
+enum class Block { ok, noHandle, writeFailed, readFailed, noReply };
 
 int report(const CdiDevice& device, const Message& message)
 {
@@ -77,54 +78,47 @@ void dropHandle(CdiDevice& device)
     device.deviceHandle = nullptr;
 }
 
-// Every open handle receives every input report of the unit, so the status
-// replies the poll collects while a command's box is open are queued on the
-// transfer's handle too. Left there, they would be taken for the reply to
-// the next request.
-void discardWaitingInput(hid_device* handle)
-{
-    std::uint8_t stale[64];
-    while (hid_read_timeout(handle, stale, sizeof stale, 0) > 0) {
-    }
-}
-
-// One request and its reply on the record's handle. A reply that does not
-// come within REPLY_TIMEOUT_MS leaves the in report zeroed and gives noReply;
-// so does a report shorter than the unit's full 64 bytes, whose zeroed tail
-// would otherwise pass for map data or for the zeros of an echo.
-Exchange exchangeBlock(CdiDevice& device)
+// One request and its reply on the record's handle. Any hid_write result of
+// 0 or more counts as sent. A reply that does not come within
+// REPLY_TIMEOUT_MS leaves the in report zeroed and gives noReply; so does a
+// report shorter than the unit's full 64 bytes, whose zeroed tail would
+// otherwise pass for map data or for the zeros of an echo.
+Block exchangeBlock(CdiDevice& device)
 {
     if (!device.deviceHandle) {
         device.print("Writing fail.\n");
-        return Exchange::noHandle;
+        return Block::noHandle;
     }
-    discardWaitingInput(device.deviceHandle);
     device.outReport[0] = 0;
-    if (hid_write(device.deviceHandle, device.outReport, sizeof device.outReport) < 0) {
+    const Exchange exchange = exchangeReport(device.deviceHandle, device.outReport, device.inReport,
+                                             REPLY_TIMEOUT_MS, 0);
+    switch (exchange.outcome) {
+    case Outcome::reply:
+        return Block::ok;
+    case Outcome::writeFailed:
+        printHidError(exchange);
         dropHandle(device);
         device.print("\nhid_write() Failed.\n");
-        return Exchange::writeFailed;
-    }
-    std::memset(device.inReport, 0, sizeof device.inReport);
-    const int got = hid_read_timeout(device.deviceHandle, device.inReport,
-                                     sizeof device.inReport, REPLY_TIMEOUT_MS);
-    if (got < 0) {
+        return Block::writeFailed;
+    case Outcome::readFailed:
+        printHidError(exchange);
         dropHandle(device);
         device.print("\nhid_rea() Failed.\n");
-        return Exchange::readFailed;
+        return Block::readFailed;
+    default:
+        return Block::noReply;
     }
-    return got == static_cast<int>(sizeof device.inReport) ? Exchange::ok : Exchange::noReply;
 }
 
 // A read request the unit leaves unanswered has no contents: the zeroed in
 // report must never replace the tables or the configuration.
-Exchange exchangeReadBlock(CdiDevice& device)
+Block exchangeReadBlock(CdiDevice& device)
 {
-    Exchange result = exchangeBlock(device);
-    if (result == Exchange::noReply) {
+    Block result = exchangeBlock(device);
+    if (result == Block::noReply) {
         dropHandle(device);
         device.print("\nhid_rea() Failed.\n");
-        result = Exchange::readFailed;
+        result = Block::readFailed;
     }
     return result;
 }
@@ -137,38 +131,80 @@ void traceExchange(const CdiDevice& device)
     traceDump(device.inReport);
 }
 
+// The three phases of a read differ on purpose, and the unit's own tool has
+// always shown them so; keep the differences.
+struct ReadPhase {
+    Message error;
+    // The configuration and power-valve phases dump the request before the
+    // handle check, so it shows even when the exchange then fails.
+    bool dumpsRequestFirst;
+    // Only the ignition phase gives a beep and a box for a missing handle or
+    // a failed hid_write; the other two log it and stop quietly. Every phase
+    // reports a failed read.
+    bool boxesSendFailure;
+};
+
+constexpr ReadPhase kReadConfig = {kReadConfigError, true, false};
+constexpr ReadPhase kReadIgnition = {kReadIgnitionError, false, true};
+constexpr ReadPhase kReadValve = {kReadValveError, true, false};
+
+// Requests one block and reports a failure as its phase does.
+bool readBlock(CdiDevice& device, int block, const ReadPhase& phase)
+{
+    frameRequest(device, CMD_READ_BLOCK, block);
+    if (phase.dumpsRequestFirst)
+        traceDump(device.outReport);
+    const Block result = exchangeReadBlock(device);
+    if (result == Block::ok)
+        return true;
+    if (result == Block::readFailed || phase.boxesSendFailure)
+        report(device, phase.error);
+    return false;
+}
+
 // Sends the framed write request and checks the echo; reports the phase's
 // failure when there is one.
 bool writeBlock(CdiDevice& device, const WritePhase& phase)
 {
-    const Exchange result = exchangeBlock(device);
-    if (result != Exchange::ok && result != Exchange::noReply) {
+    const Block result = exchangeBlock(device);
+    if (result != Block::ok && result != Block::noReply) {
         report(device, phase.error);
         return false;
     }
     traceExchange(device);
     // An unanswered block of zeros would match the zeroed in report; it was
     // still never confirmed.
-    if (result == Exchange::noReply || !verifyEcho()) {
+    if (result == Block::noReply || !verifyEcho()) {
         report(device, phase.verify);
         return false;
     }
     return true;
 }
+// Writes blocks first..last, each framed, its payload filled by `fill` and
+// checked against the echo, a dot per block and "OK\n" after the last; a
+// read writes "OK.\n" there.
+template <typename Fill>
+bool writeBlocks(CdiDevice& device, int first, int last, const WritePhase& phase, Fill fill)
+{
+    for (int block = first; block <= last; ++block) {
+        frameRequest(device, CMD_WRITE_BLOCK, block);
+        fill(block);
+        if (!writeBlock(device, phase))
+            return false;
+        device.print(".");
+    }
+    device.print("OK\n");
+    return true;
 }
+}  // namespace
 
 int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve)
 {
     device.print("Reading CONFIG table\n");
     for (int block = kFirstConfigBlock; block <= kLastConfigBlock; ++block) {
-        frameRequest(device, CMD_READ_BLOCK, block);
-        traceDump(device.outReport);
-        const Exchange result = exchangeReadBlock(device);
-        if (result == Exchange::readFailed)
-            return report(device, kReadConfigError);
-        if (result != Exchange::ok)
+        if (!readBlock(device, block, kReadConfig))
             return 0;
-        traceDump(device.inReport);
+        traceDump(device.inReport);  // the configuration's reply is dumped without headings
         std::memcpy(device.config.bytes() + kBlockSize * (block - kFirstConfigBlock),
                     device.inReport + kReplyPayload, kBlockSize);
         device.print(".");
@@ -176,14 +212,14 @@ int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve)
     // 0 is no usable rev limit; 7000 rpm stands in for it.
     if (device.config.revLimit == 0)
         device.config.revLimit = kDefaultRevLimit;
+    // A read ends each phase with "OK.\n", a write with "OK\n".
     device.print("OK.\n");
 
     device.print("Reading IG table\n");
     std::uint32_t k = 0;
     for (int block = kFirstIgnitionBlock; block <= kLastIgnitionBlock; ++block) {
-        frameRequest(device, CMD_READ_BLOCK, block);
-        if (exchangeReadBlock(device) != Exchange::ok)
-            return report(device, kReadIgnitionError);
+        if (!readBlock(device, block, kReadIgnition))
+            return 0;
         for (int m = 0; m < kBlockSize / 2; ++m, ++k) {
             const std::uint8_t* word = device.inReport + kReplyPayload + 2 * m;
             const TimerWord value = static_cast<TimerWord>(word[0] | word[1] << 8);
@@ -195,14 +231,10 @@ int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve)
     }
     device.print("OK.\n");
 
+    // No line end: the dots follow on the same line.
     device.print("Reading PV table");
     for (int block = kFirstValveBlock; block <= kLastValveBlock; ++block) {
-        frameRequest(device, CMD_READ_BLOCK, block);
-        traceDump(device.outReport);
-        const Exchange result = exchangeReadBlock(device);
-        if (result == Exchange::readFailed)
-            return report(device, kReadValveError);
-        if (result != Exchange::ok)
+        if (!readBlock(device, block, kReadValve))
             return 0;
         traceExchange(device);
         for (int j = 0; j < kBlockSize; ++j)
@@ -218,42 +250,27 @@ int writeDeviceMaps(MapTable& ignition, MapTable& valve)
     CdiDevice& device = cdiDevice;
     // Bytes 3-4 and 37-64 stay zero for the whole write.
     std::memset(device.outReport, 0, sizeof device.outReport);
+    std::uint8_t* payload = device.outReport + kRequestPayload;
 
+    // Only the ignition phase has a heading.
     device.print("Writing IG table\n");
     std::uint32_t k = 0;
-    for (int block = kFirstIgnitionBlock; block <= kLastIgnitionBlock; ++block) {
-        frameRequest(device, CMD_WRITE_BLOCK, block);
-        for (int m = 0; m < kBlockSize / 2; ++m, ++k) {
-            const TimerWord word = encodeTiming(ignition.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints));
-            device.outReport[kRequestPayload + 2 * m] = static_cast<std::uint8_t>(word & 0xFF);
-            device.outReport[kRequestPayload + 2 * m + 1] = static_cast<std::uint8_t>(word >> 8);
-        }
-        if (!writeBlock(device, kWriteIgnition))
-            return 0;
-        device.print(".");
-    }
-    device.print("OK\n");
-
-    for (int block = kFirstValveBlock; block <= kLastValveBlock; ++block) {
-        frameRequest(device, CMD_WRITE_BLOCK, block);
-        for (int j = 0; j < kBlockSize; ++j)
-            device.outReport[kRequestPayload + j] = lowByte(valve.points[kBlockSize * (block - kFirstValveBlock) + j]);
-        if (!writeBlock(device, kWriteValve))
-            return 0;
-        device.print(".");
-    }
-    device.print("OK\n");
-
-    for (int block = kFirstConfigBlock; block <= kLastConfigBlock; ++block) {
-        frameRequest(device, CMD_WRITE_BLOCK, block);
-        std::memcpy(device.outReport + kRequestPayload,
-                    device.config.bytes() + kBlockSize * (block - kFirstConfigBlock), kBlockSize);
-        if (!writeBlock(device, kWriteConfig))
-            return 0;
-        device.print(".");
-    }
-    device.print("OK\n");
-    return 1;
+    if (!writeBlocks(device, kFirstIgnitionBlock, kLastIgnitionBlock, kWriteIgnition, [&](int) {
+            for (int m = 0; m < kBlockSize / 2; ++m, ++k) {
+                const TimerWord word = encodeTiming(ignition.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints));
+                payload[2 * m] = static_cast<std::uint8_t>(word & 0xFF);
+                payload[2 * m + 1] = static_cast<std::uint8_t>(word >> 8);
+            }
+        }))
+        return 0;
+    if (!writeBlocks(device, kFirstValveBlock, kLastValveBlock, kWriteValve, [&](int block) {
+            for (int j = 0; j < kBlockSize; ++j)
+                payload[j] = lowByte(valve.points[kBlockSize * (block - kFirstValveBlock) + j]);
+        }))
+        return 0;
+    return writeBlocks(device, kFirstConfigBlock, kLastConfigBlock, kWriteConfig, [&](int block) {
+        std::memcpy(payload, device.config.bytes() + kBlockSize * (block - kFirstConfigBlock), kBlockSize);
+    }) ? 1 : 0;
 }
 
 bool verifyEcho()

@@ -5,11 +5,6 @@
 
 CdiDevice cdiDevice;
 
-namespace {
-constexpr EnginePreset kOnePulse = {1, 68, 610, 37500};
-constexpr EnginePreset kTwoPulse = {2, 36, 570, 18750};
-}
-
 std::uint16_t ConfigBlock::engineConstantValue() const
 {
     return static_cast<std::uint16_t>(engineConstant[0] | engineConstant[1] << 8);
@@ -36,7 +31,7 @@ std::uint8_t lowByte(double value)
 ConfigBlock CdiDevice::initialConfig()
 {
     ConfigBlock config = {};
-    config.pickupDeg = 36;
+    config.pickupDeg = kTwoPulsePreset.pickupDeg;
     return config;
 }
 
@@ -48,7 +43,7 @@ void CdiDevice::print(const char* text) const
 
 void applyEnginePreset(std::uint8_t type)
 {
-    const EnginePreset& preset = type == 1 ? kOnePulse : kTwoPulse;
+    const EnginePreset& preset = enginePreset(type);
     cdiDevice.config.pulseType = preset.pulseType;
     cdiDevice.config.pickupDeg = preset.pickupDeg;
     cdiDevice.config.setEngineConstant(preset.engineConstant);

@@ -39,6 +39,23 @@ typedef std::uint16_t TimerWord;
 // the range of int wrap as a wide integer would, NaN and infinity give 0.
 std::uint8_t lowByte(double value);
 
+// What goes with each pulse type.
+struct EnginePreset {
+    std::uint8_t pulseType;
+    std::uint8_t pickupDeg;
+    std::int32_t latencyOffset;
+    std::uint16_t engineConstant;
+};
+
+constexpr EnginePreset kOnePulsePreset = {1, 68, 610, 37500};
+constexpr EnginePreset kTwoPulsePreset = {2, 36, 570, 18750};
+
+// Type 1 gives the one-pulse preset; every other value the two-pulse one.
+constexpr const EnginePreset& enginePreset(std::uint8_t type)
+{
+    return type == 1 ? kOnePulsePreset : kTwoPulsePreset;
+}
+
 // Where the map transfer writes its progress; null means no logging.
 typedef void (*LogSink)(const char* text);
 
@@ -48,14 +65,15 @@ struct CdiDevice {
     std::uint8_t inReport[64] = {};
     ConfigBlock config = initialConfig();  // all 0 but pickupDeg 36
     LogSink log = nullptr;
-    std::int32_t latencyOffset = 570;     // timer ticks
+    std::int32_t latencyOffset = kTwoPulsePreset.latencyOffset;  // timer ticks
     double timerConstant = 666.666667;    // ticks per crank degree at 1000 rpm
 
     // Writes the text to the log sink, if one is set.
     void print(const char* text) const;
 
     // The advance a word read from the unit stands for at point `index`,
-    // with this record's pickup position and latency offset.
+    // with this record's pickup position and latency offset. Defined in
+    // timing_codec.cpp, beside encodeTiming.
     double decodeTiming(TimerWord word, std::uint16_t index) const;
 
     static ConfigBlock initialConfig();
@@ -63,14 +81,6 @@ struct CdiDevice {
 
 extern CdiDevice cdiDevice;
 
-// What goes with each pulse type.
-struct EnginePreset {
-    std::uint8_t pulseType;
-    std::uint8_t pickupDeg;
-    std::int32_t latencyOffset;
-    std::uint16_t engineConstant;
-};
-
-// Type 1 gives the one-pulse preset; every other value the two-pulse one.
-// Sets pulseType, pickupDeg, engineConstant and latencyOffset, nothing else.
+// Sets pulseType, pickupDeg, engineConstant and latencyOffset from
+// enginePreset(type), nothing else.
 void applyEnginePreset(std::uint8_t type);

@@ -101,11 +101,6 @@ bool readWholeFile(std::FILE* file, std::string& text)
     return !std::ferror(file);
 }
 
-std::uint8_t lowByte(std::int32_t v)
-{
-    return static_cast<std::uint8_t>(v & 0xFF);
-}
-
 int loadFrom(const char* path, bool ownedOnly)
 {
     std::FILE* file = openMapForReading(path, ownedOnly);
@@ -180,9 +175,10 @@ void applyMapFile(const MapFileRecord& record)
     c.qsCutCount = lowByte(o[2]);
     c.qsInvalidCount = lowByte(o[3]);
     c.revLimit = lowByte(o[4]);
-    // The preset's pickup gives way to the file's own, or to 36 without one.
-    applyEnginePreset(record.optionCount > 5 ? lowByte(o[5]) : 2);
-    c.pickupDeg = record.optionCount > 6 ? lowByte(o[6]) : 36;
+    // The preset's pickup gives way to the file's own, or to the two-pulse
+    // one without it, whatever the pulse type.
+    applyEnginePreset(record.optionCount > 5 ? lowByte(o[5]) : kTwoPulsePreset.pulseType);
+    c.pickupDeg = record.optionCount > 6 ? lowByte(o[6]) : kTwoPulsePreset.pickupDeg;
     c.qsStopSwitch = record.optionCount > 7 && o[7] != 0 ? 1 : 0;
     c.qsReverse = record.optionCount > 8 && o[8] != 0 ? 1 : 0;
 }

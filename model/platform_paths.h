@@ -1,5 +1,6 @@
-// The few file-system calls that differ between operating systems, kept in
-// one file so the map file code above them is the same everywhere. Paths are
+// The few file-system calls that differ between operating systems, one
+// source file per system (platform_paths_posix.cpp, platform_paths_windows.cpp),
+// so the map file code above them is the same everywhere. Paths are
 // narrow strings: UTF-8 on Windows, where they come from the toolkit, and
 // the file system's own bytes elsewhere.
 #pragma once

@@ -30,6 +30,7 @@
 #include "device_status.h"
 #include "dialogs.h"
 #include "main_window.h"
+#include "option_bindings.h"
 #include "map_file.h"
 #include "map_table.h"
 #include "my_chart.h"

@@ -28,6 +28,7 @@
 
 #include "commands.h"
 #include "main_window.h"
+#include "option_bindings.h"
 #include "map_editing.h"
 #include "my_chart.h"
 

@@ -13,6 +13,7 @@
 
 #include "cdi_device.h"
 #include "main_window.h"
+#include "option_bindings.h"
 
 namespace {
 

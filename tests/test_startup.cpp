@@ -23,6 +23,7 @@
 #include "cdi_device.h"
 #include "device_status.h"
 #include "main_window.h"
+#include "option_bindings.h"
 #include "map_file.h"
 #include "map_table.h"
 #include "my_chart.h"

@@ -16,6 +16,7 @@
 #include "map_table.h"
 #include "map_transfer.h"
 #include "my_chart.h"
+#include "option_bindings.h"
 #include "toolkit_dialogs.h"
 
 namespace {
@@ -103,7 +104,7 @@ void onDeviceRead(Fl_Widget*, void*)
     }
     if (config.pickupDeg == 0) {
         dialogs.errorBox("WARNNING:Pickup degree is zero!\nCheck your config.");
-        config.pickupDeg = config.pulseType == 1 ? 68 : 36;
+        config.pickupDeg = enginePreset(config.pulseType).pickupDeg;
     }
     redrawCharts();
     refreshOptionWidgets();

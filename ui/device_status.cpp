@@ -1,37 +1,82 @@
 // The half-second status poll: asks the device link for one status run and
-// shows the result in the Device tab's read-out fields.
+// shows it in the Device tab's read-out fields, repainting only a field
+// whose text or colour changed.
 #include "device_status.h"
 
 #include <FL/Fl.H>
 #include <FL/Fl_Output.H>
 
-#include "hid_link.h"
+#include <cstring>
+#include <string>
+
 #include "main_window.h"
+#include "status_poll.h"
 
 namespace {
-void show(Fl_Output* field, const FieldUpdate& update)
+void show(Fl_Output* field, const char* text)
 {
-    if (!update.set)
+    if (std::strcmp(field->value(), text) == 0)
         return;
-    // The background first, so the field never shows the new text on the
-    // old colour.
-    if (update.colour != 0)
-        field->color(static_cast<Fl_Color>(update.colour));
-    field->value(update.text.c_str());
+    field->value(text);
     field->redraw();
 }
+
+// The background first, so the field never shows the new text on the old
+// colour.
+void show(Fl_Output* field, const char* text, Fl_Color colour)
+{
+    if (field->color() != colour) {
+        field->color(colour);
+        field->redraw();
+    }
+    show(field, text);
+}
+
+void showIdentity(Fl_Output* field, const std::optional<std::string>& text)
+{
+    if (text)
+        show(field, text->c_str());
+}
+}  // namespace
+
+void showUnitStatus(const UnitStatus& status)
+{
+    if (status.enumerated) {
+        // A string the unit does not give leaves its field as it was.
+        showIdentity(widgets.manufacture, status.manufacturer);
+        showIdentity(widgets.product, status.product);
+    } else {
+        show(widgets.manufacture, "");
+        show(widgets.product, "");
+    }
+
+    if (!status.opened) {
+        // The switch fields keep their last colour: only the texts go.
+        for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm,
+                                 widgets.valveAngle, widgets.picDevId, widgets.revId})
+            show(field, "");
+        return;
+    }
+    if (status.replied) {
+        // Colour indices 223 (FL_CYAN) and 248 (FL_MAGENTA).
+        if (status.mapSwitch != 0)
+            show(widgets.mapSwitch, "MAP1", FL_CYAN);
+        else
+            show(widgets.mapSwitch, "MAP0", FL_MAGENTA);
+        if (status.shifterSwitch != 0)
+            show(widgets.quickShifterSwitch, "QSSW OFF", FL_MAGENTA);
+        else
+            show(widgets.quickShifterSwitch, "QSSW ON", FL_CYAN);
+        show(widgets.rpm, std::to_string(status.rpm).c_str());
+        show(widgets.valveAngle, std::to_string(status.valveAngle).c_str());
+    }
+    // The unit reports no ids of its own; an open unit always shows these.
+    show(widgets.picDevId, "00");
+    show(widgets.revId, "00");
 }
 
 void pollStatus(void*)
 {
-    const StatusUpdate update = queryUnitStatus();
-    show(widgets.manufacture, update.manufacture);
-    show(widgets.product, update.product);
-    show(widgets.mapSwitch, update.mapSwitch);
-    show(widgets.quickShifterSwitch, update.quickShifterSwitch);
-    show(widgets.rpm, update.rpm);
-    show(widgets.valveAngle, update.valveAngle);
-    show(widgets.picDevId, update.picDevId);
-    show(widgets.revId, update.revId);
+    showUnitStatus(queryUnitStatus());
     Fl::repeat_timeout(0.5, pollStatus);
 }

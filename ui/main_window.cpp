@@ -20,6 +20,7 @@
 
 #include "commands.h"
 #include "map_editing.h"
+#include "option_bindings.h"
 #include "my_chart.h"
 #include "version.h"
 

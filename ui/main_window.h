@@ -1,5 +1,4 @@
-// The main window: its widget handles, the log panel, the window title and
-// the option controls bound to the configuration block.
+// The main window: its widget handles, the log panel and the window title.
 #pragma once
 
 #include <FL/Fl_Multiline_Output.H>
@@ -83,12 +82,3 @@ void setWindowTitle(const char* text);
 
 // The log sink of the device record: appends at the end of the log panel.
 void appendLog(const char* text);
-
-// Configuration block into the option controls; fires no callback.
-void refreshOptionWidgets();
-
-// Option controls into the configuration block.
-void onSliderChanged(Fl_Widget*, void*);
-void onSwitchChanged(Fl_Widget*, void*);
-void onPulseTypeChanged(Fl_Widget*, void*);
-void onPickupChanged(Fl_Widget*, void*);

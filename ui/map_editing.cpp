@@ -10,36 +10,6 @@
 #include "map_table.h"
 #include "my_chart.h"
 
-// A point index below 0 turns into a huge unsigned one, which the table
-// reads as -1.0 and refuses to store, so no index here can leave the table.
-void MyChart::spread(int p)
-{
-    if (selectedMap == -1)
-        return;
-    const auto m = static_cast<std::uint32_t>(selectedMap);
-    const int s = xStep;
-    auto v = [&](int i) { return table->value(m, static_cast<std::uint32_t>(i)); };
-    auto store = [&](int i, double x) { table->setValue(m, static_cast<std::uint32_t>(i), x); };
-
-    if (p == s) {
-        for (int i = 0; i <= p - 1; ++i)
-            store(i, v(p));
-    } else {
-        const double d = (v(p) - v(p - s)) / s;
-        for (int i = p - s + 1; i <= p - 1; ++i)
-            store(i, v(i - 1) + d);
-    }
-
-    if (p >= 160 - s) {
-        for (int i = p; i <= 159; ++i)
-            store(i, v(p));
-    } else {
-        const double d = (v(p + s) - v(p)) / s;
-        for (int i = p + 1; i <= p + s - 1; ++i)
-            store(i, v(i - 1) + d);
-    }
-}
-
 void onMapSelect(Fl_Widget*, void*)
 {
     MyChart* ign = widgets.ignitionChart;
@@ -58,9 +28,10 @@ void onMapSelect(Fl_Widget*, void*)
     pvs->redraw();
 }
 
+namespace {
 // The chart's own range comes first, then the table's clamps on the store.
 // The value is never rounded, so tenths drift as doubles do.
-static void stepSelected(MyChart* chart, double step)
+void stepSelected(MyChart* chart, double step)
 {
     const auto m = static_cast<std::uint32_t>(chart->selectedMap);
     const auto k = static_cast<std::uint32_t>(chart->cursor);
@@ -74,7 +45,7 @@ static void stepSelected(MyChart* chart, double step)
 
 // Both charts are spread at the ignition chart's cursor: the cursors move in
 // lockstep, and a chart without a selected map ignores the call.
-static void stepValue(double ignitionStep, double valveStep)
+void stepValue(double ignitionStep, double valveStep)
 {
     MyChart* ign = widgets.ignitionChart;
     MyChart* pvs = widgets.valveChart;
@@ -88,6 +59,8 @@ static void stepValue(double ignitionStep, double valveStep)
     pvs->redraw();
 }
 
+}  // namespace
+
 void onValueUp(Fl_Widget*, void*)
 {
     stepValue(0.1, 1.0);
@@ -98,15 +71,17 @@ void onValueDown(Fl_Widget*, void*)
     stepValue(-0.1, -1.0);
 }
 
+namespace {
 // A move that would leave points 1..159 is refused; the chart is redrawn
 // either way.
-static void moveCursor(MyChart* chart, int direction)
+void moveCursor(MyChart* chart, int direction)
 {
     const int n = chart->cursor + direction * chart->xStep;
-    if (n >= 1 && n <= 159)
+    if (n >= 1 && n < static_cast<int>(MapTable::kPoints))
         chart->cursor = n;
     chart->redraw();
 }
+}  // namespace
 
 void onCursorLeft(Fl_Widget*, void*)
 {

@@ -1,9 +1,11 @@
 // The map chart: a shaded, dotted grid, the cursor line, both maps of the
-// table as polylines, the label and the read-out of the selected map.
+// table as polylines, the label and the read-out of the selected map; and
+// spread, the re-interpolation that map editing asks of it.
 #include "my_chart.h"
 
 #include <FL/fl_draw.H>
 
+#include <cstdint>
 #include <cstdio>
 
 #include "map_table.h"
@@ -18,11 +20,14 @@ void chartReadout(int cursor, double value, char (&text)[kReadoutSize])
     std::snprintf(text, sizeof text, "%d00(rpm):%4.1lf", cursor, value);
 }
 
+namespace {
+constexpr int kPoints = MapTable::kPoints;
+
 // Height above the bottom edge at which a value is plotted. A device read
 // can leave any value in the table, so the height is held to a band a few
 // times the chart's height (where the clip hides it anyway) before it
 // becomes an int; NaN lands below the chart.
-static int plotHeight(int h, double value, int range)
+int plotHeight(int h, double value, int range)
 {
     double t = double(h) * value / double(range);
     const double limit = 16.0 * h;
@@ -32,6 +37,7 @@ static int plotHeight(int h, double value, int range)
         t = limit;
     return static_cast<int>(t);
 }
+}  // namespace
 
 void MyChart::draw()
 {
@@ -44,10 +50,10 @@ void MyChart::draw()
     fl_rectf(X, Y, W, H);
 
     // Each band is filled before its own grid line, so no line is painted over.
-    const int N = 160 / SX;
+    const int N = kPoints / SX;
     for (int g = 0; g <= N; ++g) {
-        const int left = X + (W * SX * g) / 160;
-        const int right = X + (W * SX * (g + 1)) / 160;
+        const int left = X + (W * SX * g) / kPoints;
+        const int right = X + (W * SX * (g + 1)) / kPoints;
         fl_color((g / 5) % 2 ? FL_DARK1 : FL_WHITE);
         fl_rectf(left, Y, right - left, H);
         fl_color(FL_DARK3);
@@ -64,17 +70,17 @@ void MyChart::draw()
 
     // The cursor line keeps the grid's dotted style on purpose.
     fl_color(FL_DARK_YELLOW);
-    const int cx = X + (P * W) / 160;
+    const int cx = X + (P * W) / kPoints;
     fl_line(cx, Y, cx, Y + H);
     fl_line_style(FL_SOLID, 0);
 
     for (int m = 0; m < 2; ++m) {
         fl_color(m == 0 ? FL_RED : FL_BLUE);
         fl_line_style(FL_SOLID, 3);
-        for (int i = 0; i < 159; ++i) {
+        for (int i = 0; i < kPoints - 1; ++i) {
             const int t0 = plotHeight(H, table->value(m, i), R);
             const int t1 = plotHeight(H, table->value(m, i + 1), R);
-            fl_line(X + (W * i) / 160, Y + H - t0, X + (W * (i + 1)) / 160, Y + H - t1);
+            fl_line(X + (W * i) / kPoints, Y + H - t0, X + (W * (i + 1)) / kPoints, Y + H - t1);
         }
     }
     fl_line_style(FL_SOLID, 0);
@@ -93,4 +99,34 @@ void MyChart::draw()
     }
 
     fl_pop_clip();
+}
+
+// A point index below 0 turns into a huge unsigned one, which the table
+// reads as -1.0 and refuses to store, so no index here can leave the table.
+void MyChart::spread(int p)
+{
+    if (selectedMap == -1)
+        return;
+    const auto m = static_cast<std::uint32_t>(selectedMap);
+    const int s = xStep;
+    auto v = [&](int i) { return table->value(m, static_cast<std::uint32_t>(i)); };
+    auto store = [&](int i, double x) { table->setValue(m, static_cast<std::uint32_t>(i), x); };
+
+    if (p == s) {
+        for (int i = 0; i <= p - 1; ++i)
+            store(i, v(p));
+    } else {
+        const double d = (v(p) - v(p - s)) / s;
+        for (int i = p - s + 1; i <= p - 1; ++i)
+            store(i, v(i - 1) + d);
+    }
+
+    if (p >= kPoints - s) {
+        for (int i = p; i < kPoints; ++i)
+            store(i, v(p));
+    } else {
+        const double d = (v(p + s) - v(p)) / s;
+        for (int i = p + 1; i <= p + s - 1; ++i)
+            store(i, v(i - 1) + d);
+    }
 }

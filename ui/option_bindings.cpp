@@ -1,7 +1,7 @@
 // The option controls and the configuration block, kept in step both ways.
 // Each control-to-block callback stores only low bytes; the refresh shows the
 // bytes as they stand, unclamped. Setting widget values fires no callback.
-#include "main_window.h"
+#include "option_bindings.h"
 
 #include <FL/Fl_Int_Input.H>
 #include <FL/Fl_Light_Button.H>
@@ -13,6 +13,7 @@
 #include <cstdlib>
 
 #include "cdi_device.h"
+#include "main_window.h"
 
 void refreshOptionWidgets()
 {

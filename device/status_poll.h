@@ -1,0 +1,27 @@
+// One run of the status poll: the unit's identity from the enumeration and
+// its live state from one status exchange on a short-lived handle of the
+// poll's own. The fields are the reply's; the window decides how they look.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "hid_link.h"
+
+struct UnitStatus {
+    bool enumerated = false;
+    // The first unit's strings as UTF-8; empty where hidapi gave none.
+    std::optional<std::string> manufacturer;
+    std::optional<std::string> product;
+
+    bool opened = false;   // the poll's handle could be opened
+    bool replied = false;  // the status exchange brought a usable reply
+    std::uint16_t rpm = 0;
+    std::uint8_t mapSwitch = 0;      // 0 is map 0, anything else map 1
+    std::uint8_t valveAngle = 0;
+    std::uint8_t shifterSwitch = 0;  // 0 is on, anything else off
+};
+
+// Enumerates, opens, exchanges once and closes.
+UnitStatus queryUnitStatus();
