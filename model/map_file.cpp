@@ -207,7 +207,7 @@ int saveMapFile(const char* path)
     if (isReadOnlyFile(target))
         return 0;
     std::string tempPath;
-    std::FILE* file = createFileBeside(target, tempPath);
+    std::FILE* file = createFileBeside(target, tempPath, Contents::text);
     if (!file)
         return 0;
     bool written = writeMapLines(file);

@@ -25,9 +25,11 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly);
 bool isReadOnlyFile(const char* path);
 
 // Creates a new, empty file in the folder of `target`, never through a link,
-// with the permissions a plain create would give, and opens it for text
-// output. Its name goes to tempPath. Null when it cannot be made.
-std::FILE* createFileBeside(const char* target, std::string& tempPath);
+// and opens it for output, as text (the system's line ends) or as bytes.
+// It is private to the user (0600), or, when `target` exists, has its
+// permission bits. Its name goes to tempPath. Null when it cannot be made.
+enum class Contents { text, bytes };
+std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents contents);
 
 // Flushes the stream down to the disk and closes it. False when any of that
 // failed; the stream is closed either way.
@@ -36,6 +38,22 @@ bool finishFile(std::FILE* file);
 // Puts the file `from` in the place of `to` in one step, so a reader sees the
 // old file or the new one, never a part. A link at `to` is itself replaced.
 bool replaceFile(const char* from, const char* to);
+
+// Puts the finished file `from` at `to` in one step, but only while nothing
+// is at `to`: an existing file is never replaced. `taken` says whether that
+// is why it failed.
+bool placeNewFile(const char* from, const char* to, bool& taken);
+
+// The user's own folders: data worth keeping ($XDG_DATA_HOME, else
+// ~/.local/share) and state that should survive a restart ($XDG_STATE_HOME,
+// else ~/.local/state); both are %LOCALAPPDATA% on Windows.
+enum class UserFolder { data, state };
+
+// The folder `sub` ("kvz-cdi/backups", with '/' between its parts) under
+// one of the user's folders, ending in a directory separator. Made when
+// missing, with the parts of `sub`, private to the user (0700); false when
+// it cannot be made, or is not a folder of this user's.
+bool userFolder(UserFolder which, const char* sub, std::string& dir);
 
 // Deletes a file; false when that failed.
 bool removeFile(const char* path);

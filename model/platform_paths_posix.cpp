@@ -4,9 +4,11 @@
 #include "platform_paths.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -69,21 +71,20 @@ bool isReadOnlyFile(const char* path)
     return faccessat(AT_FDCWD, path, W_OK, AT_EACCESS) != 0;
 }
 
-std::FILE* createFileBeside(const char* target, std::string& tempPath)
+std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents)
 {
     std::string dir(target);
     std::string::size_type slash = dir.rfind('/');
     dir = slash == std::string::npos ? std::string() : dir.substr(0, slash + 1);
     tempPath = dir + ".kvz-cdi-XXXXXX";
     // mkstemp creates the name exclusively, so a link planted there is
-    // never followed.
+    // never followed, and makes the file private.
     int fd = mkstemp(&tempPath[0]);
     if (fd < 0)
         return nullptr;
-    // mkstemp makes the file private; give it what a plain create would.
-    mode_t mask = umask(0);
-    umask(mask);
-    std::FILE* file = fchmod(fd, 0666 & ~mask) == 0 ? fdopen(fd, "w") : nullptr;
+    struct stat old;
+    bool moded = stat(target, &old) != 0 || fchmod(fd, old.st_mode & 07777) == 0;
+    std::FILE* file = moded ? fdopen(fd, "w") : nullptr;
     if (!file) {
         close(fd);
         unlink(tempPath.c_str());
@@ -101,6 +102,73 @@ bool finishFile(std::FILE* file)
 bool replaceFile(const char* from, const char* to)
 {
     return std::rename(from, to) == 0;
+}
+
+bool placeNewFile(const char* from, const char* to, bool& taken)
+{
+    // link never replaces what is at `to`; a file system without hard links
+    // gets a rename behind a check, which nobody else can race in a folder
+    // private to the user.
+    taken = false;
+    if (link(from, to) == 0) {
+        unlink(from);
+        return true;
+    }
+    if (errno == EEXIST) {
+        taken = true;
+        return false;
+    }
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP)
+        return false;
+    struct stat st;
+    if (lstat(to, &st) == 0 || errno != ENOENT) {
+        taken = errno != ENOENT;
+        return false;
+    }
+    return std::rename(from, to) == 0;
+}
+
+bool userFolder(UserFolder which, const char* sub, std::string& dir)
+{
+    const char* xdg = std::getenv(which == UserFolder::data ? "XDG_DATA_HOME" : "XDG_STATE_HOME");
+    // A relative path in the variable is to be ignored, as an unset one.
+    if (xdg && xdg[0] == '/') {
+        dir = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        if (!home || home[0] != '/') {
+            const passwd* user = getpwuid(geteuid());
+            home = user ? user->pw_dir : nullptr;
+        }
+        if (!home || home[0] != '/')
+            return false;
+        dir = std::string(home) + (which == UserFolder::data ? "/.local/share" : "/.local/state");
+    }
+    // The user's folders and the parts of `sub` are made private when made;
+    // the parts of `sub` are made so when they already exist, too.
+    std::string::size_type from = 1;
+    const std::string::size_type ownFrom = dir.size();
+    dir += '/';
+    dir += sub;
+    for (;;) {
+        std::string::size_type slash = dir.find('/', from);
+        const std::string part = dir.substr(0, slash);
+        if (!part.empty() && mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
+        if (slash > ownFrom) {
+            struct stat st;
+            if (lstat(part.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+                return false;
+            if ((st.st_mode & 07777) != 0700 && chmod(part.c_str(), 0700) != 0)
+                return false;
+        }
+        if (slash == std::string::npos)
+            break;
+        from = slash + 1;
+    }
+    if (dir.back() != '/')
+        dir += '/';
+    return true;
 }
 
 bool removeFile(const char* path)

@@ -101,7 +101,7 @@ bool isReadOnlyFile(const char* path)
     return false;
 }
 
-std::FILE* createFileBeside(const char* target, std::string& tempPath)
+std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents contents)
 {
     // The separators are ASCII, so the folder is cut off the UTF-8 path as
     // it stands.
@@ -117,10 +117,11 @@ std::FILE* createFileBeside(const char* target, std::string& tempPath)
         if (!widen(tempPath.c_str(), wide))
             return nullptr;
         int fd = -1;
-        errno_t error = _wsopen_s(&fd, wide.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT, _SH_DENYWR,
-                                  _S_IREAD | _S_IWRITE);
+        const bool text = contents == Contents::text;
+        errno_t error = _wsopen_s(&fd, wide.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | (text ? _O_TEXT : _O_BINARY),
+                                  _SH_DENYWR, _S_IREAD | _S_IWRITE);
         if (error == 0) {
-            std::FILE* file = _fdopen(fd, "w");
+            std::FILE* file = _fdopen(fd, text ? "w" : "wb");
             if (!file) {
                 _close(fd);
                 _wunlink(wide.c_str());
@@ -145,6 +146,48 @@ bool replaceFile(const char* from, const char* to)
     std::wstring wideFrom, wideTo;
     return widen(from, wideFrom) && widen(to, wideTo)
            && MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool placeNewFile(const char* from, const char* to, bool& taken)
+{
+    // Without MOVEFILE_REPLACE_EXISTING the move fails on an existing file.
+    taken = false;
+    std::wstring wideFrom, wideTo;
+    if (!widen(from, wideFrom) || !widen(to, wideTo))
+        return false;
+    if (MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_WRITE_THROUGH))
+        return true;
+    const DWORD error = GetLastError();
+    taken = error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS;
+    return false;
+}
+
+// Both of the user's folders are the local application data folder, which
+// only its user may write.
+bool userFolder(UserFolder, const char* sub, std::string& dir)
+{
+    const wchar_t* base = _wgetenv(L"LOCALAPPDATA");
+    char utf8[1024];
+    if (!base || WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, base, -1, utf8, sizeof utf8, nullptr, nullptr) <= 1)
+        return false;
+    dir = utf8;
+    std::string parts(sub);
+    parts += '/';
+    for (std::string::size_type from = 0, slash; (slash = parts.find('/', from)) != std::string::npos; from = slash + 1) {
+        dir += '\\';
+        dir += parts.substr(from, slash - from);
+        std::wstring wide;
+        if (!widen(dir.c_str(), wide))
+            return false;
+        if (!CreateDirectoryW(wide.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+        const DWORD attributes = GetFileAttributesW(wide.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)
+            || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            return false;
+    }
+    dir += '\\';
+    return true;
 }
 
 bool removeFile(const char* path)

@@ -633,18 +633,19 @@ TEST_F(MapFile, PathTooLongForTheBufferIsRefused)
     EXPECT_EQ((folder / (name + ".cdi")).string().size(), 1023u);
 }
 
-TEST_F(MapFile, NewFileGetsThePermissionsOfAPlainCreate)
+TEST_F(MapFile, NewFileIsPrivateAndAReplacedOneKeepsItsPermissions)
 {
     mode_t old = umask(022);
-    EXPECT_EQ(saveMapFile((dir / "open.cdi").c_str()), 1);
-    umask(077);
-    EXPECT_EQ(saveMapFile((dir / "private.cdi").c_str()), 1);
+    EXPECT_EQ(saveMapFile((dir / "new.cdi").c_str()), 1);
+    writeFile(dir / "shared.cdi", "old");
+    ASSERT_EQ(chmod((dir / "shared.cdi").c_str(), 0664), 0);
+    EXPECT_EQ(saveMapFile((dir / "shared.cdi").c_str()), 1);
     umask(old);
     struct stat st;
-    ASSERT_EQ(stat((dir / "open.cdi").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
-    ASSERT_EQ(stat((dir / "private.cdi").c_str(), &st), 0);
+    ASSERT_EQ(stat((dir / "new.cdi").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat((dir / "shared.cdi").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
 }
 
 TEST_F(MapFile, AutosaveLivesInTheTemporaryFolder)
