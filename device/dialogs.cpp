@@ -11,6 +11,7 @@ int refuseQuestion(const char* question)
     std::fprintf(stderr, "%s (answered No)\n", question);
     return 0;
 }
-}
+void noBeep() {}
+}  // namespace
 
-Dialogs dialogs = {printErrorBox, printMessageBox, refuseQuestion};
+Dialogs dialogs = {printErrorBox, printMessageBox, refuseQuestion, noBeep};

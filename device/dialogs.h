@@ -7,6 +7,7 @@ struct Dialogs {
     void (*errorBox)(const char* text);    // error beep, then a message box
     void (*messageBox)(const char* text);  // a message box without a beep
     int (*askYesNo)(const char* question); // question beep, then No/Yes; 1 for Yes
+    void (*errorBeep)();                   // an error beep alone, for a refused entry
 };
 
 // Until something is installed, boxes go to standard error and questions

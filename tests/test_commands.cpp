@@ -66,6 +66,7 @@ void record(const std::string& what)
 }
 void recordError(const char* text) { record(std::string("error:") + text); }
 void recordMessage(const char* text) { record(std::string("message:") + text); }
+void recordBeep() { record("beep"); }
 int recordQuestion(const char* text)
 {
     record(std::string("ask:") + text);
@@ -189,7 +190,7 @@ protected:
         widgets.window->label(kProgramTitle);
         clearChartDamage();
 
-        dialogs = {recordError, recordMessage, recordQuestion};
+        dialogs = {recordError, recordMessage, recordQuestion, recordBeep};
         chooseFile = scriptedChooser;
         shown.clear();
         answers.clear();

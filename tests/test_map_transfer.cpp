@@ -23,6 +23,7 @@ std::vector<std::string> logged;  // log fragments, one per call
 
 void recordError(const char* text) { events.push_back(std::string("error:") + text); }
 void recordMessage(const char* text) { events.push_back(std::string("message:") + text); }
+void recordBeep() { events.push_back("beep"); }
 int recordQuestion(const char* text)
 {
     events.push_back(std::string("ask:") + text);
@@ -143,7 +144,7 @@ protected:
         sim::setVirtualTime(true);
         cdiDevice = CdiDevice();
         cdiDevice.log = recordLog;
-        dialogs = {recordError, recordMessage, recordQuestion};
+        dialogs = {recordError, recordMessage, recordQuestion, recordBeep};
         events.clear();
         logged.clear();
         ignitionTable = MapTable();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cdi_device.h"
+#include "dialogs.h"
 #include "main_window.h"
 #include "option_bindings.h"
 
@@ -181,23 +182,42 @@ TEST_F(OptionBindings, PulseTypesOtherThanOneShowTwoPulse)
     EXPECT_EQ(widgets.twoPulse->value(), 0);
 }
 
-TEST_F(OptionBindings, PickupTextStoresItsDecimalValueLowByte)
+int beeps = 0;
+void countBeep() { ++beeps; }
+
+TEST_F(OptionBindings, PickupFieldTakesOnlyAWholeNumberFrom1To255)
 {
     const struct {
         const char* text;
-        int stored;
+        int stored;  // 0: refused
     } cases[] = {
-        {"300", 44},  {"-1", 255}, {"", 0},      {"0x44", 0},  {"68", 68},
-        {"  17abc", 17}, {"+5", 5}, {"-256", 0},  {"99999999999999999999999", 255},
-        {"-99999999999999999999999", 0},
+        {"68", 68},   {" 36 ", 36}, {"036", 36}, {"1", 1},    {"255", 255}, {"", 0},   {"  ", 0},
+        {"0", 0},     {"300", 0},   {"256", 0},  {"-1", 0},   {"0x44", 0},  {"12abc", 0},
+        {"+5", 0},    {"99999999999999999999999", 0},
     };
+    const Dialogs saved = dialogs;
+    dialogs.errorBeep = countBeep;
     for (const auto& c : cases) {
         config().pickupDeg = 123;
+        beeps = 0;
         widgets.pickup->value(c.text);
         widgets.pickup->do_callback();
-        EXPECT_EQ(config().pickupDeg, c.stored) << '"' << c.text << '"';
-        EXPECT_STREQ(widgets.pickup->value(), c.text) << "kept as typed";
+        if (c.stored) {
+            EXPECT_EQ(config().pickupDeg, c.stored) << '"' << c.text << '"';
+            EXPECT_EQ(beeps, 0) << '"' << c.text << '"';
+        } else {
+            EXPECT_EQ(config().pickupDeg, 123) << '"' << c.text << '"';
+            EXPECT_STREQ(widgets.pickup->value(), "123") << "shows the stored value again";
+            EXPECT_EQ(beeps, 1) << '"' << c.text << '"';
+        }
     }
+    // Committed quietly, a refused text is dropped without a beep.
+    beeps = 0;
+    widgets.pickup->value("0");
+    EXPECT_FALSE(commitPickupField(false));
+    EXPECT_EQ(beeps, 0);
+    EXPECT_STREQ(widgets.pickup->value(), "123");
+    dialogs = saved;
 }
 
 TEST_F(OptionBindings, RefreshWritesThePickupAsDecimalText)

@@ -1,6 +1,7 @@
 // The option controls and the configuration block, kept in step both ways.
-// Each control-to-block callback stores only low bytes; the refresh shows the
-// bytes as they stand, unclamped. Setting widget values fires no callback.
+// The sliders store low bytes and the pickup field takes only 1..255; the
+// refresh shows the bytes as they stand, unclamped. Setting widget values
+// fires no callback.
 #include "option_bindings.h"
 
 #include <FL/Fl_Int_Input.H>
@@ -10,10 +11,38 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 
 #include "cdi_device.h"
+#include "dialogs.h"
 #include "main_window.h"
+
+namespace {
+// A whole number 1..255 in decimal, blanks around it allowed. The pickup
+// position is the codec's reference angle: 0 would send full advance at
+// every rpm, and a value cut to its low byte is not what was typed.
+bool parsePickup(const char* text, std::uint8_t& degrees)
+{
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    unsigned value = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9' && value <= 255; ++text, ++digits)
+        value = value * 10 + static_cast<unsigned>(*text - '0');
+    while (*text == ' ' || *text == '\t')
+        ++text;
+    if (*text != '\0' || digits == 0 || value < 1 || value > 255)
+        return false;
+    degrees = static_cast<std::uint8_t>(value);
+    return true;
+}
+
+void showPickup()
+{
+    char text[4];
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(cdiDevice.config.pickupDeg));
+    widgets.pickup->value(text);
+}
+}  // namespace
 
 void refreshOptionWidgets()
 {
@@ -28,9 +57,7 @@ void refreshOptionWidgets()
     widgets.onePulse->value(onePulse ? 1 : 0);
     widgets.twoPulse->value(onePulse ? 0 : 1);
 
-    char text[4];
-    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(config.pickupDeg));
-    widgets.pickup->value(text);
+    showPickup();
 
     widgets.reverseSwitch->value(config.qsReverse != 0 ? 1 : 0);
     widgets.stopSwitch->value(config.qsStopSwitch != 0 ? 1 : 0);
@@ -61,12 +88,21 @@ void onPulseTypeChanged(Fl_Widget*, void*)
     refreshOptionWidgets();
 }
 
-// The decimal value of the text as atoi reads it (blanks, a sign, digits up
-// to the first other character; none gives 0), but through strtol, whose
-// overflow is defined: past the range of long it gives LONG_MAX or LONG_MIN,
-// so the stored byte is then 255 or 0. The text stays as typed.
+
+bool commitPickupField(bool beepOnRefusal)
+{
+    std::uint8_t degrees = 0;
+    if (parsePickup(widgets.pickup->value(), degrees)) {
+        cdiDevice.config.pickupDeg = degrees;
+        return true;
+    }
+    if (beepOnRefusal)
+        dialogs.errorBeep();
+    showPickup();
+    return false;
+}
+
 void onPickupChanged(Fl_Widget*, void*)
 {
-    const long value = std::strtol(widgets.pickup->value(), nullptr, 10);
-    cdiDevice.config.pickupDeg = static_cast<std::uint8_t>(static_cast<unsigned long>(value) & 0xFF);
+    commitPickupField(true);
 }

@@ -24,6 +24,8 @@ int toolkitAskYesNo(const char* question)
     return fl_choice("%s", fl_no, fl_yes, nullptr, question);
 }
 
+void toolkitErrorBeep() { fl_beep(FL_BEEP_ERROR); }
+
 int nativeChooseFile(const FileChooserRequest& request, std::string& path)
 {
     Fl_Native_File_Chooser chooser;
@@ -42,5 +44,5 @@ int (*chooseFile)(const FileChooserRequest& request, std::string& path) = native
 
 void installToolkitDialogs()
 {
-    dialogs = {toolkitErrorBox, toolkitMessageBox, toolkitAskYesNo};
+    dialogs = {toolkitErrorBox, toolkitMessageBox, toolkitAskYesNo, toolkitErrorBeep};
 }
