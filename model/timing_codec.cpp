@@ -21,33 +21,34 @@ std::int32_t truncate32(double v)
     return static_cast<std::int32_t>(v);
 }
 
-void traceWrite(int index, int delay, int prescale, int period, int postscale, unsigned word)
+// The advance in whole tenths of a degree, cut toward zero. A value that is
+// a whole number of tenths but for binary rounding counts as that number:
+// 0.1 added eight times is 0.7999..., which the user saw as 0.8.
+std::int32_t tenths(double advance)
 {
-    std::printf("RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d WRITE:%4X\n",
-                index, delay, prescale, period, postscale, word);
-}
-
-void traceRead(int index, int advance, int prescale, int period, int postscale, unsigned word)
-{
-    std::printf("RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d READ:%4X\n",
-                index, advance, prescale, period, postscale, word);
+    const double scaled = advance * 10.0;
+    const double nearest = std::round(scaled);
+    if (std::fabs(scaled - nearest) <= 1e-6)
+        return truncate32(nearest);
+    return truncate32(scaled);
 }
 
 constexpr int kPrescales[4] = {1, 4, 16, 64};
+}  // namespace
+
+TimingReference timingReference(const CdiDevice& device)
+{
+    return {device.config.pickupDeg, device.latencyOffset, device.timerConstant};
 }
 
-TimerWord encodeTiming(double advance, std::uint16_t index)
+Encoding encodeAdvance(double advance, std::uint16_t index, const TimingReference& reference)
 {
-    if (advance == 0.0 || index == 0) {
-        traceWrite(index, 0, 0, 0, 0, 0);
-        return 0;
-    }
-    const double pickup = cdiDevice.config.pickupDeg;
-    const int a = truncate32(advance * 10.0);
-    const double delay = pickup - a / 10.0;
-    double t = cdiDevice.timerConstant * delay * 10.0 / static_cast<double>(index);
-    if (t > cdiDevice.latencyOffset)
-        t = t - cdiDevice.latencyOffset;
+    if (advance == 0.0 || index == 0)
+        return {0, 0, 0, 0, 0, false};
+    const double delay = reference.pickupDeg - tenths(advance) / 10.0;
+    double t = reference.timerConstant * delay * 10.0 / static_cast<double>(index);
+    if (t > reference.latencyOffset)
+        t = t - reference.latencyOffset;
     else
         t = 0.0;
 
@@ -62,32 +63,44 @@ TimerWord encodeTiming(double advance, std::uint16_t index)
         code = 2;
     else if (d < 1024)
         code = 3;
-    else {
-        std::printf("*** over flow ***\n");
-        traceWrite(index, truncate32(delay), 0, 0, 0, 0);
-        return 0;
-    }
+    else
+        return {0, truncate32(delay), 0, 0, 0, true};
     const int prescale = kPrescales[code];
     const std::uint16_t postscale = static_cast<std::uint16_t>(truncate32(q / prescale + 1.0));
     const std::uint16_t period = static_cast<std::uint16_t>(truncate32((t / prescale) / postscale));
     const TimerWord word = static_cast<TimerWord>((postscale * 8 - 4 + code) * 256 + period);
-    traceWrite(index, truncate32(delay), prescale, period, postscale, word);
-    return word;
+    return {word, truncate32(delay), prescale, period, postscale, false};
 }
 
-double CdiDevice::decodeTiming(TimerWord word, std::uint16_t index) const
+Decoding decodeWord(TimerWord word, std::uint16_t index, const TimingReference& reference)
 {
-    if (word == 0) {
-        traceRead(index, 0, 0, 0, 0, 0);
-        return 0.0;
-    }
+    if (word == 0)
+        return {0.0, 0, 0, 0};
     // Bits 15 and 10 (always 0 and 1) are not looked at.
     const int prescale = kPrescales[(word >> 8) & 0x3];
     const int postscale = ((word >> 11) & 0xF) + 1;
     const int period = word & 0xFF;
-    const std::int32_t ticks = period * postscale * prescale + latencyOffset;
+    const std::int32_t ticks = period * postscale * prescale + reference.latencyOffset;
     const std::uint32_t n = static_cast<std::uint32_t>(index) * static_cast<std::uint32_t>(ticks) / 10u;
-    const double advance = truncate32((config.pickupDeg - static_cast<double>(n) / timerConstant) * 10.0) / 10.0;
-    traceRead(index, truncate32(advance), prescale, period, postscale, word);
-    return advance;
+    const double advance =
+        truncate32((reference.pickupDeg - static_cast<double>(n) / reference.timerConstant) * 10.0) / 10.0;
+    return {advance, prescale, period, postscale};
+}
+
+TimerWord encodeTiming(double advance, std::uint16_t index)
+{
+    const Encoding e = encodeAdvance(advance, index, timingReference(cdiDevice));
+    if (e.overflow)
+        std::printf("*** over flow ***\n");
+    std::printf("RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d WRITE:%4X\n", index, e.delay, e.prescale, e.period,
+                e.postscale, static_cast<unsigned>(e.word));
+    return e.word;
+}
+
+double CdiDevice::decodeTiming(TimerWord word, std::uint16_t index) const
+{
+    const Decoding d = decodeWord(word, index, timingReference(*this));
+    std::printf("RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d READ:%4X\n", index, truncate32(d.advance), d.prescale,
+                d.period, d.postscale, static_cast<unsigned>(word));
+    return d.advance;
 }

@@ -1,9 +1,42 @@
 // Conversion between ignition advance in crank degrees and the unit's timer
-// words. Every call prints one trace line on standard output.
+// words. encodeTiming and CdiDevice::decodeTiming print one trace line per
+// call on standard output; the plain forms below print nothing.
 #pragma once
 
 #include "cdi_device.h"
 
-// Encodes with the pickup position, latency offset and timer constant of
-// `cdiDevice`. Decoding is CdiDevice::decodeTiming.
+// The angles and ticks a word is worked out from: the pickup position (the
+// angle the delay starts at), the ticks the unit adds itself, and the ticks
+// per crank degree at 1000 rpm.
+struct TimingReference {
+    std::uint8_t pickupDeg;
+    std::int32_t latencyOffset;
+    double timerConstant;
+};
+
+// The record's own pickup position, latency offset and timer constant.
+TimingReference timingReference(const CdiDevice& device);
+
+// One encoding and the figures its trace line shows.
+struct Encoding {
+    TimerWord word;
+    int delay;  // pickup to spark, whole degrees
+    int prescale;
+    int period;
+    int postscale;
+    bool overflow;
+};
+Encoding encodeAdvance(double advance, std::uint16_t index, const TimingReference& reference);
+
+// One decoding and the figures its trace line shows.
+struct Decoding {
+    double advance;
+    int prescale;
+    int period;
+    int postscale;
+};
+Decoding decodeWord(TimerWord word, std::uint16_t index, const TimingReference& reference);
+
+// Encodes with the reference of `cdiDevice` and prints the trace line.
+// Decoding is CdiDevice::decodeTiming.
 TimerWord encodeTiming(double advance, std::uint16_t index);
