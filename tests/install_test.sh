@@ -14,6 +14,12 @@ expect usr/bin/kvz-cdi
 expect usr/lib/udev/rules.d/70-kvz-cdi.rules
 expect usr/share/applications/kvz-cdi.desktop
 expect usr/share/icons/hicolor/scalable/apps/kvz-cdi.svg
+expect usr/share/man/man1/kvz-cdi.1.gz
+expect usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml
+expect usr/share/doc/kvz-cdi/copyright
+expect usr/share/doc/kvz-cdi/changelog.gz
+# The command-line program, once the build has it, comes with its page.
+if [ -e "$stage/usr/bin/kvz-cdi-cli" ]; then expect usr/share/man/man1/kvz-cdi-cli.1.gz; fi
 
 [ -x "$stage/usr/bin/kvz-cdi" ] || { echo "kvz-cdi is not executable"; fail=1; }
 
@@ -40,5 +46,25 @@ grep -q '^KERNEL=="hidraw\*", ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="003c",
 desktop-file-validate "$stage/usr/share/applications/kvz-cdi.desktop" || fail=1
 grep -q '^Exec=kvz-cdi$' "$stage/usr/share/applications/kvz-cdi.desktop" || { echo "Exec line"; fail=1; }
 grep -q '^Icon=kvz-cdi$' "$stage/usr/share/applications/kvz-cdi.desktop" || { echo "Icon line"; fail=1; }
+
+# The software centre starts the program through the menu entry it names.
+metainfo=$stage/usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml
+launchable=$(sed -n 's|.*<launchable type="desktop-id">\(.*\)</launchable>.*|\1|p' "$metainfo")
+[ -n "$launchable" ] && [ -e "$stage/usr/share/applications/$launchable" ] \
+    || { echo "the metainfo launches '$launchable', which is not installed"; fail=1; }
+
+# Every place that names the release names the program's own version: the
+# changelog's newest entry, the metainfo's newest release, the man page.
+version=$("$stage/usr/bin/kvz-cdi" --version | sed -n 's/^kvz-cdi //p')
+[ -n "$version" ] || { echo "kvz-cdi --version printed no version"; fail=1; }
+check_version() {
+    if [ "$2" = "$version" ]; then echo "ok: $1 is $version"; else echo "$1 is '$2', not '$version'"; fail=1; fi
+}
+check_version "changelog's newest entry" \
+    "$(gzip -dc "$stage/usr/share/doc/kvz-cdi/changelog.gz" | sed -n '1s/^kvz-cdi (\([^)]*\)).*/\1/p')"
+check_version "metainfo's newest release" \
+    "$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo" | head -n1)"
+check_version "man page's version" \
+    "$(gzip -dc "$stage/usr/share/man/man1/kvz-cdi.1.gz" | sed -n 's/^\.TH KVZ-CDI 1 [^ ]* "kvz-cdi \([^"]*\)".*/\1/p')"
 
 exit $fail
