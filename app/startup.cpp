@@ -43,7 +43,13 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     onConfigChanged = refreshOptionWidgets;
 
     buildAutosavePath();
-    loadAutosave();
+    if (!loadAutosave()) {
+        // Without an autosave the block takes what the controls show, so a
+        // write sends what the user sees, never the block's initial zeros.
+        onSliderChanged(nullptr, nullptr);
+        onSwitchChanged(nullptr, nullptr);
+        onPulseTypeChanged(nullptr, nullptr);
+    }
 
     cdiDevice.log = appendLog;
     widgets.ignMap0->value(1);

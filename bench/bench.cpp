@@ -1,7 +1,8 @@
 // kvz-bench: what the program's own code costs, against the simulated unit.
-// Prints a table of medians: a whole Device Read and Device Write through the
-// transfer code beside the same requests sent by a bare loop of hidapi calls,
-// one status poll tick, repaints per idle tick, and one UP step. Run it under
+// Prints a table of medians: a whole Device Read and Device Write as the
+// commands run them beside the same requests sent by a bare loop of hidapi
+// calls (their restore points timed apart), one status poll tick, repaints
+// per idle tick, and one UP step. Run it under
 // an X server (tests/run-under-xvfb.sh build/bench/kvz-bench).
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
@@ -14,8 +15,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "cdi_device.h"
@@ -27,6 +32,7 @@
 #include "map_transfer.h"
 #include "my_chart.h"
 #include "sim_unit.h"
+#include "restore_points.h"
 #include "status_poll.h"
 
 namespace {
@@ -79,6 +85,8 @@ void bareLoop(std::uint8_t command, const sim::Memory& image)
     hid_close(handle);
 }
 
+// The exchanges of Device Read and Device Write, through the transfer code
+// the commands run; their restore points are timed apart.
 void programRead()
 {
     cdiDevice.deviceHandle = openUnit();
@@ -87,13 +95,29 @@ void programRead()
     cdiDevice.deviceHandle = nullptr;
 }
 
+// The read before, the write, the read-back.
 void programWrite()
 {
     cdiDevice.deviceHandle = openUnit();
-    if (writeDeviceMaps(ignitionTable, valveTable))
-        readDeviceMaps(cdiDevice, ignitionTable, valveTable);
+    UnitImage before, sent;
+    int requestsSent = 0;
+    readUnit(cdiDevice, before, nullptr);
+    const ConfigBlock config = withUnitsOwnBytes(cdiDevice.config, imageConfig(before));
+    writeUnit(cdiDevice, ignitionTable, valveTable, config, sent, requestsSent);
+    readDeviceMaps(cdiDevice, ignitionTable, valveTable);
     closeUnit(cdiDevice.deviceHandle);
     cdiDevice.deviceHandle = nullptr;
+}
+
+// One restore point, as a command keeps it.
+double restorePointUs()
+{
+    UnitImage image;
+    std::memcpy(image.bytes, sim::memory().data(), sizeof image.bytes);
+    return timeMedian(kTransferRuns, [&] {
+        std::string path;
+        keepRestorePoint(image, "read", std::time(nullptr), path);
+    });
 }
 
 // A plausible unit: both ignition maps 20 degrees, valve maps rising.
@@ -112,22 +136,28 @@ void fillUnit()
 }
 
 struct TransferFigures {
-    double program;  // per exchange, microseconds
-    double bare;
+    double program;        // per exchange, microseconds
+    double bare;           // per exchange
+    double restorePoints;  // all of the command's, milliseconds
 };
 
-TransferFigures timeTransfer(bool write, int delayMs)
+// A read keeps one restore point; a write reads, keeps one, writes, reads
+// back and keeps another.
+TransferFigures timeTransfer(bool write, int delayMs, double restorePointUs)
 {
     sim::faults().replyDelayMs = delayMs;
-    const int exchanges = write ? 2 * kBlocks : kBlocks;
+    const int exchanges = write ? 3 * kBlocks : kBlocks;
+    const double restorePoints = (write ? 2 : 1) * restorePointUs;
     const sim::Memory image = sim::memory();
     const double program = timeMedian(kTransferRuns, write ? programWrite : programRead);
     const double bare = timeMedian(kTransferRuns, [&] {
-        if (write)
+        if (write) {
+            bareLoop(CMD_READ_BLOCK, image);
             bareLoop(CMD_WRITE_BLOCK, image);
+        }
         bareLoop(CMD_READ_BLOCK, image);
     });
-    return {program / exchanges, bare / exchanges};
+    return {program / exchanges, bare / exchanges, restorePoints / 1000.0};
 }
 
 // Repaints the window is asked for after each of `ticks` poll ticks.
@@ -153,20 +183,26 @@ int main()
     if (!table || !std::freopen("/dev/null", "w", stdout))
         return 1;
 
+    // Restore points go to a folder of the benchmark's own.
+    char folder[] = "/tmp/kvz-bench-XXXXXX";
+    if (!mkdtemp(folder))
+        return 1;
+    setenv("XDG_DATA_HOME", folder, 1);
     sim::reset();
     ignitionTable.upperClamp = 35.0;
     valveTable.upperClamp = 160.0;
     fillUnit();
 
-    std::fprintf(table, "%-44s %12s %12s %8s\n", "transfer (median of 7, per exchange)", "program us",
-                 "bare loop us", "ratio");
+    const double restorePoint = restorePointUs();
+    std::fprintf(table, "%-40s %12s %12s %7s %16s\n", "transfer (median of 7, per exchange)", "program us",
+                 "bare loop us", "ratio", "restore pts ms");
     for (int delay : {1, 0}) {
         for (bool write : {false, true}) {
-            const TransferFigures f = timeTransfer(write, delay);
+            const TransferFigures f = timeTransfer(write, delay, restorePoint);
             char name[64];
-            std::snprintf(name, sizeof name, "%s, reply delay %d ms",
-                          write ? "Device Write + read-back" : "Device Read", delay);
-            std::fprintf(table, "%-44s %12.1f %12.1f %8.3f\n", name, f.program, f.bare, f.program / f.bare);
+            std::snprintf(name, sizeof name, "%s, reply delay %d ms", write ? "Device Write" : "Device Read", delay);
+            std::fprintf(table, "%-40s %12.1f %12.1f %7.3f %16.2f\n", name, f.program, f.bare,
+                         f.program / f.bare, f.restorePoints);
         }
     }
     sim::faults().replyDelayMs = 0;
@@ -204,5 +240,6 @@ int main()
                      Fl::flush();
                  }));
     std::fclose(table);
+    std::filesystem::remove_all(folder);
     return 0;
 }

@@ -4,8 +4,11 @@
 
 #include <hidapi.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <type_traits>
 
 namespace {
@@ -36,6 +39,30 @@ std::size_t encodeUtf8(char32_t c, char out[4])
     out[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
     out[3] = static_cast<char>(0x80 | (c & 0x3F));
     return 4;
+}
+
+long long steadyMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+long long (*clockMs)() = steadyMs;
+
+// When the last request whose reply was never read went out; empty once a
+// report has come since, or the unit has had kLateReplyMs to answer.
+std::optional<long long> unansweredSince;
+
+long long lateReplyLeftMs()
+{
+    return kLateReplyMs - (clockMs() - *unansweredSince);
+}
+
+bool lateReplyDue()
+{
+    if (unansweredSince && lateReplyLeftMs() <= 0)
+        unansweredSince.reset();
+    return unansweredSince.has_value();
 }
 
 char32_t codeUnit(wchar_t c)
@@ -86,28 +113,46 @@ std::string toUtf8(const wchar_t* wide, std::size_t limit)
 }
 
 Exchange exchangeReport(hid_device* handle, const std::uint8_t (&request)[kRequestSize],
-                        std::uint8_t (&reply)[kReplySize], int timeoutMs, int leastWritten)
+                        std::uint8_t (&reply)[kReplySize], const ExchangeRules& rules)
 {
     // Left waiting, a report meant for another handle's request (the poll's
     // status replies pile up here while a command's box is open) would be
     // taken for the reply to this one.
     std::uint8_t stale[kReplySize];
-    while (hid_read_timeout(handle, stale, sizeof stale, 0) > 0) {
-    }
+    while (hid_read_timeout(handle, stale, sizeof stale, 0) > 0)
+        unansweredSince.reset();
 
     Exchange exchange{Outcome::reply, 0, 0, {}};
+    if (lateReplyDue() && !rules.waitsForLateReply) {
+        exchange.outcome = Outcome::skipped;
+        return exchange;
+    }
+    // Waits for the late reply, discarding whatever comes, or for its time
+    // to pass.
+    while (lateReplyDue()) {
+        const int got = hid_read_timeout(handle, stale, sizeof stale, static_cast<int>(std::max(1LL, lateReplyLeftMs())));
+        if (got < 0) {
+            exchange.outcome = Outcome::readFailed;
+            exchange.error = errorText(handle);
+            return exchange;
+        }
+        if (got > 0)
+            unansweredSince.reset();
+    }
+
     exchange.written = hid_write(handle, request, sizeof request);
     if (exchange.written < 0) {
         exchange.outcome = Outcome::writeFailed;
         exchange.error = errorText(handle);
         return exchange;
     }
-    if (exchange.written < leastWritten) {
+    if (exchange.written < rules.leastWritten) {
         exchange.outcome = Outcome::notSent;
         return exchange;
     }
+    const long long sent = clockMs();
     std::memset(reply, 0, sizeof reply);
-    exchange.got = hid_read_timeout(handle, reply, sizeof reply, timeoutMs);
+    exchange.got = hid_read_timeout(handle, reply, sizeof reply, rules.timeoutMs);
     if (exchange.got < 0) {
         exchange.outcome = Outcome::readFailed;
         exchange.error = errorText(handle);
@@ -116,7 +161,15 @@ Exchange exchangeReport(hid_device* handle, const std::uint8_t (&request)[kReque
     } else if (exchange.got < kReplySize) {
         exchange.outcome = Outcome::shortReply;
     }
+    if (exchange.outcome == Outcome::noReply || exchange.outcome == Outcome::readFailed)
+        unansweredSince = sent;
     return exchange;
+}
+
+void setExchangeClock(long long (*nowMs)())
+{
+    clockMs = nowMs ? nowMs : steadyMs;
+    unansweredSince.reset();
 }
 
 void printHidError(const Exchange& exchange)

@@ -36,7 +36,25 @@ enum class Outcome {
     readFailed,   // hid_read_timeout returned -1
     notSent,      // hid_write returned less than the caller counts as sent
     writeFailed,  // hid_write returned -1
+    skipped,      // an earlier request may still be answered: nothing sent
 };
+
+// How a caller exchanges.
+struct ExchangeRules {
+    int timeoutMs;           // how long to wait for the reply
+    int leastWritten;        // the smallest hid_write result that counts as sent
+    bool waitsForLateReply;  // waits out an earlier unanswered request, or skips
+};
+
+// After a request whose reply was not read, the unit may still answer it,
+// into every handle open at that moment: no request goes out until a report
+// has come or this long has passed since that request.
+constexpr int kLateReplyMs = 1500;
+
+// The clock that rule counts by, in milliseconds: steady time unless set.
+// Tests that run the simulated unit on its virtual clock set it to that
+// one; setting a clock forgets any request still outstanding.
+void setExchangeClock(long long (*nowMs)());
 
 struct Exchange {
     Outcome outcome;
@@ -46,12 +64,14 @@ struct Exchange {
 };
 
 // Discards input already waiting on the handle (every handle gets every
-// report of the unit), sends the request and waits at most `timeoutMs` for
-// the reply, which lands in `reply` (zeroed first). A hid_write result below
-// `leastWritten` is not sent: the transfers count 0 as sent, the poll does
-// not. Prints nothing and never closes the handle.
+// report of the unit); while an earlier request may still be answered,
+// waits for that (discarding what comes) or skips, as the rules say; then
+// sends the request and waits for the reply, which lands in `reply` (zeroed
+// first). Replies are never matched by their content, which is not fixed:
+// every exchange gets its own reply by time alone. Prints nothing and never
+// closes the handle.
 Exchange exchangeReport(hid_device* handle, const std::uint8_t (&request)[kRequestSize],
-                        std::uint8_t (&reply)[kReplySize], int timeoutMs, int leastWritten);
+                        std::uint8_t (&reply)[kReplySize], const ExchangeRules& rules);
 
 // Wide text from hidapi as UTF-8, cut after the last whole character that
 // fits in `limit` bytes.

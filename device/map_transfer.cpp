@@ -5,26 +5,23 @@
 
 #include <hidapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "dialogs.h"
 #include "hid_link.h"
 #include "timing_codec.h"
+#include "unit_image.h"
 
 namespace {
-constexpr int kBlockSize = 32;
 constexpr int kRequestPayload = 5;  // payload offset in a write request
 constexpr int kReplyPayload = 4;    // payload offset in a reply
 
-constexpr int kFirstIgnitionBlock = 0;
-constexpr int kLastIgnitionBlock = 19;
-constexpr int kFirstValveBlock = 20;
-constexpr int kLastValveBlock = 29;
-constexpr int kFirstConfigBlock = 30;
-constexpr int kLastConfigBlock = 31;
-
-constexpr std::uint8_t kDefaultRevLimit = 70;  // hundreds of rpm
+// Every block exchange of a transfer waits out a late reply to an earlier
+// request, and counts any hid_write result of 0 or more as sent.
+constexpr ExchangeRules kBlockExchange = {REPLY_TIMEOUT_MS, 0, true};
 
 // A failure as the log and the box say it.
 struct Message {
@@ -78,8 +75,7 @@ void dropHandle(CdiDevice& device)
     device.deviceHandle = nullptr;
 }
 
-// One request and its reply on the record's handle. Any hid_write result of
-// 0 or more counts as sent. A reply that does not come within
+// One request and its reply on the record's handle. A reply that does not come within
 // REPLY_TIMEOUT_MS leaves the in report zeroed and gives noReply; so does a
 // report shorter than the unit's full 64 bytes, whose zeroed tail would
 // otherwise pass for map data or for the zeros of an echo.
@@ -90,8 +86,7 @@ Block exchangeBlock(CdiDevice& device)
         return Block::noHandle;
     }
     device.outReport[0] = 0;
-    const Exchange exchange = exchangeReport(device.deviceHandle, device.outReport, device.inReport,
-                                             REPLY_TIMEOUT_MS, 0);
+    const Exchange exchange = exchangeReport(device.deviceHandle, device.outReport, device.inReport, kBlockExchange);
     switch (exchange.outcome) {
     case Outcome::reply:
         return Block::ok;
@@ -163,10 +158,13 @@ bool readBlock(CdiDevice& device, int block, const ReadPhase& phase)
 }
 
 // Sends the framed write request and checks the echo; reports the phase's
-// failure when there is one.
-bool writeBlock(CdiDevice& device, const WritePhase& phase)
+// failure when there is one. Counts the request when the unit may have
+// acted on it.
+bool writeBlock(CdiDevice& device, const WritePhase& phase, int& requestsSent)
 {
     const Block result = exchangeBlock(device);
+    if (result != Block::noHandle && result != Block::writeFailed)
+        ++requestsSent;
     if (result != Block::ok && result != Block::noReply) {
         report(device, phase.error);
         return false;
@@ -180,16 +178,25 @@ bool writeBlock(CdiDevice& device, const WritePhase& phase)
     }
     return true;
 }
-// Writes blocks first..last, each framed, its payload filled by `fill` and
-// checked against the echo, a dot per block and "OK\n" after the last; a
-// read writes "OK.\n" there.
-template <typename Fill>
-bool writeBlocks(CdiDevice& device, int first, int last, const WritePhase& phase, Fill fill)
+// Keeps the block the reply carries.
+void keepBlock(const CdiDevice& device, int block, UnitImage& image)
 {
+    std::memcpy(image.block(block), device.inReport + kReplyPayload, kBlockSize);
+}
+
+// Writes blocks first..last, each framed, its payload filled by `fill`, kept
+// in `sent` and checked against the echo, a dot per block and "OK\n" after
+// the last; a read writes "OK.\n" there.
+template <typename Fill>
+bool writeBlocks(CdiDevice& device, int first, int last, const WritePhase& phase, UnitImage& sent,
+                 int& requestsSent, Fill fill)
+{
+    std::uint8_t* payload = device.outReport + kRequestPayload;
     for (int block = first; block <= last; ++block) {
         frameRequest(device, CMD_WRITE_BLOCK, block);
-        fill(block);
-        if (!writeBlock(device, phase))
+        fill(block, payload);
+        std::memcpy(sent.block(block), payload, kBlockSize);
+        if (!writeBlock(device, phase, requestsSent))
             return false;
         device.print(".");
     }
@@ -198,34 +205,38 @@ bool writeBlocks(CdiDevice& device, int first, int last, const WritePhase& phase
 }
 }  // namespace
 
-int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve)
+int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents)
 {
     device.print("Reading CONFIG table\n");
     for (int block = kFirstConfigBlock; block <= kLastConfigBlock; ++block) {
         if (!readBlock(device, block, kReadConfig))
             return 0;
         traceDump(device.inReport);  // the configuration's reply is dumped without headings
-        std::memcpy(device.config.bytes() + kBlockSize * (block - kFirstConfigBlock),
-                    device.inReport + kReplyPayload, kBlockSize);
+        keepBlock(device, block, image);
         device.print(".");
     }
-    // 0 is no usable rev limit; 7000 rpm stands in for it.
-    if (device.config.revLimit == 0)
-        device.config.revLimit = kDefaultRevLimit;
+    // The configuration comes first, so the ignition words can be decoded
+    // with the unit's own pickup position and pulse type.
+    const ConfigBlock unit = imageConfig(image);
+    const TimingReference reference = readReference(unit, device.timerConstant);
+    if (contents) {
+        contents->config = unit;
+        if (contents->config.revLimit == 0)
+            contents->config.revLimit = kDefaultRevLimit;
+        contents->latencyOffset = reference.latencyOffset;
+    }
     // A read ends each phase with "OK.\n", a write with "OK\n".
     device.print("OK.\n");
 
     device.print("Reading IG table\n");
-    std::uint32_t k = 0;
     for (int block = kFirstIgnitionBlock; block <= kLastIgnitionBlock; ++block) {
         if (!readBlock(device, block, kReadIgnition))
             return 0;
-        for (int m = 0; m < kBlockSize / 2; ++m, ++k) {
-            const std::uint8_t* word = device.inReport + kReplyPayload + 2 * m;
-            const TimerWord value = static_cast<TimerWord>(word[0] | word[1] << 8);
-            // Stored as decoded: what the unit holds is shown, not clamped.
-            ignition.points[k] = device.decodeTiming(value, static_cast<std::uint16_t>(k % MapTable::kPoints));
-        }
+        keepBlock(device, block, image);
+        // Stored as decoded: what the unit holds is shown, not clamped.
+        for (std::uint32_t k = 16 * block; contents && k < 16u * (block + 1); ++k)
+            contents->ignition.points[k] =
+                traceDecode(ignitionWord(image, k), static_cast<std::uint16_t>(k % MapTable::kPoints), reference);
         traceExchange(device);
         device.print(".");
     }
@@ -237,40 +248,71 @@ int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve)
         if (!readBlock(device, block, kReadValve))
             return 0;
         traceExchange(device);
-        for (int j = 0; j < kBlockSize; ++j)
-            valve.points[kBlockSize * (block - kFirstValveBlock) + j] = device.inReport[kReplyPayload + j];
+        keepBlock(device, block, image);
+        for (int j = 0; contents && j < kBlockSize; ++j)
+            contents->valve.points[kBlockSize * (block - kFirstValveBlock) + j] = image.block(block)[j];
         device.print(".");
     }
     device.print("OK.\n");
     return 1;
 }
 
-int writeDeviceMaps(MapTable& ignition, MapTable& valve)
+int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve, UnitImage* image)
 {
-    CdiDevice& device = cdiDevice;
+    UnitImage read;
+    UnitContents contents;
+    if (!readUnit(device, read, &contents))
+        return 0;
+    std::copy(std::begin(contents.ignition.points), std::end(contents.ignition.points), ignition.points);
+    std::copy(std::begin(contents.valve.points), std::end(contents.valve.points), valve.points);
+    device.config = contents.config;
+    device.latencyOffset = contents.latencyOffset;
+    if (image)
+        *image = read;
+    return 1;
+}
+
+int writeUnit(CdiDevice& device, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config,
+              UnitImage& sent, int& requestsSent)
+{
+    requestsSent = 0;
     // Bytes 3-4 and 37-64 stay zero for the whole write.
     std::memset(device.outReport, 0, sizeof device.outReport);
-    std::uint8_t* payload = device.outReport + kRequestPayload;
 
     // Only the ignition phase has a heading.
     device.print("Writing IG table\n");
     std::uint32_t k = 0;
-    if (!writeBlocks(device, kFirstIgnitionBlock, kLastIgnitionBlock, kWriteIgnition, [&](int) {
-            for (int m = 0; m < kBlockSize / 2; ++m, ++k) {
-                const TimerWord word = encodeTiming(ignition.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints));
-                payload[2 * m] = static_cast<std::uint8_t>(word & 0xFF);
-                payload[2 * m + 1] = static_cast<std::uint8_t>(word >> 8);
-            }
-        }))
+    const TimingReference reference = timingReference(device);
+    if (!writeBlocks(device, kFirstIgnitionBlock, kLastIgnitionBlock, kWriteIgnition, sent, requestsSent,
+                     [&](int, std::uint8_t* payload) {
+                         for (int m = 0; m < kBlockSize / 2; ++m, ++k) {
+                             const TimerWord word = traceEncode(
+                                 ignition.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints), reference);
+                             payload[2 * m] = static_cast<std::uint8_t>(word & 0xFF);
+                             payload[2 * m + 1] = static_cast<std::uint8_t>(word >> 8);
+                         }
+                     }))
         return 0;
-    if (!writeBlocks(device, kFirstValveBlock, kLastValveBlock, kWriteValve, [&](int block) {
-            for (int j = 0; j < kBlockSize; ++j)
-                payload[j] = lowByte(valve.points[kBlockSize * (block - kFirstValveBlock) + j]);
-        }))
+    if (!writeBlocks(device, kFirstValveBlock, kLastValveBlock, kWriteValve, sent, requestsSent,
+                     [&](int block, std::uint8_t* payload) {
+                         for (int j = 0; j < kBlockSize; ++j)
+                             payload[j] = lowByte(valve.points[kBlockSize * (block - kFirstValveBlock) + j]);
+                     }))
         return 0;
-    return writeBlocks(device, kFirstConfigBlock, kLastConfigBlock, kWriteConfig, [&](int block) {
-        std::memcpy(payload, device.config.bytes() + kBlockSize * (block - kFirstConfigBlock), kBlockSize);
-    }) ? 1 : 0;
+    return writeBlocks(device, kFirstConfigBlock, kLastConfigBlock, kWriteConfig, sent, requestsSent,
+                       [&](int block, std::uint8_t* payload) {
+                           std::memcpy(payload, config.bytes() + kBlockSize * (block - kFirstConfigBlock),
+                                       kBlockSize);
+                       })
+               ? 1
+               : 0;
+}
+
+int writeDeviceMaps(MapTable& ignition, MapTable& valve)
+{
+    UnitImage sent;
+    int requestsSent = 0;
+    return writeUnit(cdiDevice, ignition, valve, cdiDevice.config, sent, requestsSent);
 }
 
 bool verifyEcho()

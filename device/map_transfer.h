@@ -6,11 +6,30 @@
 
 #include "cdi_device.h"
 #include "map_table.h"
+#include "unit_image.h"
 
-// 1 when all 32 blocks were read, else 0 (after reporting the failure).
-int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve);
+// Reads all 32 blocks into `image` as the unit returns them, with the read's
+// trace and log lines, and reports a failure as its phase does. With
+// `contents`, it also decodes each ignition block as it comes (its codec
+// lines among the block's dumps) and fills `contents` as a read leaves the
+// record: points unclamped, the configuration with the rev-limit fix-up, the
+// latency offset of the unit's pulse type. 1 when all 32 blocks were read.
+// Changes neither table nor the record's configuration.
+int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents);
 
-// 1 when all 32 blocks were written and echoed, else 0. Uses `cdiDevice`.
+// readUnit, then, only when every block was read, the contents into both
+// tables and the record; with `image`, what the unit returned goes there.
+// 1 when all 32 blocks were read, else 0 and nothing changed.
+int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve, UnitImage* image = nullptr);
+
+// Writes all 32 blocks: both ignition maps encoded with the record's
+// reference, the valve maps, then `config`; each checked against its echo.
+// `sent` gets every block as it went out, `requestsSent` the requests the
+// unit may have acted on. 1 when all were written and echoed, else 0.
+int writeUnit(CdiDevice& device, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config,
+              UnitImage& sent, int& requestsSent);
+
+// writeUnit of both tables and the configuration block of `cdiDevice`.
 int writeDeviceMaps(MapTable& ignition, MapTable& valve);
 
 // The unit echoes a write request from byte 4 on.

@@ -18,10 +18,9 @@ constexpr std::size_t kTextBufferSize = 1024;
 // than a fifth of each period.
 constexpr int kStatusTimeoutMs = 100;
 
-// Every byte the poll reads, up to the quick-shifter switch at offset 10.
-// A shorter reply lacks that byte, and taking it as 0 would show the switch
-// as on, so such a reply is treated as no reply.
-constexpr int kStatusReplyMinimum = 11;
+// The poll does not wait out a late reply to an earlier request: it skips
+// its tick, since the window does not respond while it waits.
+constexpr ExchangeRules kStatusExchange = {kStatusTimeoutMs, 1, false};
 
 // The poll says on standard error only what changed since the last tick,
 // not the same failure twice a second.
@@ -57,12 +56,12 @@ UnitStatus queryUnitStatus()
     std::uint8_t request[kRequestSize] = {};
     request[1] = CMD_STATUS;
     std::uint8_t reply[kReplySize];
-    const Exchange exchange = exchangeReport(handle, request, reply, kStatusTimeoutMs, 1);
+    const Exchange exchange = exchangeReport(handle, request, reply, kStatusExchange);
     if (exchange.outcome != lastOutcome && !exchange.error.empty())
         printHidError(exchange);
     lastOutcome = exchange.outcome;
-    if (exchange.got >= kStatusReplyMinimum) {
-        status.replied = true;
+    status.outcome = exchange.outcome;
+    if (exchange.outcome == Outcome::reply) {
         status.rpm = static_cast<std::uint16_t>(reply[0] | reply[1] << 8);
         status.mapSwitch = reply[2];
         status.valveAngle = reply[4];

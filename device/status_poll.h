@@ -15,8 +15,10 @@ struct UnitStatus {
     std::optional<std::string> manufacturer;
     std::optional<std::string> product;
 
-    bool opened = false;   // the poll's handle could be opened
-    bool replied = false;  // the status exchange brought a usable reply
+    bool opened = false;  // the poll's handle could be opened
+    // What became of the status exchange, when opened. The live values
+    // below are the reply's only when a whole reply came.
+    Outcome outcome = Outcome::notSent;
     std::uint16_t rpm = 0;
     std::uint8_t mapSwitch = 0;      // 0 is map 0, anything else map 1
     std::uint8_t valveAngle = 0;

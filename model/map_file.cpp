@@ -127,11 +127,13 @@ bool writeTable(std::FILE* file, const char* key, const MapTable& table)
     return true;
 }
 
-bool writeMapLines(std::FILE* file)
+}  // namespace
+
+bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config)
 {
-    if (!writeTable(file, "IG", ignitionTable) || !writeTable(file, "PV", valveTable))
+    if (!writeTable(file, "IG", ignition) || !writeTable(file, "PV", valve))
         return false;
-    const ConfigBlock& c = cdiDevice.config;
+    const ConfigBlock& c = config;
     const std::uint8_t values[9] = {c.qsEnablePoint, c.qsDelayCount, c.qsCutCount, c.qsInvalidCount, c.revLimit,
                                     c.pulseType,     c.pickupDeg,    c.qsStopSwitch, c.qsReverse};
     for (int i = 0; i < 9; ++i)
@@ -139,8 +141,6 @@ bool writeMapLines(std::FILE* file)
             return false;
     return !std::ferror(file);
 }
-
-}  // namespace
 
 int parseMapFile(const std::string& text, MapFileRecord& record)
 {
@@ -210,7 +210,7 @@ int saveMapFile(const char* path)
     std::FILE* file = createFileBeside(target, tempPath, Contents::text);
     if (!file)
         return 0;
-    bool written = writeMapLines(file);
+    bool written = writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
     bool finished = finishFile(file);
     if (written && finished && replaceFile(tempPath.c_str(), target))
         return 1;
@@ -229,10 +229,9 @@ void buildAutosavePath()
     std::memcpy(autosavePath + dir.size(), kName, sizeof kName);
 }
 
-void loadAutosave()
+int loadAutosave()
 {
-    if (autosavePath[0])
-        loadFrom(autosavePath, true);
+    return autosavePath[0] ? loadFrom(autosavePath, true) : 0;
 }
 
 void saveAutosave()

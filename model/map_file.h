@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
+#include "cdi_device.h"
 #include "map_table.h"
 
 // 1 when the file was written, else 0. Appends ".cdi" where it is missing.
@@ -25,8 +27,12 @@ extern void (*onConfigChanged)();
 extern char autosavePath[1024];
 
 void buildAutosavePath();
-void loadAutosave();  // at start-up; a missing file changes nothing
+int loadAutosave();   // at start-up; 1 when a file was applied, else nothing changed
 void saveAutosave();  // when the window closes; a failure is not reported
+
+// The 649 lines of a map file for these tables and this configuration, as
+// a save writes them. False when a line could not be written.
+bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config);
 
 // The contents of a map file, read but not yet applied, so that a file with
 // a fault changes nothing.

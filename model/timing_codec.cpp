@@ -87,9 +87,9 @@ Decoding decodeWord(TimerWord word, std::uint16_t index, const TimingReference& 
     return {advance, prescale, period, postscale};
 }
 
-TimerWord encodeTiming(double advance, std::uint16_t index)
+TimerWord traceEncode(double advance, std::uint16_t index, const TimingReference& reference)
 {
-    const Encoding e = encodeAdvance(advance, index, timingReference(cdiDevice));
+    const Encoding e = encodeAdvance(advance, index, reference);
     if (e.overflow)
         std::printf("*** over flow ***\n");
     std::printf("RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d WRITE:%4X\n", index, e.delay, e.prescale, e.period,
@@ -97,10 +97,20 @@ TimerWord encodeTiming(double advance, std::uint16_t index)
     return e.word;
 }
 
-double CdiDevice::decodeTiming(TimerWord word, std::uint16_t index) const
+double traceDecode(TimerWord word, std::uint16_t index, const TimingReference& reference)
 {
-    const Decoding d = decodeWord(word, index, timingReference(*this));
+    const Decoding d = decodeWord(word, index, reference);
     std::printf("RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d READ:%4X\n", index, truncate32(d.advance), d.prescale,
                 d.period, d.postscale, static_cast<unsigned>(word));
     return d.advance;
+}
+
+TimerWord encodeTiming(double advance, std::uint16_t index)
+{
+    return traceEncode(advance, index, timingReference(cdiDevice));
+}
+
+double CdiDevice::decodeTiming(TimerWord word, std::uint16_t index) const
+{
+    return traceDecode(word, index, timingReference(*this));
 }

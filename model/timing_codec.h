@@ -37,6 +37,10 @@ struct Decoding {
 };
 Decoding decodeWord(TimerWord word, std::uint16_t index, const TimingReference& reference);
 
-// Encodes with the reference of `cdiDevice` and prints the trace line.
-// Decoding is CdiDevice::decodeTiming.
+// The same, each printing its trace line.
+TimerWord traceEncode(double advance, std::uint16_t index, const TimingReference& reference);
+double traceDecode(TimerWord word, std::uint16_t index, const TimingReference& reference);
+
+// traceEncode with the reference of `cdiDevice`. Decoding with a record's
+// own reference is CdiDevice::decodeTiming.
 TimerWord encodeTiming(double advance, std::uint16_t index);

@@ -177,6 +177,8 @@ std::string applyKey(Settings& s, const std::string& key, const std::string& raw
         return number(0, 1000000000, f.noReplyAt);
     if (key == "wrong_echo_at_block")
         return number(-1, 31, f.wrongEchoAtBlock);
+    if (key == "stores_wrong_at_block")
+        return number(-1, 31, f.storesWrongAtBlock);
     if (key == "reply_delay_ms")
         return number(0, 600000, f.replyDelayMs);
     if (key == "reply_length")

@@ -18,6 +18,7 @@
 #include "map_file.h"
 #include "map_table.h"
 #include "timing_codec.h"
+#include "unit_image.h"
 #include "sim_unit.h"
 
 namespace fs = std::filesystem;
@@ -27,12 +28,13 @@ namespace {
 const char kUsage[] =
     "usage: kvz-sim-unit demo DIR        write DIR/unit.conf and DIR/memory.bin\n"
     "       kvz-sim-unit dump IMAGE      print a memory image as blocks\n"
-    "       kvz-sim-unit encode FILE.cdi IMAGE\n"
+    "       kvz-sim-unit encode FILE.cdi IMAGE [BEFORE]\n"
     "           write the memory image that a Device Write leaves when the\n"
-    "           program started with FILE.cdi as its autosave\n"
-    "       kvz-sim-unit decode IMAGE FILE.cdi [HELD.cdi]\n"
+    "           program started with FILE.cdi as its autosave and the unit\n"
+    "           held the image BEFORE (default: all zero)\n"
+    "       kvz-sim-unit decode IMAGE FILE.cdi\n"
     "           write the map file the program holds after a Device Read of\n"
-    "           IMAGE, when it started with HELD.cdi as its autosave\n";
+    "           IMAGE\n";
 
 const char kDemoConf[] =
     "# A simulated KVZ ignition unit, made by kvz-sim-unit demo. The program\n"
@@ -54,6 +56,7 @@ const char kDemoConf[] =
     "# read_fails_at=5\n"
     "# no_reply_at=5\n"
     "# wrong_echo_at_block=30\n"
+    "# stores_wrong_at_block=30\n"
     "# status_write_fails=1\n"
     "# status_read_fails=1\n"
     "# status_no_reply=1\n";
@@ -74,25 +77,6 @@ double curve(const std::vector<std::pair<int, double>>& knots, int index)
     return knots.back().second;
 }
 
-// The codec prints a trace line per point; the demo has no use for 320 of them.
-template <typename F>
-void withoutStdout(F work)
-{
-    std::fflush(stdout);
-    int saved = dup(1);
-    int null = open("/dev/null", O_WRONLY);
-    if (saved >= 0 && null >= 0)
-        dup2(null, 1);
-    work();
-    std::fflush(stdout);
-    if (saved >= 0) {
-        dup2(saved, 1);
-        close(saved);
-    }
-    if (null >= 0)
-        close(null);
-}
-
 // Advance in degrees by rpm point, for the two ignition maps: mild at idle,
 // full advance in the mid range, retarded towards the top. Each stays below
 // what the type-2 timer can still express at that rpm, so a read-back shows
@@ -111,15 +95,14 @@ sim::Memory demoMemory()
 {
     sim::Memory m{};
     applyEnginePreset(2);  // the codec encodes with pickup 36, latency 570
-    withoutStdout([&m] {
-        for (int k = 0; k < 320; ++k) {
-            int index = k % 160;
-            double advance = std::trunc(curve(kIgnition[k / 160], index) * 10.0) / 10.0;
-            TimerWord w = encodeTiming(advance, static_cast<std::uint16_t>(index));
-            m[2 * k] = static_cast<std::uint8_t>(w & 0xFF);
-            m[2 * k + 1] = static_cast<std::uint8_t>(w >> 8);
-        }
-    });
+    const TimingReference reference = timingReference(cdiDevice);
+    for (int k = 0; k < 320; ++k) {
+        int index = k % 160;
+        double advance = std::trunc(curve(kIgnition[k / 160], index) * 10.0) / 10.0;
+        TimerWord w = encodeAdvance(advance, static_cast<std::uint16_t>(index), reference).word;
+        m[2 * k] = static_cast<std::uint8_t>(w & 0xFF);
+        m[2 * k + 1] = static_cast<std::uint8_t>(w >> 8);
+    }
     for (int k = 0; k < 320; ++k)
         m[20 * sim::kBlockSize + k] = static_cast<std::uint8_t>(curve(kValve[k / 160], k % 160));
 
@@ -185,39 +168,34 @@ const char* blockName(int b)
     return "CONFIG";
 }
 
-bool readImage(const fs::path& path, sim::Memory& m)
+bool readImage(const fs::path& path, UnitImage& image)
 {
     std::ifstream in(path, std::ios::binary);
     std::vector<char> bytes;
     if (in)
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (bytes.size() != m.size()) {
+    if (bytes.size() != sizeof image.bytes) {
         std::fprintf(stderr, "kvz-sim-unit: %s is not a memory image of %zu bytes\n", path.string().c_str(),
-                     m.size());
+                     sizeof image.bytes);
         return false;
     }
-    std::memcpy(m.data(), bytes.data(), m.size());
+    std::memcpy(image.bytes, bytes.data(), sizeof image.bytes);
     return true;
 }
 
 int dump(const fs::path& path)
 {
-    sim::Memory m{};
-    if (!readImage(path, m))
+    UnitImage image;
+    if (!readImage(path, image))
         return 1;
-    for (int b = 0; b < sim::kBlocks; ++b) {
+    for (int b = 0; b < kUnitBlocks; ++b) {
         std::printf("%2d %-8s ", b, blockName(b));
-        for (int i = 0; i < sim::kBlockSize; ++i)
-            std::printf(" %02X", m[b * sim::kBlockSize + i]);
+        for (int i = 0; i < kBlockSize; ++i)
+            std::printf(" %02X", image.block(b)[i]);
         std::printf("\n");
     }
     return 0;
 }
-
-// Where the tables and the configuration block lie in the unit's memory.
-constexpr int kIgnitionOffset = 0;                    // blocks 0-19, words low byte first
-constexpr int kValveOffset = 20 * sim::kBlockSize;    // blocks 20-29, a byte per point
-constexpr int kConfigOffset = 30 * sim::kBlockSize;   // blocks 30-31
 
 // The program's state right after start-up with this file as its autosave:
 // the clamps set first, so the load stores through them.
@@ -234,57 +212,43 @@ bool startWith(const fs::path& file)
     return true;
 }
 
-// A write sends the configuration block as the program holds it: after a
-// start-up the unit's own bytes are the block's initial zeros, since only a
-// Device Read fills them.
-int encode(const fs::path& file, const fs::path& image)
+// A write sends the tables as the program holds them and its named
+// configuration fields over the unit's own configuration bytes.
+int encode(const fs::path& file, const fs::path& image, const char* before)
 {
-    if (!startWith(file))
+    UnitImage unit;
+    if (!startWith(file) || (before && !readImage(before, unit)))
         return 1;
-    sim::Memory m{};
-    withoutStdout([&m] {
-        for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
-            TimerWord w = encodeTiming(ignitionTable.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints));
-            m[kIgnitionOffset + 2 * k] = static_cast<std::uint8_t>(w & 0xFF);
-            m[kIgnitionOffset + 2 * k + 1] = static_cast<std::uint8_t>(w >> 8);
-        }
-    });
-    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
-        m[kValveOffset + k] = static_cast<std::uint8_t>(static_cast<std::int32_t>(valveTable.points[k]) & 0xFF);
-    std::memcpy(&m[kConfigOffset], cdiDevice.config.bytes(), sizeof(ConfigBlock));
-    if (!writeAtomically(image, m.data(), m.size())) {
+    const TimingReference reference = timingReference(cdiDevice);
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        const auto index = static_cast<std::uint16_t>(k % MapTable::kPoints);
+        const TimerWord w = encodeAdvance(ignitionTable.points[k], index, reference).word;
+        unit.bytes[2 * k] = static_cast<std::uint8_t>(w & 0xFF);
+        unit.bytes[2 * k + 1] = static_cast<std::uint8_t>(w >> 8);
+        unit.bytes[kFirstValveBlock * kBlockSize + k] = lowByte(valveTable.points[k]);
+    }
+    const ConfigBlock config = withUnitsOwnBytes(cdiDevice.config, imageConfig(unit));
+    std::memcpy(unit.block(kFirstConfigBlock), config.bytes(), sizeof config);
+    if (!writeAtomically(image, unit.bytes, sizeof unit.bytes)) {
         std::fprintf(stderr, "kvz-sim-unit: cannot write %s\n", image.string().c_str());
         return 1;
     }
     return 0;
 }
 
-// A read replaces the tables and the whole configuration block, unclamped,
-// decoding with the pickup just read and the latency offset the program
-// already held; then a rev limit of 0 becomes 70 and, once the maps are
-// decoded, a pickup of 0 the preset's.
-int decode(const fs::path& image, const fs::path& file, const char* held)
+// A read decodes as decodeUnitImage does: the unit's pickup (the preset's
+// when it is 0) and its pulse type's latency offset, points unclamped, a
+// rev limit of 0 read as 70.
+int decode(const fs::path& image, const fs::path& file)
 {
-    if (held && !startWith(held))
+    UnitImage unit;
+    if (!readImage(image, unit))
         return 1;
-    sim::Memory m{};
-    if (!readImage(image, m))
-        return 1;
-    ConfigBlock& config = cdiDevice.config;
-    std::memcpy(config.bytes(), &m[kConfigOffset], sizeof(ConfigBlock));
-    if (config.revLimit == 0)
-        config.revLimit = 70;
-    withoutStdout([&m] {
-        for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
-            auto word = static_cast<TimerWord>(m[kIgnitionOffset + 2 * k] | m[kIgnitionOffset + 2 * k + 1] << 8);
-            ignitionTable.points[k] = cdiDevice.decodeTiming(word, static_cast<std::uint16_t>(k % MapTable::kPoints));
-        }
-    });
-    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
-        valveTable.points[k] = m[kValveOffset + k];
-    if (config.pickupDeg == 0)
-        config.pickupDeg = config.pulseType == 1 ? 68 : 36;
-    if (!saveMapFile(file.string().c_str())) {
+    UnitContents contents;
+    decodeUnitImage(unit, cdiDevice.timerConstant, contents);
+    std::FILE* out = std::fopen(file.string().c_str(), "w");
+    const bool written = out && writeMapLines(out, contents.ignition, contents.valve, contents.config);
+    if (!out || std::fclose(out) != 0 || !written) {
         std::fprintf(stderr, "kvz-sim-unit: cannot write %s\n", file.string().c_str());
         return 1;
     }
@@ -299,10 +263,10 @@ int main(int argc, char** argv)
         return demo(argv[2]);
     if (argc == 3 && std::strcmp(argv[1], "dump") == 0)
         return dump(argv[2]);
-    if (argc == 4 && std::strcmp(argv[1], "encode") == 0)
-        return encode(argv[2], argv[3]);
-    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "decode") == 0)
-        return decode(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    if ((argc == 4 || argc == 5) && std::strcmp(argv[1], "encode") == 0)
+        return encode(argv[2], argv[3], argc == 5 ? argv[4] : nullptr);
+    if (argc == 4 && std::strcmp(argv[1], "decode") == 0)
+        return decode(argv[2], argv[3]);
     std::fputs(kUsage, stderr);
     return 2;
 }

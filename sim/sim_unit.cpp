@@ -125,6 +125,8 @@ sim::Report readBlockReply(const sim::Request& q)
 sim::Report writeBlockReply(const sim::Request& q)
 {
     std::memcpy(&unit.memory[q[2] * sim::kBlockSize], &q[5], sim::kBlockSize);
+    if (q[2] == unit.faults.storesWrongAtBlock)
+        unit.memory[q[2] * sim::kBlockSize] ^= 0xFF;
     sim::detail::afterBlockWrite();
     sim::Report r{};
     std::memcpy(r.data(), &q[1], r.size());

@@ -38,6 +38,8 @@ struct Faults {
     int noReplyAt = 0;            // the unit acts on this exchange but never answers
     int wrongEchoAtBlock = -1;    // every write to this block is stored as sent
                                   // but echoed with reply byte 4 inverted
+    int storesWrongAtBlock = -1;  // every write to this block is echoed as sent
+                                  // but stored with its first byte inverted
     int replyDelayMs = 0;         // every reply (status too) arrives this late
     int replyLength = 64;         // bytes a read delivers of each reply (1..64)
     bool statusWriteFails = false; // hid_write of a status request returns -1

@@ -14,10 +14,10 @@
 #include "main_window.h"
 #include "map_file.h"
 #include "map_table.h"
-#include "map_transfer.h"
 #include "my_chart.h"
 #include "option_bindings.h"
 #include "toolkit_dialogs.h"
+#include "unit_commands.h"
 
 namespace {
 const char kFileFilter[] = "CDI data\t*.cdi";
@@ -87,7 +87,9 @@ void onDeviceRead(Fl_Widget*, void*)
     ConfigBlock& config = cdiDevice.config;
     const std::uint8_t heldPulseType = config.pulseType;
 
-    if (readDeviceMaps(cdiDevice, ignitionTable, valveTable)) {
+    std::string restorePoint;
+    const bool read = readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, restorePoint);
+    if (read) {
         dialogs.messageBox("Reading device map successfully.");
         setWindowTitle("device loaded");
     } else {
@@ -95,14 +97,15 @@ void onDeviceRead(Fl_Widget*, void*)
     }
     closeDeviceHandle();
 
-    // What was read stands even when the read stopped part-way; check it.
-    if (config.pulseType != heldPulseType) {
+    // A read that stopped part-way changed nothing, so there is nothing new
+    // to check.
+    if (read && config.pulseType != heldPulseType) {
         dialogs.errorBox("WARNNING:Engine Type not matched!\nCheck your config.");
-        // Set directly: the preset (latency offset, engine constant) stays.
+        // The read already took the latency offset of the unit's type.
         widgets.onePulse->value(config.pulseType == 1);
         widgets.twoPulse->value(config.pulseType == 2);
     }
-    if (config.pickupDeg == 0) {
+    if (read && config.pickupDeg == 0) {
         dialogs.errorBox("WARNNING:Pickup degree is zero!\nCheck your config.");
         config.pickupDeg = enginePreset(config.pulseType).pickupDeg;
     }
@@ -117,11 +120,15 @@ void onDeviceWrite(Fl_Widget*, void*)
         dialogs.errorBox(kNoUnit);
         return;
     }
-    if (dialogs.askYesNo("Do you realy want write data to CDI?")) {
-        if (writeDeviceMaps(ignitionTable, valveTable) && readDeviceMaps(cdiDevice, ignitionTable, valveTable))
-            dialogs.messageBox("Writing device map successfully.");
-        else
-            dialogs.messageBox("Writing device map error.");
+    if (!refuseUnsafeWrite(cdiDevice.config) && dialogs.askYesNo("Do you realy want write data to CDI?")) {
+        WriteReport report;
+        const bool written = writeKeepingRestorePoints(cdiDevice, ignitionTable, valveTable, report);
+        // The tables and the configuration now hold what the unit returned.
+        if (report.readBackRan) {
+            redrawCharts();
+            refreshOptionWidgets();
+        }
+        dialogs.messageBox(written ? "Writing device map successfully." : "Writing device map error.");
     }
     closeDeviceHandle();
 }

@@ -50,14 +50,14 @@ void showUnitStatus(const UnitStatus& status)
         show(widgets.product, "");
     }
 
+    // The switch fields keep their last colour whenever their texts go.
     if (!status.opened) {
-        // The switch fields keep their last colour: only the texts go.
         for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm,
                                  widgets.valveAngle, widgets.picDevId, widgets.revId})
             show(field, "");
         return;
     }
-    if (status.replied) {
+    if (status.outcome == Outcome::reply) {
         // Colour indices 223 (FL_CYAN) and 248 (FL_MAGENTA).
         if (status.mapSwitch != 0)
             show(widgets.mapSwitch, "MAP1", FL_CYAN);
@@ -69,6 +69,10 @@ void showUnitStatus(const UnitStatus& status)
             show(widgets.quickShifterSwitch, "QSSW ON", FL_CYAN);
         show(widgets.rpm, std::to_string(status.rpm).c_str());
         show(widgets.valveAngle, std::to_string(status.valveAngle).c_str());
+    } else if (status.outcome != Outcome::skipped) {
+        // Values that did not come are not shown as if they were live.
+        for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm, widgets.valveAngle})
+            show(field, "");
     }
     // The unit reports no ids of its own; an open unit always shows these.
     show(widgets.picDevId, "00");

@@ -1,0 +1,22 @@
+// Restore points: every whole-unit read kept on disk, as the raw image and
+// as a .cdi file of the same name, so a tuner can always go back to what
+// the unit held.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include "unit_image.h"
+
+// $XDG_DATA_HOME/kvz-cdi/backups/ (default ~/.local/share/kvz-cdi/backups/;
+// %LOCALAPPDATA%\kvz-cdi\backups\ on Windows), made private when missing.
+// False when it cannot be made; `dir` then still names it, for the message.
+bool restorePointFolder(std::string& dir);
+
+// Keeps `image` as YYYYMMDD-HHMMSS-KIND.bin (UTC, `when`; "-2", "-3" ...
+// added while the name is taken), block 0 first, and a .cdi of the same
+// name decoded as a read decodes it, with its fix-ups. Both are private and
+// written whole before they appear; none is ever replaced. `path` gets the
+// .bin's path, or on failure the folder. KIND is "read", "before-write" or
+// "after-write".
+bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when, std::string& path);
