@@ -20,7 +20,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-build=build-windows
+build="build-windows"
 
 part_started=$(date +%s)
 part_done() {

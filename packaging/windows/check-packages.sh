@@ -21,15 +21,6 @@ fail() {
     exit 1
 }
 
-# Waits up to SECONDS for a shell condition: wait_until SECONDS CONDITION
-wait_until() {
-    deadline=$(($(date +%s) + $1))
-    until eval "$2"; do
-        [ "$(date +%s)" -lt "$deadline" ] || return 1
-        sleep 0.2
-    done
-}
-
 # The files of a folder, one relative path a line, sorted.
 files_in() {
     (cd "$1" && find . -type f | sort)
@@ -87,7 +78,11 @@ echo "ok: $package.exe installs $(wc -l <"$work/installed") files and Uninstall.
 # The uninstaller copies itself to the temporary folder and goes on from
 # there, so its end is waited for by what it removes.
 timeout 60 wine "$installed/Uninstall.exe" /S || fail "the uninstaller failed (status $?)"
-wait_until 120 '[ ! -e "$installed" ] && [ ! -e "$start_menu/KVZ-CDI" ]' ||
-    fail "120 s after uninstalling, left: $(find "$installed" "$start_menu/KVZ-CDI" 2>/dev/null | tr '\n' ' ')"
+deadline=$(($(date +%s) + 120))
+while [ -e "$installed" ] || [ -e "$start_menu/KVZ-CDI" ]; do
+    [ "$(date +%s)" -lt "$deadline" ] ||
+        fail "120 s after uninstalling, left: $(find "$installed" "$start_menu/KVZ-CDI" 2>/dev/null | tr '\n' ' ')"
+    sleep 0.2
+done
 ! timeout 60 wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall entry is still there"
 echo "ok: the uninstaller removed the program folder, the shortcut and the uninstall entry"
