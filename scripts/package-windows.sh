@@ -41,7 +41,10 @@ part_done "tools install"
 deps=$(scripts/build-windows-deps.sh)
 part_done deps
 
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=packaging/windows/mingw-w64.cmake \
+# --fresh: the cache keeps what was found in the prefix, and a new prefix
+# (new sources) must not meet the old one's paths. Unchanged files are not
+# built again.
+cmake --fresh -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=packaging/windows/mingw-w64.cmake \
     -DKVZ_WINDOWS_DEPS="$deps" -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" -j "$jobs"
 part_done build
