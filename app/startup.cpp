@@ -42,7 +42,6 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     wireChart(widgets.valveChart, valveTable, 160.0, 160, 25);
     onConfigChanged = refreshOptionWidgets;
 
-    buildAutosavePath();
     loadAutosave();
 
     cdiDevice.log = appendLog;
