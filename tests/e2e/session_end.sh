@@ -22,19 +22,6 @@ sample_cdi plain >"$artefacts/start.cdi"
 cp "$artefacts/start.cdi" "$autosave"
 set_unit present=0
 
-# Waits for the program to end: expect_exit STATUS WHAT
-expect_exit() {
-    deadline=$(($(now_ms) + 10000))
-    while kill -0 "$pid" 2>/dev/null; do
-        [ "$(now_ms)" -lt "$deadline" ] || fail "still running 10 s after $2"
-        sleep 0.05
-    done
-    status=0
-    wait "$pid" || status=$?
-    pid=
-    [ "$status" -eq "$1" ] || fail "exit status $status after $2, not $1"
-}
-
 # Each run's autosave is moved away while it runs, so what is found after it
 # ended is what it wrote.
 start_program 1
