@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -31,7 +32,9 @@ constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
 
 constexpr std::size_t kMapLines = 2 * MapTable::kRun;
 // Lines after the last option line are not read.
-constexpr std::size_t kFileLines = kMapLines + 9;
+constexpr std::size_t kFileLines = kMapLines + std::size(kOptionKeys);
+// A path and its terminator fit in this many bytes, as in autosavePath.
+constexpr std::size_t kPathBuffer = sizeof autosavePath;
 const char kBlanks[] = " \t";
 
 std::string_view trimBlanks(std::string_view text)
@@ -205,12 +208,14 @@ std::string tempAutosave()
     return whatIsAt(path.c_str()) == PathKind::other ? std::string() : path;
 }
 
+// Decides autosavePath: the temporary folder's place when it may be used and
+// fits, else the state folder's, else none.
 void placeAutosave(bool make)
 {
     std::string path = tempAutosave();
-    if (path.empty() || path.size() >= sizeof autosavePath)
+    if (path.empty() || path.size() >= kPathBuffer)
         path = stateAutosave(make);
-    if (path.size() >= sizeof autosavePath)
+    if (path.size() >= kPathBuffer)
         path.clear();
     std::memcpy(autosavePath, path.c_str(), path.size() + 1);
 }
@@ -270,7 +275,7 @@ std::string mapFileName(const char* path)
     if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cdi") != 0)
         name += ".cdi";
     // A path cut short would name some other file.
-    return name.size() < 1024 ? name : std::string();
+    return name.size() < kPathBuffer ? name : std::string();
 }
 
 int saveMapFile(const char* path)
@@ -291,6 +296,9 @@ int loadAutosave()
 
 int saveAutosave()
 {
+    // Never through a link: one planted at the place after it was decided
+    // is replaced, not followed; in a sticky folder the system refuses to
+    // replace another user's, and the save fails instead.
     placeAutosave(true);
     return autosavePath[0] && writeMapFile(autosavePath);
 }

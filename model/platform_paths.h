@@ -28,8 +28,9 @@ enum class PathKind { missing, ownFile, other };
 PathKind whatIsAt(const char* path);
 
 // The file a chain of links at `path` leads to in the end, or `path` itself
-// when it is no link. The last target need not exist. False on a loop of
-// links, or when a link cannot be read.
+// when it is no link. The last target need not exist, except on Windows,
+// where a link to nothing is refused. False on a loop of links, or when a
+// link cannot be read.
 bool resolveLinks(const char* path, std::string& resolved);
 
 // True when the path names an existing file that has no write permission
