@@ -1,7 +1,7 @@
-// The .cdi map file and the autosave: the exact text a save writes, what a
-// load takes from a file and what it refuses, and that neither a failed
-// load nor a failed save damages anything. Runs on POSIX hosts (links,
-// owners, file-size limits).
+// The .cdi map file: the exact text a save writes, what a load takes from a
+// file and what it refuses, and that neither a failed load nor a failed save
+// damages anything (where the autosave goes: test_file_safety.cpp). Runs on
+// POSIX hosts (links, owners, file-size limits).
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
