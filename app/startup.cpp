@@ -1,5 +1,6 @@
 // Start-up in its fixed order: the tables' clamps before the autosave load
-// that stores through them, the log sink after it, the poll after the show.
+// that stores through them, the log sink after it, the poll after the show;
+// and the close, which never loses the maps silently.
 #include "startup.h"
 
 #include <FL/Fl.H>
@@ -11,11 +12,13 @@
 
 #include "cdi_device.h"
 #include "device_status.h"
+#include "dialogs.h"
 #include "main_window.h"
 #include "map_file.h"
 #include "map_table.h"
 #include "my_chart.h"
 #include "option_bindings.h"
+#include "session_end.h"
 #include "toolkit_dialogs.h"
 
 namespace {
@@ -42,7 +45,6 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     wireChart(widgets.valveChart, valveTable, 160.0, 160, 25);
     onConfigChanged = refreshOptionWidgets;
 
-    buildAutosavePath();
     if (!loadAutosave()) {
         // Without an autosave the block takes what the controls show, so a
         // write sends what the user sees, never the block's initial zeros.
@@ -61,11 +63,23 @@ Fl_Double_Window* startApplication(int argc, char** argv)
 
     appendLog("Started successfully.\n");
     appendLog("Waiting device connect.\n");
+    watchSessionEnd();
     return window;
+}
+
+bool saveAutosaveForClose()
+{
+    // What was typed in the pickup field counts, under the field's rules; a
+    // refused text is dropped without a beep, as nobody is there to hear it.
+    commitPickupField(false);
+    return saveAutosave() == 1;
 }
 
 void onWindowClose(Fl_Widget*, void*)
 {
-    saveAutosave();
+    // Kept open, the window still lets the maps be kept with File Save.
+    if (!saveAutosaveForClose()
+        && !dialogs.askYesNo("The maps could not be saved to the autosave file. Close anyway?"))
+        return;
     std::exit(0);
 }

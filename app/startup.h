@@ -7,6 +7,11 @@ class Fl_Widget;
 // Everything before the event loop runs, in order; returns the shown window.
 Fl_Double_Window* startApplication(int argc, char** argv);
 
+// The autosave as a close writes it, the pickup field's text committed
+// first. False when it could not be written.
+bool saveAutosaveForClose();
+
 // The window's callback (close button or Escape): saves the autosave file
-// and ends the process with status 0.
+// and ends the process with status 0. When the save fails it asks whether
+// to close anyway; No keeps the window open.
 void onWindowClose(Fl_Widget*, void*);

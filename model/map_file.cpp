@@ -3,12 +3,14 @@
 // only with a complete new one, so neither can leave half a map behind.
 #include "map_file.h"
 
-#include <cctype>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <string_view>
+#include <system_error>
+#include <vector>
 
 #include "cdi_device.h"
 #include "platform_paths.h"
@@ -28,66 +30,90 @@ constexpr int kRequiredOptions = 5;
 // A saved file is about 12 KB; anything this large is not a map file.
 constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
 
-// Reads fields the way formatted input does: whitespace, tabs and both line
-// ends between fields are skipped, numbers are decimal and are read as far
-// as they go. A key is only stepped over, so no key is too long.
-struct FieldReader {
-    const char* at;
-    const char* end;  // the text is null-terminated here, which stops strtoll and strtod
+constexpr std::size_t kMapLines = 2 * MapTable::kRun;
+// Lines after the last option line are not read.
+constexpr std::size_t kFileLines = kMapLines + std::size(kOptionKeys);
+// A path and its terminator fit in this many bytes, as in autosavePath.
+constexpr std::size_t kPathBuffer = sizeof autosavePath;
+const char kBlanks[] = " \t";
 
-    void skipSpace()
-    {
-        while (at < end && std::isspace(static_cast<unsigned char>(*at)))
-            ++at;
-    }
+std::string_view trimBlanks(std::string_view text)
+{
+    const std::string_view::size_type first = text.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
 
-    // False when the text ends before the key.
-    bool key()
-    {
-        skipSpace();
-        if (at == end)
+// The file's lines with text, without their line ends (LF or CR LF) and the
+// blanks at their ends. Empty lines may only close the file: false when
+// one stands before a line with text.
+bool readLines(std::string_view text, std::vector<std::string_view>& lines)
+{
+    bool emptyLineMet = false;
+    for (std::size_t n = 0; n < kFileLines && !text.empty(); ++n) {
+        const std::string_view::size_type end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        line = trimBlanks(line);
+        if (line.empty())
+            emptyLineMet = true;
+        else if (emptyLineMet)
             return false;
-        while (at < end && !std::isspace(static_cast<unsigned char>(*at)))
-            ++at;
-        return true;
+        else
+            lines.push_back(line);
     }
+    return true;
+}
 
-    // A value beyond 32 bits is refused rather than wrapped into some byte.
-    bool integer(std::int32_t& out)
-    {
-        skipSpace();
-        char* stop = nullptr;
-        errno = 0;
-        long long v = std::strtoll(at, &stop, 10);
-        if (stop == at || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+// Splits a line that has no blanks at its ends at runs of tabs and blanks;
+// true when it has exactly `count` fields.
+bool splitFields(std::string_view line, std::string_view* fields, int count)
+{
+    for (int i = 0; i < count; ++i) {
+        fields[i] = line.substr(0, line.find_first_of(kBlanks));
+        if (fields[i].empty())
             return false;
-        at = stop;
-        out = static_cast<std::int32_t>(v);
-        return true;
+        line = trimBlanks(line.substr(fields[i].size()));
     }
+    return line.empty();
+}
 
-    // nan and inf are refused: NaN passes both clamps, since it compares
-    // false both ways, and would reach the unit.
-    bool real(double& out)
-    {
-        skipSpace();
-        char* stop = nullptr;
-        double v = std::strtod(at, &stop);
-        if (stop == at || !std::isfinite(v))
-            return false;
-        at = stop;
-        out = v;
-        return true;
-    }
+// A decimal number that fills its field, read the same in every locale: an
+// optional sign, digits, and for a real a point and an exponent. A hexadecimal
+// real is not read, nor one beyond the type's range; for an integer that is
+// 32 bits, so no value is wrapped into some byte.
+template <typename Number>
+bool readNumber(std::string_view field, Number& out)
+{
+    if (field.size() > 1 && field[0] == '+' && field[1] != '-')
+        field.remove_prefix(1);
+    const char* end = field.data() + field.size();
+    const std::from_chars_result read = std::from_chars(field.data(), end, out);
+    return read.ec == std::errc() && read.ptr == end;
+}
 
-    // A map line: a key, the point index and the value. The key and the index
-    // are not looked at; the line's place in the file decides where it goes.
-    bool mapLine(double& value)
-    {
-        std::int32_t index = 0;
-        return key() && integer(index) && real(value);
-    }
-};
+// A map line: a key, the point index and the value. The key and the index
+// are not looked at; the line's place in the file decides where it goes.
+// nan and inf are refused: NaN passes both clamps, since it compares false
+// both ways, and would reach the unit.
+bool readMapLine(std::string_view line, double& value)
+{
+    std::string_view fields[3];
+    std::int32_t index = 0;
+    return splitFields(line, fields, 3) && readNumber(fields[1], index) && readNumber(fields[2], value)
+           && std::isfinite(value);
+}
+
+// An option line carries its own key: a line missing or added before
+// "rev_limit" could be found no other way.
+bool readOptionLine(std::string_view line, const char* key, std::int32_t& value)
+{
+    std::string_view fields[2];
+    return splitFields(line, fields, 2) && fields[0] == key && readNumber(fields[1], value);
+}
 
 bool readWholeFile(std::FILE* file, std::string& text)
 {
@@ -127,6 +153,61 @@ bool writeTable(std::FILE* file, const char* key, const MapTable& table)
     return true;
 }
 
+
+// Writes the maps to exactly this path, a link there replaced, not
+// followed. The old file is replaced only by a complete new one, and never
+// when this user may not write it.
+bool writeMapFile(const char* target)
+{
+    if (isReadOnlyFile(target))
+        return false;
+    std::string tempPath;
+    std::FILE* file = createFileBeside(target, tempPath, Contents::text);
+    if (!file)
+        return false;
+    const bool written = writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+    const bool finished = finishFile(file);
+    if (written && finished && replaceFile(tempPath.c_str(), target))
+        return true;
+    removeFile(tempPath.c_str());
+    return false;
+}
+
+const char kAutosaveName[] = "autosaved.cdi";
+
+// The autosave in the user's state folder, which `make` makes when missing.
+std::string stateAutosave(bool make)
+{
+    std::string dir;
+    const bool found = make ? userFolder(UserFolder::state, "kvz-cdi", dir)
+                            : userFolderPath(UserFolder::state, "kvz-cdi", dir);
+    return found ? dir + kAutosaveName : std::string();
+}
+
+// The autosave in the temporary folder, while nothing or a file of the
+// user's own is there: another user's file, a link, a folder or a FIFO at
+// that shared name must neither block the autosave nor be written through.
+std::string tempAutosave()
+{
+    std::string dir;
+    if (!tempDirectory(dir))
+        return {};
+    const std::string path = dir + kAutosaveName;
+    return whatIsAt(path.c_str()) == PathKind::other ? std::string() : path;
+}
+
+// Decides autosavePath: the temporary folder's place when it may be used and
+// fits, else the state folder's, else none.
+void placeAutosave(bool make)
+{
+    std::string path = tempAutosave();
+    if (path.empty() || path.size() >= kPathBuffer)
+        path = stateAutosave(make);
+    if (path.size() >= kPathBuffer)
+        path.clear();
+    std::memcpy(autosavePath, path.c_str(), path.size() + 1);
+}
+
 }  // namespace
 
 bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config)
@@ -144,21 +225,18 @@ bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& va
 
 int parseMapFile(const std::string& text, MapFileRecord& record)
 {
-    FieldReader in{text.c_str(), text.c_str() + text.size()};
-    for (double& v : record.ignition)
-        if (!in.mapLine(v))
+    std::vector<std::string_view> lines;
+    if (!readLines(text, lines) || lines.size() < kMapLines + kRequiredOptions)
+        return 0;
+    for (std::size_t k = 0; k < kMapLines; ++k) {
+        double& value = k < MapTable::kRun ? record.ignition[k] : record.valve[k - MapTable::kRun];
+        if (!readMapLine(lines[k], value))
             return 0;
-    for (double& v : record.valve)
-        if (!in.mapLine(v))
-            return 0;
-    record.optionCount = 0;
-    for (int i = 0; i < 9; ++i) {
-        if (!in.key())
-            return i >= kRequiredOptions ? 1 : 0;
-        if (!in.integer(record.options[i]))
-            return 0;
-        record.optionCount = i + 1;
     }
+    record.optionCount = static_cast<int>(lines.size() - kMapLines);
+    for (int i = 0; i < record.optionCount; ++i)
+        if (!readOptionLine(lines[kMapLines + i], kOptionKeys[i], record.options[i]))
+            return 0;
     return 1;
 }
 
@@ -190,52 +268,38 @@ int loadMapFile(const char* path)
     return loadFrom(path, false);
 }
 
-int saveMapFile(const char* path)
+std::string mapFileName(const char* path)
 {
     if (!path || !*path)
-        return 0;
-    std::size_t length = std::strlen(path);
-    bool addExtension = length > 4 && std::strcmp(path + length - 4, ".cdi") != 0;
-    char target[1024] = {};
+        return {};
+    std::string name(path);
+    if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cdi") != 0)
+        name += ".cdi";
     // A path cut short would name some other file.
-    if (length + (addExtension ? 4 : 0) >= sizeof target)
-        return 0;
-    std::memcpy(target, path, length);
-    if (addExtension)
-        std::memcpy(target + length, ".cdi", 4);
-
-    if (isReadOnlyFile(target))
-        return 0;
-    std::string tempPath;
-    std::FILE* file = createFileBeside(target, tempPath, Contents::text);
-    if (!file)
-        return 0;
-    bool written = writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
-    bool finished = finishFile(file);
-    if (written && finished && replaceFile(tempPath.c_str(), target))
-        return 1;
-    removeFile(tempPath.c_str());
-    return 0;
+    return name.size() < kPathBuffer ? name : std::string();
 }
 
-void buildAutosavePath()
+int saveMapFile(const char* path)
 {
-    static const char kName[] = "autosaved.cdi";
-    autosavePath[0] = '\0';
-    std::string dir;
-    if (!tempDirectory(dir) || dir.size() + sizeof kName > sizeof autosavePath)
-        return;
-    std::memcpy(autosavePath, dir.data(), dir.size());
-    std::memcpy(autosavePath + dir.size(), kName, sizeof kName);
+    std::string target;
+    const std::string name = mapFileName(path);
+    return !name.empty() && resolveLinks(name.c_str(), target) && writeMapFile(target.c_str());
 }
 
 int loadAutosave()
 {
-    return autosavePath[0] ? loadFrom(autosavePath, true) : 0;
+    placeAutosave(false);
+    // An autosave that had to live in the state folder is found there even
+    // once the temporary folder's place is free again.
+    const std::string from = whatIsAt(autosavePath) == PathKind::missing ? stateAutosave(false) : autosavePath;
+    return !from.empty() && loadFrom(from.c_str(), true);
 }
 
-void saveAutosave()
+int saveAutosave()
 {
-    if (autosavePath[0])
-        saveMapFile(autosavePath);
+    // Never through a link: one planted at the place after it was decided
+    // is replaced, not followed; in a sticky folder the system refuses to
+    // replace another user's, and the save fails instead.
+    placeAutosave(true);
+    return autosavePath[0] && writeMapFile(autosavePath);
 }

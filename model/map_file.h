@@ -1,4 +1,4 @@
-// The plain-text .cdi map file and the autosave file kept beside it.
+// The plain-text .cdi map file, and the autosave file.
 #pragma once
 
 #include <cstdint>
@@ -8,13 +8,22 @@
 #include "cdi_device.h"
 #include "map_table.h"
 
-// 1 when the file was written, else 0. Appends ".cdi" where it is missing.
-// The old file is replaced only by a complete new one, and never when this
-// user may not write it.
+// The name a save writes for `path`: ".cdi" is added to a path of more than
+// four characters that does not end in it. Empty when the name would not
+// fit in 1024 bytes, or there is no path.
+std::string mapFileName(const char* path);
+
+// 1 when the file was written, else 0. Writes mapFileName(path); a link
+// there is followed to the file it leads to in the end, which is replaced
+// (or made, private to the user) while the link stays. The old file is
+// replaced only by a complete new one, keeps its permissions, and is never
+// replaced when this user may not write it.
 int saveMapFile(const char* path);
 
 // 1 when the file was read through its "rev_limit" line, else 0; a load that
-// fails changes nothing.
+// fails changes nothing. Only a sound file is read: lines of tab- or
+// blank-separated fields, LF or CR LF line ends, every line the fields its
+// place asks for, every option line its own key in the written order.
 int loadMapFile(const char* path);
 
 // Called at the end of every load whose file could be opened, also one that
@@ -22,13 +31,20 @@ int loadMapFile(const char* path);
 // nothing to call.
 extern void (*onConfigChanged)();
 
-// The temporary directory followed by "autosaved.cdi"; empty when the
-// directory is unknown or the path does not fit.
+// Where the autosave is: "autosaved.cdi" in the temporary folder while
+// nothing, or a regular file of the user's own, is there; anything else
+// there (another user's file, a link, a folder, a FIFO) puts it in the
+// user's state folder instead ($XDG_STATE_HOME/kvz-cdi/, else
+// ~/.local/state/kvz-cdi/; %LOCALAPPDATA%\kvz-cdi\ on Windows). Decided at
+// start-up and again at close; empty when no place fits in the buffer.
 extern char autosavePath[1024];
 
-void buildAutosavePath();
-int loadAutosave();   // at start-up; 1 when a file was applied, else nothing changed
-void saveAutosave();  // when the window closes; a failure is not reported
+// At start-up: decides the place and loads the autosave from it, or from
+// the state folder when nothing is at the place. 1 when a file was applied.
+// The autosave is never read or written through a link.
+int loadAutosave();
+// At close: decides the place again and saves there; 1 when written.
+int saveAutosave();
 
 // The 649 lines of a map file for these tables and this configuration, as
 // a save writes them. False when a line could not be written.

@@ -20,14 +20,27 @@ bool tempDirectory(std::string& dir);
 // the autosave file lives in a folder that others may write.
 std::FILE* openMapForReading(const char* path, bool ownedOnly);
 
+// What is at a path, a link not followed: nothing, a regular file of this
+// user's, or anything else (a file of another user, a link, a folder, a
+// FIFO). On Windows, where the folders a user writes are the user's own,
+// every regular file counts as the user's.
+enum class PathKind { missing, ownFile, other };
+PathKind whatIsAt(const char* path);
+
+// The file a chain of links at `path` leads to in the end, or `path` itself
+// when it is no link. The last target need not exist, except on Windows,
+// where a link to nothing is refused. False on a loop of links, or when a
+// link cannot be read.
+bool resolveLinks(const char* path, std::string& resolved);
+
 // True when the path names an existing file that has no write permission
 // bit, or that this user may not write. Such a file is not to be replaced.
 bool isReadOnlyFile(const char* path);
 
 // Creates a new, empty file in the folder of `target`, never through a link,
 // and opens it for output, as text (the system's line ends) or as bytes.
-// It is private to the user (0600), or, when `target` exists, has its
-// permission bits. Its name goes to tempPath. Null when it cannot be made.
+// It is private to the user (0600), or, when `target` is a regular file, has
+// its permission bits. Its name goes to tempPath. Null when it cannot be made.
 enum class Contents { text, bytes };
 std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents contents);
 
@@ -54,6 +67,9 @@ enum class UserFolder { data, state };
 // missing, with the parts of `sub`, private to the user (0700); false when
 // it cannot be made, or is not a folder of this user's.
 bool userFolder(UserFolder which, const char* sub, std::string& dir);
+
+// Where userFolder's folder is, without making anything or looking at it.
+bool userFolderPath(UserFolder which, const char* sub, std::string& dir);
 
 // Deletes a file; false when that failed.
 bool removeFile(const char* path);

@@ -1,6 +1,7 @@
 // The operating-system side of the map file on POSIX systems: where the
-// temporary folder is, how a map file is opened for reading, and how a saved
-// file replaces the old one in one step.
+// temporary folder and the user's folders are, what stands at a path, how a
+// map file is opened for reading, and how a saved file replaces the old one
+// in one step.
 #include "platform_paths.h"
 
 #include <fcntl.h>
@@ -21,6 +22,30 @@ namespace {
 bool hasWriteBit(const struct stat& st)
 {
     return (st.st_mode & 0222) != 0;
+}
+
+// Linux gives up on a lookup after this many links; so does resolveLinks.
+constexpr int kMaxLinks = 40;
+
+// The base of one of the user's folders: the variable when it holds an
+// absolute path (a relative one counts as unset), else its default under
+// the home folder.
+bool userBase(UserFolder which, std::string& dir)
+{
+    const char* xdg = std::getenv(which == UserFolder::data ? "XDG_DATA_HOME" : "XDG_STATE_HOME");
+    if (xdg && xdg[0] == '/') {
+        dir = xdg;
+        return true;
+    }
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        const passwd* user = getpwuid(geteuid());
+        home = user ? user->pw_dir : nullptr;
+    }
+    if (!home || home[0] != '/')
+        return false;
+    dir = std::string(home) + (which == UserFolder::data ? "/.local/share" : "/.local/state");
+    return true;
 }
 
 }  // namespace
@@ -57,6 +82,38 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
     return file;
 }
 
+PathKind whatIsAt(const char* path)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0)
+        return errno == ENOENT ? PathKind::missing : PathKind::other;
+    return S_ISREG(st.st_mode) && st.st_uid == geteuid() ? PathKind::ownFile : PathKind::other;
+}
+
+bool resolveLinks(const char* path, std::string& resolved)
+{
+    resolved = path;
+    for (int hops = 0; hops <= kMaxLinks; ++hops) {
+        struct stat st;
+        if (lstat(resolved.c_str(), &st) != 0)
+            return errno == ENOENT;
+        if (!S_ISLNK(st.st_mode))
+            return true;
+        char target[4096];
+        const ssize_t length = readlink(resolved.c_str(), target, sizeof target);
+        if (length <= 0 || static_cast<std::size_t>(length) == sizeof target)
+            return false;
+        // A relative target is read from the link's own folder.
+        std::string next(target, static_cast<std::size_t>(length));
+        if (next[0] != '/') {
+            const std::string::size_type slash = resolved.rfind('/');
+            next.insert(0, slash == std::string::npos ? std::string() : resolved.substr(0, slash + 1));
+        }
+        resolved = next;
+    }
+    return false;
+}
+
 bool isReadOnlyFile(const char* path)
 {
     struct stat st;
@@ -82,8 +139,9 @@ std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents)
     int fd = mkstemp(&tempPath[0]);
     if (fd < 0)
         return nullptr;
+    // Only a regular file lends its permissions: a link's own are all set.
     struct stat old;
-    bool moded = stat(target, &old) != 0 || fchmod(fd, old.st_mode & 07777) == 0;
+    bool moded = lstat(target, &old) != 0 || !S_ISREG(old.st_mode) || fchmod(fd, old.st_mode & 0777) == 0;
     std::FILE* file = moded ? fdopen(fd, "w") : nullptr;
     if (!file) {
         close(fd);
@@ -130,20 +188,8 @@ bool placeNewFile(const char* from, const char* to, bool& taken)
 
 bool userFolder(UserFolder which, const char* sub, std::string& dir)
 {
-    const char* xdg = std::getenv(which == UserFolder::data ? "XDG_DATA_HOME" : "XDG_STATE_HOME");
-    // A relative path in the variable is to be ignored, as an unset one.
-    if (xdg && xdg[0] == '/') {
-        dir = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || home[0] != '/') {
-            const passwd* user = getpwuid(geteuid());
-            home = user ? user->pw_dir : nullptr;
-        }
-        if (!home || home[0] != '/')
-            return false;
-        dir = std::string(home) + (which == UserFolder::data ? "/.local/share" : "/.local/state");
-    }
+    if (!userBase(which, dir))
+        return false;
     // The user's folders and the parts of `sub` are made private when made;
     // the parts of `sub` are made so when they already exist, too.
     std::string::size_type from = 1;
@@ -168,6 +214,14 @@ bool userFolder(UserFolder which, const char* sub, std::string& dir)
     }
     if (dir.back() != '/')
         dir += '/';
+    return true;
+}
+
+bool userFolderPath(UserFolder which, const char* sub, std::string& dir)
+{
+    if (!userBase(which, dir))
+        return false;
+    dir = dir + '/' + sub + '/';
     return true;
 }
 

@@ -1,6 +1,7 @@
 // The operating-system side of the map file on Windows: where the temporary
-// folder is, how a map file is opened for reading, and how a saved file
-// replaces the old one in one step. Paths are UTF-8 and go through the wide
+// folder and the user's folders are, what stands at a path, how a map file
+// is opened for reading, and how a saved file replaces the old one in one
+// step. Paths are UTF-8 and go through the wide
 // calls.
 #include "platform_paths.h"
 
@@ -33,6 +34,25 @@ bool widen(const char* utf8, std::wstring& wide)
     return true;
 }
 
+// Fails, rather than cuts, when the UTF-8 form does not fit in 1024 bytes,
+// and on a name with a lone surrogate, which has no UTF-8 form.
+bool narrow(const wchar_t* wide, std::string& utf8)
+{
+    char buffer[1024];
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, buffer, sizeof buffer, nullptr, nullptr) <= 1)
+        return false;
+    utf8 = buffer;
+    return true;
+}
+
+// Both of the user's folders are the local application data folder, which
+// only its user may write.
+bool userBase(std::string& dir)
+{
+    const wchar_t* base = _wgetenv(L"LOCALAPPDATA");
+    return base && narrow(base, dir);
+}
+
 }  // namespace
 
 bool tempDirectory(std::string& dir)
@@ -41,13 +61,8 @@ bool tempDirectory(std::string& dir)
     DWORD length = GetTempPathW(1024, wide);
     if (length == 0 || length >= 1024)
         return false;
-    // Fails, rather than cuts, when the UTF-8 form does not fit the buffer,
-    // and on a name with a lone surrogate, which has no UTF-8 form.
-    char utf8[1024];
-    int converted = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide, -1, utf8, sizeof utf8, nullptr, nullptr);
-    if (converted <= 1)
+    if (!narrow(wide, dir))
         return false;
-    dir = utf8;
     if (dir.back() != '\\' && dir.back() != '/')
         dir += '\\';
     return true;
@@ -80,6 +95,39 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
     if (!file)
         _close(fd);
     return file;
+}
+
+PathKind whatIsAt(const char* path)
+{
+    std::wstring wide;
+    if (!widen(path, wide))
+        return PathKind::other;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? PathKind::missing : PathKind::other;
+    const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    return attributes & notPlain ? PathKind::other : PathKind::ownFile;
+}
+
+bool resolveLinks(const char* path, std::string& resolved)
+{
+    resolved = path;
+    std::wstring wide;
+    if (!widen(path, wide))
+        return false;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return true;
+    // The system follows the whole chain when it opens the file; a link to
+    // nothing cannot be opened, and is refused rather than replaced.
+    HANDLE handle = CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    wchar_t final[1024];
+    const DWORD length = GetFinalPathNameByHandleW(handle, final, 1024, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(handle);
+    return length > 0 && length < 1024 && narrow(final, resolved);
 }
 
 bool isReadOnlyFile(const char* path)
@@ -162,15 +210,10 @@ bool placeNewFile(const char* from, const char* to, bool& taken)
     return false;
 }
 
-// Both of the user's folders are the local application data folder, which
-// only its user may write.
 bool userFolder(UserFolder, const char* sub, std::string& dir)
 {
-    const wchar_t* base = _wgetenv(L"LOCALAPPDATA");
-    char utf8[1024];
-    if (!base || WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, base, -1, utf8, sizeof utf8, nullptr, nullptr) <= 1)
+    if (!userBase(dir))
         return false;
-    dir = utf8;
     std::string parts(sub);
     parts += '/';
     for (std::string::size_type from = 0, slash; (slash = parts.find('/', from)) != std::string::npos; from = slash + 1) {
@@ -186,6 +229,17 @@ bool userFolder(UserFolder, const char* sub, std::string& dir)
             || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
             return false;
     }
+    dir += '\\';
+    return true;
+}
+
+bool userFolderPath(UserFolder, const char* sub, std::string& dir)
+{
+    if (!userBase(dir))
+        return false;
+    dir += '\\';
+    for (const char* c = sub; *c; ++c)
+        dir += *c == '/' ? '\\' : *c;
     dir += '\\';
     return true;
 }

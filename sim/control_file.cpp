@@ -348,7 +348,9 @@ void logRequest(const Request& request)
 {
     if (binding.requestLog.empty())
         return;
-    std::FILE* out = std::fopen(binding.requestLog.c_str(), "a");
+    // Binary, so the lines end in "\n" on Windows too, as the scripts and
+    // tests that read the log expect.
+    std::FILE* out = std::fopen(binding.requestLog.c_str(), "ab");
     if (!out) {
         warn(binding.requestLog + ": cannot append to the request log");
         return;

@@ -1,6 +1,6 @@
-// libFuzzer target for the map file reader: any bytes at all must either be
-// refused without touching the tables and the configuration, or give finite
-// values that land inside the clamps with valid option bytes.
+// libFuzzer target for the line-based map file reader: any bytes at all
+// must either be refused without touching the tables and the configuration,
+// or give finite values that land inside the clamps with valid option bytes.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>

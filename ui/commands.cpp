@@ -16,6 +16,7 @@
 #include "map_table.h"
 #include "my_chart.h"
 #include "option_bindings.h"
+#include "platform_paths.h"
 #include "toolkit_dialogs.h"
 #include "unit_commands.h"
 
@@ -69,6 +70,12 @@ void onFileSave(Fl_Widget*, void*)
     const int options = Fl_Native_File_Chooser::SAVEAS_CONFIRM | Fl_Native_File_Chooser::NEW_FOLDER;
     const int chosen = chooseFile({Fl_Native_File_Chooser::BROWSE_SAVE_FILE, "Save CDI data", kFileFilter, options}, path);
     if (chosen > 0)
+        return;
+    // The chooser asked about the name as chosen; a name the save extends
+    // with ".cdi" is asked about here.
+    const std::string name = mapFileName(path.c_str());
+    if (chosen == 0 && name != path && whatIsAt(name.c_str()) != PathKind::missing
+        && !dialogs.askYesNo((name + " already exists. Replace it?").c_str()))
         return;
     // A tune that was not saved is said so; the old file is left as it was.
     if (chosen < 0 || !saveMapFile(path.c_str())) {

@@ -245,16 +245,22 @@ wait_for_title() {
 # Only the press is sent: the window is gone before a release could be.
 close_with_escape() {
     xdotool keydown --window "$main" Escape 2>/dev/null || true
+    expect_exit 0 Escape
+    note "closed with Escape, exit status 0"
+}
+
+# Waits for the program to end, and checks its exit status:
+# expect_exit STATUS WHAT_ENDED_IT
+expect_exit() {
     deadline=$(($(now_ms) + 10000))
     while kill -0 "$pid" 2>/dev/null; do
-        [ "$(now_ms)" -lt "$deadline" ] || fail "still running 10 s after Escape"
+        [ "$(now_ms)" -lt "$deadline" ] || fail "still running 10 s after $2"
         sleep 0.05
     done
     status=0
     wait "$pid" || status=$?
     pid=
-    [ "$status" -eq 0 ] || fail "exit status $status after Escape, not 0"
-    note "closed with Escape, exit status 0"
+    [ "$status" -eq "$1" ] || fail "exit status $status after $2, not $1"
 }
 
 # ---------------------------------------------------------------- boxes

@@ -1,0 +1,51 @@
+# The Windows installer (NSIS) and the ZIP: both programs, with the licence
+# texts of what they carry linked in: FLTK (LGPL with its static-linking
+# exception) and hidapi (BSD) from the prefix scripts/build-windows-deps.sh
+# filled, and the MinGW-w64 runtime (its C runtime and winpthreads, GCC's
+# libgcc and libstdc++) from the copyright files of Debian's packages of it.
+# Included by packaging/CMakeLists.txt on Windows, before include(CPack).
+#
+#   cd build-windows && cpack -G "NSIS;ZIP"
+# leaves build-windows/kvz-cdi-<version>-win64.exe (the installer) and
+# build-windows/kvz-cdi-<version>-win64.zip.
+set(KVZ_DEPS_LICENSES ${KVZ_WINDOWS_DEPS}/share/licenses)
+if(NOT EXISTS ${KVZ_DEPS_LICENSES}/fltk/COPYING)
+  message(FATAL_ERROR "KVZ_WINDOWS_DEPS (${KVZ_WINDOWS_DEPS}) has no licence texts: "
+                      "set it to the prefix scripts/build-windows-deps.sh prints")
+endif()
+install(FILES ${KVZ_DEPS_LICENSES}/fltk/COPYING DESTINATION licenses RENAME FLTK.txt)
+install(FILES ${KVZ_DEPS_LICENSES}/hidapi/LICENSE.txt DESTINATION licenses RENAME hidapi.txt)
+install(FILES ${KVZ_DEPS_LICENSES}/hidapi/LICENSE-bsd.txt DESTINATION licenses RENAME hidapi-BSD.txt)
+install(FILES /usr/share/doc/mingw-w64-x86-64-dev/copyright
+        DESTINATION licenses RENAME MinGW-w64-runtime.txt)
+install(FILES /usr/share/doc/gcc-mingw-w64-base/copyright
+        DESTINATION licenses RENAME GCC-runtime.txt)
+# The project's own licence, which the installer's licence page shows too
+# (CPACK_RESOURCE_FILE_LICENSE, with the other common settings, is set by
+# packaging/CMakeLists.txt).
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION licenses RENAME KVZ-CDI.txt)
+
+set(CPACK_PACKAGE_FILE_NAME kvz-cdi-${PROJECT_VERSION}-win64)
+set(CPACK_PACKAGE_INSTALL_DIRECTORY KVZ-CDI)
+set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY KVZ-CDI)
+# The Start-menu shortcut: program name, then the shortcut's text.
+set(CPACK_PACKAGE_EXECUTABLES kvz-cdi KVZ-CDI)
+
+# The installer puts the programs under Program Files and so asks for
+# elevation (its template says RequestExecutionLevel admin); running them
+# and using the unit need none, and the unit, a vendor-defined HID device,
+# needs no driver.
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+# A 64-bit installer for the 64-bit programs, so it runs where there is no
+# 32-bit Windows (a 64-bit-only Wine, for one). The template puts this
+# variable's text among its first commands, where makensis takes Target.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+# The installer's title and the Start-menu folder; the list of installed
+# programs shows the version too.
+set(CPACK_NSIS_PACKAGE_NAME "KVZ-CDI")
+set(CPACK_NSIS_DISPLAY_NAME "KVZ-CDI ${PROJECT_VERSION}")
+set(CPACK_NSIS_CONTACT "maintainers@kvz-cdi.invalid")
+set(CPACK_NSIS_MUI_ICON ${KVZ_ICON})
+set(CPACK_NSIS_MUI_UNIICON ${KVZ_ICON})
+set(CPACK_NSIS_INSTALLED_ICON_NAME "bin\\\\kvz-cdi.exe")
+set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
