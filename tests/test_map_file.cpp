@@ -14,11 +14,8 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,6 +23,7 @@
 #include "cdi_device.h"
 #include "map_file.h"
 #include "map_table.h"
+#include "support.h"
 
 namespace fs = std::filesystem;
 
@@ -35,31 +33,6 @@ int refreshCount = 0;
 void countRefresh()
 {
     ++refreshCount;
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::string::size_type start = 0, nl;
-    while ((nl = text.find('\n', start)) != std::string::npos) {
-        lines.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
 }
 
 std::string join(const std::vector<std::string>& lines, const char* eol = "\n")
@@ -138,14 +111,6 @@ void fillDistinctState()
     cdiDevice.latencyOffset = 1234;
 }
 
-std::set<std::string> listDir(const fs::path& dir)
-{
-    std::set<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
-        names.insert(entry.path().filename().string());
-    return names;
-}
-
 // A folder path of exactly `length` characters, made of names short enough
 // for the file system.
 fs::path folderOfLength(const fs::path& base, std::size_t length)
@@ -181,44 +146,14 @@ int asNobody(Action action)
     return WEXITSTATUS(status);
 }
 
-class ScopedTmpdir {
-public:
-    explicit ScopedTmpdir(const std::string& value)
-    {
-        const char* old = std::getenv("TMPDIR");
-        hadOld = old != nullptr;
-        if (hadOld)
-            oldValue = old;
-        setenv("TMPDIR", value.c_str(), 1);
-    }
-    ~ScopedTmpdir()
-    {
-        if (hadOld)
-            setenv("TMPDIR", oldValue.c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-
-private:
-    bool hadOld = false;
-    std::string oldValue;
-};
-
 class MapFile : public ::testing::Test {
 protected:
-    fs::path dir;
+    TempFolder scratch{"kvz-map-file"};
+    const fs::path& dir = scratch.path();
 
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "kvz-map-file-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        dir = pattern;
-        ignitionTable = MapTable{};
-        ignitionTable.upperClamp = 35.0;
-        valveTable = MapTable{};
-        valveTable.upperClamp = 160.0;
-        cdiDevice.config = CdiDevice::initialConfig();
-        cdiDevice.latencyOffset = 570;
+        resetMapData();
         onConfigChanged = countRefresh;
         refreshCount = 0;
         autosavePath[0] = '\0';
@@ -228,9 +163,6 @@ protected:
     {
         onConfigChanged = nullptr;
         autosavePath[0] = '\0';
-        std::error_code ignored;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(dir, ignored);
     }
 
     int loadText(const std::string& text)
@@ -279,7 +211,7 @@ TEST_F(MapFile, SaveWritesTheFixedLayout)
         "PulseType\t002\nPickupDeg\t036\nQS-STP\t000\nQS-REV\t001\n";
     ASSERT_GE(text.size(), std::strlen(tail));
     EXPECT_EQ(text.substr(text.size() - std::strlen(tail)), tail);
-    EXPECT_EQ(listDir(dir), std::set<std::string>{"tune.cdi"});  // no temporary file left
+    EXPECT_EQ(listFolder(dir), std::set<std::string>{"tune.cdi"});  // no temporary file left
 }
 
 TEST_F(MapFile, SaveThenLoadGivesBackValuesAndOptions)
@@ -316,7 +248,7 @@ TEST_F(MapFile, ExtensionIsAddedUnlessThePathEndsInDotCdi)
     EXPECT_EQ(saveMapFile((dir / "tune").c_str()), 1);
     EXPECT_EQ(saveMapFile((dir / "song.cdi").c_str()), 1);
     EXPECT_EQ(saveMapFile((dir / "TUNE.CDI").c_str()), 1);
-    EXPECT_EQ(listDir(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi"}));
+    EXPECT_EQ(listFolder(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi"}));
 
     // The rule counts the whole path: four characters or fewer stay as given.
     fs::path old = fs::current_path();
@@ -326,7 +258,7 @@ TEST_F(MapFile, ExtensionIsAddedUnlessThePathEndsInDotCdi)
     EXPECT_EQ(saveMapFile("x.cdi"), 1);
     EXPECT_EQ(saveMapFile("y.cdx"), 1);
     fs::current_path(old);
-    EXPECT_EQ(listDir(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi", "abcd", "m.cd", "x.cdi",
+    EXPECT_EQ(listFolder(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi", "abcd", "m.cd", "x.cdi",
                                                    "y.cdx.cdi"}));
     EXPECT_EQ(saveMapFile(""), 0);
     EXPECT_EQ(saveMapFile(nullptr), 0);
@@ -547,7 +479,7 @@ TEST_F(MapFile, FailedWriteLeavesTheOldFileAsItWas)
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);  // saveMapFile returned 0
         EXPECT_EQ(readFile(target), old);
-        EXPECT_EQ(listDir(dir), std::set<std::string>{"full.cdi"});
+        EXPECT_EQ(listFolder(dir), std::set<std::string>{"full.cdi"});
     }
 }
 
@@ -559,7 +491,7 @@ TEST_F(MapFile, ReadOnlyTargetIsNotReplaced)
     chmod(target.c_str(), 0444);
     EXPECT_EQ(saveMapFile(target.c_str()), 0);
     EXPECT_EQ(readFile(target), old);
-    EXPECT_EQ(listDir(dir), std::set<std::string>{"keep.cdi"});
+    EXPECT_EQ(listFolder(dir), std::set<std::string>{"keep.cdi"});
 }
 
 TEST_F(MapFile, FileAnotherUserMayNotWriteIsNeitherReplacedNorLoaded)
@@ -613,7 +545,7 @@ TEST_F(MapFile, FileAnotherUserMayNotWriteIsNeitherReplacedNorLoaded)
     EXPECT_EQ(after.st_mode, before.st_mode);
     ASSERT_EQ(stat(shared.c_str(), &after), 0);
     EXPECT_EQ(after.st_uid, kNobody);
-    EXPECT_EQ(listDir(dir), (std::set<std::string>{"locked.cdi", "shared.cdi", "new.cdi"}));  // no temporary left
+    EXPECT_EQ(listFolder(dir), (std::set<std::string>{"locked.cdi", "shared.cdi", "new.cdi"}));  // no temporary left
 }
 
 TEST_F(MapFile, PathTooLongForTheBufferIsRefused)
@@ -624,12 +556,12 @@ TEST_F(MapFile, PathTooLongForTheBufferIsRefused)
     std::size_t nameLength = 1021 - 800 - 1;
     EXPECT_EQ(saveMapFile((folder / std::string(nameLength, 'n')).c_str()), 0);
     EXPECT_EQ(saveMapFile((folder / std::string(nameLength - 1, 'n')).c_str()), 0);  // 1024 and no room for the end
-    EXPECT_TRUE(listDir(folder).empty());
+    EXPECT_TRUE(listFolder(folder).empty());
 
     // 1023 characters with the extension is the longest that fits.
     std::string name(nameLength - 2, 'n');
     EXPECT_EQ(saveMapFile((folder / name).c_str()), 1);
-    EXPECT_EQ(listDir(folder), std::set<std::string>{name + ".cdi"});
+    EXPECT_EQ(listFolder(folder), std::set<std::string>{name + ".cdi"});
     EXPECT_EQ((folder / (name + ".cdi")).string().size(), 1023u);
 }
 
@@ -649,7 +581,7 @@ TEST_F(MapFile, NewFileGetsThePermissionsOfAPlainCreate)
 
 TEST_F(MapFile, AutosaveLivesInTheTemporaryFolder)
 {
-    ScopedTmpdir tmp(dir.string());
+    ScopedEnv tmp("TMPDIR", dir.string());
     buildAutosavePath();
     EXPECT_EQ(std::string(autosavePath), dir.string() + "/autosaved.cdi");
 
@@ -670,7 +602,7 @@ TEST_F(MapFile, AutosaveFromALinkOrAnotherUserIsNotLoaded)
     fs::create_directory(elsewhere);
     fs::path real = elsewhere / "real.cdi";
     writeFile(real, join(fileLines()));
-    ScopedTmpdir tmp(dir.string());
+    ScopedEnv tmp("TMPDIR", dir.string());
     buildAutosavePath();
 
     fs::create_symlink(real, autosavePath);
@@ -697,7 +629,7 @@ TEST_F(MapFile, AutosaveReplacesAPlantedLinkInsteadOfWritingThroughIt)
 {
     fs::path victim = dir / "victim.txt";
     writeFile(victim, "not yours\n");
-    ScopedTmpdir tmp(dir.string());
+    ScopedEnv tmp("TMPDIR", dir.string());
     buildAutosavePath();
     fs::create_symlink(victim, autosavePath);
     saveAutosave();
@@ -711,21 +643,21 @@ TEST_F(MapFile, TemporaryFolderTooLongLeavesTheAutosaveOff)
     // 1010 characters and the separator's slash fit "autosaved.cdi" exactly.
     fs::path fits = folderOfLength(dir, 1009);
     {
-        ScopedTmpdir tmp(fits.string());
+        ScopedEnv tmp("TMPDIR", fits.string());
         buildAutosavePath();
         EXPECT_EQ(std::strlen(autosavePath), 1023u);
     }
 
     fs::path tooLong = folderOfLength(dir, 1010);
-    ScopedTmpdir tmp(tooLong.string());
+    ScopedEnv tmp("TMPDIR", tooLong.string());
     buildAutosavePath();
     EXPECT_EQ(autosavePath[0], '\0');
     loadAutosave();
     saveAutosave();
     EXPECT_EQ(refreshCount, 0);
-    EXPECT_TRUE(listDir(tooLong).empty());
+    EXPECT_TRUE(listFolder(tooLong).empty());
 
-    ScopedTmpdir missing((dir / "no-such-folder").string());
+    ScopedEnv missing("TMPDIR", (dir / "no-such-folder").string());
     buildAutosavePath();
     EXPECT_EQ(autosavePath[0], '\0');
 }
