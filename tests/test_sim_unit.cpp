@@ -3,18 +3,16 @@
 // the control file with its memory image.
 #include <gtest/gtest.h>
 #include <hidapi.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <cwchar>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
 #include "sim_unit.h"
+#include "support.h"
 
 namespace fs = std::filesystem;
 
@@ -597,35 +595,14 @@ TEST_F(SimUnit, UnsupportedCallsFailPlainly)
 
 class ControlFile : public SimUnit {
 protected:
-    fs::path dir;
+    TempFolder scratch{"kvz-sim-test"};
+    const fs::path& dir = scratch.path();
 
-    void SetUp() override
-    {
-        SimUnit::SetUp();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path()
-              / ("kvz-sim-test-" + std::to_string(getpid()) + "-" + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override
-    {
-        sim::reset();
-        fs::remove_all(dir);
-    }
+    void TearDown() override { sim::reset(); }
 
     // Replaced in one step, as the README asks of every writer.
-    void write(const std::string& name, const std::string& text)
-    {
-        fs::path tmp = dir / (name + ".new");
-        std::ofstream(tmp, std::ios::binary) << text;
-        fs::rename(tmp, dir / name);
-    }
-    std::string read(const std::string& name)
-    {
-        std::ifstream in(dir / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    void write(const std::string& name, const std::string& text) { replaceFile(dir / name, text); }
+    std::string read(const std::string& name) { return readFile(dir / name); }
     std::string conf() { return (dir / "unit.conf").string(); }
 
     // The identity as the enumeration gives it; "(null)" for a null string.
