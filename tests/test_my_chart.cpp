@@ -13,6 +13,7 @@
 
 #include "map_table.h"
 #include "my_chart.h"
+#include "support.h"
 
 namespace {
 
@@ -65,8 +66,7 @@ protected:
         ign = new MyChart(160, 60, 640, 250, "Ignition");
         pvs = new MyChart(160, 320, 640, 250, "pvs");
         window->end();
-        ign->table = &ignitionTable;
-        pvs->table = &valveTable;
+        wireCharts(*ign, *pvs);
         window->show();
         window->wait_for_expose();
         Fl::flush();
@@ -80,22 +80,8 @@ protected:
 
     void SetUp() override
     {
-        ignitionTable = MapTable{};
-        ignitionTable.upperClamp = 35;
-        valveTable = MapTable{};
-        valveTable.upperClamp = 160;
-        ign->table = &ignitionTable;
-        ign->valueRange = 35;
-        ign->xStep = 5;
-        ign->yStep = 5;
-        ign->cursor = 80;
-        ign->selectedMap = -1;
-        pvs->table = &valveTable;
-        pvs->valueRange = 160;
-        pvs->xStep = 5;
-        pvs->yStep = 25;
-        pvs->cursor = 80;
-        pvs->selectedMap = -1;
+        resetMapData();
+        wireCharts(*ign, *pvs);
     }
 
     static void fill(MapTable& t, int map, double v)
