@@ -203,6 +203,15 @@ Fl_Widget* referenceFor(const std::type_info& cls)
     return slot.get();
 }
 
+// Text size, font or colour: inputs and value sliders each have their own.
+template <class W>
+double textProperty(W* w, Prop prop)
+{
+    if (prop == kTextSize)
+        return w->textsize();
+    return prop == kTextFont ? w->textfont() : w->textcolor();
+}
+
 // The property of the widget, or false when its class has no such property.
 bool property(Fl_Widget* w, Prop prop, double& out)
 {
@@ -231,18 +240,10 @@ bool property(Fl_Widget* w, Prop prop, double& out)
         out = button->down_box();
         return true;
     case kTextSize:
-        if (input) out = input->textsize();
-        else if (slider) out = slider->textsize();
-        else return false;
-        return true;
     case kTextFont:
-        if (input) out = input->textfont();
-        else if (slider) out = slider->textfont();
-        else return false;
-        return true;
     case kTextColor:
-        if (input) out = input->textcolor();
-        else if (slider) out = slider->textcolor();
+        if (input) out = textProperty(input, prop);
+        else if (slider) out = textProperty(slider, prop);
         else return false;
         return true;
     case kMaximumSize:

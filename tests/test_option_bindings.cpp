@@ -9,10 +9,12 @@
 #include <FL/Fl_Value_Slider.H>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "cdi_device.h"
 #include "main_window.h"
+#include "support.h"
 
 namespace {
 
@@ -23,11 +25,7 @@ protected:
         static Fl_Double_Window* window = buildMainWindow();
         ASSERT_NE(window, nullptr);
     }
-    void SetUp() override
-    {
-        cdiDevice.config = CdiDevice::initialConfig();
-        cdiDevice.latencyOffset = 570;
-    }
+    void SetUp() override { resetMapData(); }
     ConfigBlock& config() { return cdiDevice.config; }
 };
 
@@ -132,35 +130,29 @@ TEST_F(OptionBindings, BytesOutsideTheBoundsAreShownUnclampedAndKept)
 
 TEST_F(OptionBindings, PulseTypeSelectionAppliesItsPreset)
 {
+    const struct {
+        int one, two;  // the buttons as the user left them
+        Fl_Round_Button* pressed;
+        int pulseType, pickup, engineConstant, latency;
+    } steps[] = {
+        {1, 0, widgets.onePulse, 1, 68, 37500, 610},
+        {0, 1, widgets.twoPulse, 2, 36, 18750, 570},
+        {0, 0, widgets.onePulse, 2, 36, 18750, 570},  // neither on (t = 0) counts as two pulses as well
+    };
     widgets.pickup->value("99");  // a typed value is overwritten
-    widgets.onePulse->value(1);
-    widgets.twoPulse->value(0);
-    widgets.onePulse->do_callback();
-    EXPECT_EQ(config().pulseType, 1);
-    EXPECT_EQ(config().pickupDeg, 68);
-    EXPECT_EQ(config().engineConstantValue(), 37500);
-    EXPECT_EQ(cdiDevice.latencyOffset, 610);
-    EXPECT_STREQ(widgets.pickup->value(), "68");
-    EXPECT_EQ(widgets.onePulse->value(), 1);
-    EXPECT_EQ(widgets.twoPulse->value(), 0);
-
-    widgets.onePulse->value(0);
-    widgets.twoPulse->value(1);
-    widgets.twoPulse->do_callback();
-    EXPECT_EQ(config().pulseType, 2);
-    EXPECT_EQ(config().pickupDeg, 36);
-    EXPECT_EQ(config().engineConstantValue(), 18750);
-    EXPECT_EQ(cdiDevice.latencyOffset, 570);
-    EXPECT_STREQ(widgets.pickup->value(), "36");
-    EXPECT_EQ(widgets.onePulse->value(), 0);
-    EXPECT_EQ(widgets.twoPulse->value(), 1);
-
-    // Neither on (t = 0) counts as two pulses as well.
-    widgets.onePulse->value(0);
-    widgets.twoPulse->value(0);
-    widgets.onePulse->do_callback();
-    EXPECT_EQ(config().pulseType, 2);
-    EXPECT_EQ(widgets.twoPulse->value(), 1);
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::to_string(step.one) + std::to_string(step.two) + " " + step.pressed->label());
+        widgets.onePulse->value(step.one);
+        widgets.twoPulse->value(step.two);
+        step.pressed->do_callback();
+        EXPECT_EQ(config().pulseType, step.pulseType);
+        EXPECT_EQ(config().pickupDeg, step.pickup);
+        EXPECT_EQ(config().engineConstantValue(), step.engineConstant);
+        EXPECT_EQ(cdiDevice.latencyOffset, step.latency);
+        EXPECT_EQ(widgets.pickup->value(), std::to_string(step.pickup));
+        EXPECT_EQ(widgets.onePulse->value(), step.pulseType == 1);
+        EXPECT_EQ(widgets.twoPulse->value(), step.pulseType == 2);
+    }
 }
 
 TEST_F(OptionBindings, PulseTypesOtherThanOneShowTwoPulse)
