@@ -162,6 +162,16 @@ protected:
 
     static std::string title() { return widgets.window->label(); }
 
+    // The one chooser a command asked for, for a map file.
+    static void expectOneChooser(int type, const char* title, int options)
+    {
+        ASSERT_EQ(chooserCalls.size(), 1u);
+        EXPECT_EQ(chooserCalls[0].type, type);
+        EXPECT_EQ(chooserCalls[0].title, title);
+        EXPECT_EQ(chooserCalls[0].filter, "CDI data\t*.cdi");
+        EXPECT_EQ(chooserCalls[0].options, options);
+    }
+
     static void fillTables(double ignition, double valve)
     {
         for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
@@ -529,11 +539,7 @@ TEST_F(Commands, FileOpenLoadsTheChosenFileAndNamesTheWindowAfterIt)
 
     press(widgets.fileOpen);
 
-    ASSERT_EQ(chooserCalls.size(), 1u);
-    EXPECT_EQ(chooserCalls[0].type, Fl_Native_File_Chooser::BROWSE_FILE);
-    EXPECT_EQ(chooserCalls[0].title, "Load CDI data");
-    EXPECT_EQ(chooserCalls[0].filter, "CDI data\t*.cdi");
-    EXPECT_EQ(chooserCalls[0].options, 0);
+    expectOneChooser(Fl_Native_File_Chooser::BROWSE_FILE, "Load CDI data", 0);
     EXPECT_TRUE(boxes.shown.empty());
 
     EXPECT_EQ(title(), kPrefix + path.string());
@@ -619,12 +625,8 @@ TEST_F(Commands, FileSaveAddsTheExtensionButTitlesTheNameAsChosen)
 
     press(widgets.fileSave);
 
-    ASSERT_EQ(chooserCalls.size(), 1u);
-    EXPECT_EQ(chooserCalls[0].type, Fl_Native_File_Chooser::BROWSE_SAVE_FILE);
-    EXPECT_EQ(chooserCalls[0].title, "Save CDI data");
-    EXPECT_EQ(chooserCalls[0].filter, "CDI data\t*.cdi");
-    EXPECT_EQ(chooserCalls[0].options, 3);
-    EXPECT_EQ(chooserCalls[0].options, Fl_Native_File_Chooser::SAVEAS_CONFIRM | Fl_Native_File_Chooser::NEW_FOLDER);
+    static_assert((Fl_Native_File_Chooser::SAVEAS_CONFIRM | Fl_Native_File_Chooser::NEW_FOLDER) == 3);
+    expectOneChooser(Fl_Native_File_Chooser::BROWSE_SAVE_FILE, "Save CDI data", 3);
     EXPECT_TRUE(boxes.shown.empty());
     EXPECT_TRUE(fs::exists(dir / "tune.cdi"));
     EXPECT_FALSE(fs::exists(dir / "tune"));

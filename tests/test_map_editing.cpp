@@ -80,6 +80,18 @@ protected:
         for (int i = 0; i < times; ++i)
             b->do_callback();
     }
+
+    // The cursor's point of ignition map 0, on the chart's top edge, stays
+    // there when stepped up; on the bottom edge, when stepped down.
+    static void expectIgnitionStepsHeldAtTheChartEnds()
+    {
+        ignitionTable.points[80] = 35.0;
+        press(widgets.valueUp);
+        EXPECT_EQ(ignitionTable.value(0, 80), 35.0);
+        ignitionTable.points[80] = 0.0;
+        press(widgets.valueDown);
+        EXPECT_EQ(ignitionTable.value(0, 80), 0.0);
+    }
 };
 
 // A table with a distinct value at every point, to see what moved.
@@ -220,13 +232,7 @@ TEST_F(MapEditing, MapSelection)
 
 TEST_F(MapEditing, ValueStepsClampToTheChartRange)
 {
-    ignitionTable.points[80] = 35.0;
-    press(widgets.valueUp);
-    EXPECT_EQ(ignitionTable.value(0, 80), 35.0);
-
-    ignitionTable.points[80] = 0.0;
-    press(widgets.valueDown);
-    EXPECT_EQ(ignitionTable.value(0, 80), 0.0);
+    expectIgnitionStepsHeldAtTheChartEnds();
 
     select(widgets.pvsMap0);
     valveTable.points[80] = 159.5;
@@ -242,12 +248,7 @@ TEST_F(MapEditing, ChartRangeComesBeforeTheTableClamps)
 {
     ignitionTable.lowerClamp = -10;
     ignitionTable.upperClamp = 50;
-    ignitionTable.points[80] = 35.0;
-    press(widgets.valueUp);
-    EXPECT_EQ(ignitionTable.value(0, 80), 35.0);
-    ignitionTable.points[80] = 0.0;
-    press(widgets.valueDown);
-    EXPECT_EQ(ignitionTable.value(0, 80), 0.0);
+    expectIgnitionStepsHeldAtTheChartEnds();
 }
 
 TEST_F(MapEditing, OutOfRangePointsArePulledInByOneStep)
