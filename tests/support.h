@@ -107,7 +107,11 @@ public:
     std::function<void()> onShow;
 };
 
-// ---- The charts (support_ui.cpp) ----
+// ---- The window (support_ui.cpp) ----
+
+// The log panel empty and the window titled `title`; null leaves it
+// untitled, as it is built.
+void resetWindowText(const char* title);
 
 // Both charts on their tables with the ranges and grid steps start-up gives
 // them, the cursor at point 80 and no map selected.

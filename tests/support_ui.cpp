@@ -1,5 +1,7 @@
-// Shared test helpers on the charts.
+// Shared test helpers on the main window and its charts.
 #include "support.h"
+
+#include <FL/Fl_Double_Window.H>
 
 #include "main_window.h"
 #include "map_table.h"
@@ -21,6 +23,12 @@ void wireCharts(MyChart& ignition, MyChart& valve)
 {
     wire(ignition, ignitionTable, 35, 5);
     wire(valve, valveTable, 160, 25);
+}
+
+void resetWindowText(const char* title)
+{
+    widgets.log->value("");
+    widgets.window->label(title);
 }
 
 void clearChartDamage()

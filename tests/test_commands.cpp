@@ -126,8 +126,7 @@ protected:
 
         resetMapData(appendLog);
         refreshOptionWidgets();
-        widgets.log->value("");
-        widgets.window->label(kProgramTitle);
+        resetWindowText(kProgramTitle);
         clearChartDamage();
 
         boxes.onShow = [this] {

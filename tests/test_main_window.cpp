@@ -30,6 +30,7 @@
 #include "main_window.h"
 #include "map_editing.h"
 #include "my_chart.h"
+#include "support.h"
 
 namespace {
 
@@ -446,11 +447,7 @@ TEST(MainWindowLayout, HandlesPointAtTheirWidgets)
 class MainWindowText : public ::testing::Test {
 protected:
     void SetUp() override { builtWindow(); }
-    void TearDown() override
-    {
-        widgets.log->value("");
-        widgets.window->label(nullptr);
-    }
+    void TearDown() override { resetWindowText(nullptr); }
 };
 
 TEST_F(MainWindowText, AppendLogGoesToTheEndWhateverIsSelected)
