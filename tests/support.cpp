@@ -1,11 +1,43 @@
 // The shared test helpers that need nothing of the program.
 #include "support.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
 namespace fs = std::filesystem;
+
+double sampleIgnition(int k) { return (k % 35) + 0.125; }
+double sampleValve(int k) { return (k % 160) + 0.5; }
+
+std::string mapLine(const char* key, int map, int index, double value)
+{
+    char line[128];
+    std::snprintf(line, sizeof line, "%s:%d\t%03d\t%f", key, map, index, value);
+    return line;
+}
+
+std::vector<std::string> mapFileLines()
+{
+    std::vector<std::string> lines;
+    for (int k = 0; k < 320; ++k)
+        lines.push_back(mapLine("IG", k / 160, k % 160, sampleIgnition(k)));
+    for (int k = 0; k < 320; ++k)
+        lines.push_back(mapLine("PV", k / 160, k % 160, sampleValve(k)));
+    for (const char* line : {"QS-RPM\t120", "QS_ONT\t003", "QS-CUT\t012", "QS-DIS\t100", "rev_limit\t125",
+                             "PulseType\t001", "PickupDeg\t070", "QS-STP\t001", "QS-REV\t001"})
+        lines.push_back(line);
+    return lines;
+}
+
+std::string joinLines(const std::vector<std::string>& lines, const char* eol)
+{
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + eol;
+    return text;
+}
 
 std::string readFile(const fs::path& path)
 {

@@ -28,6 +28,21 @@ std::string captureStdout(Action&& action)
     return testing::internal::GetCapturedStdout();
 }
 
+// ---- Map files (support.cpp) ----
+
+// A complete map file as a save writes it, one string a line: ignition
+// point k holds sampleIgnition(k), valve point k sampleValve(k), so that a
+// line landing in the wrong place shows; options QS-RPM 120, QS_ONT 3,
+// QS-CUT 12, QS-DIS 100, rev_limit 125, PulseType 1, PickupDeg 70, QS-STP 1
+// and QS-REV 1.
+std::vector<std::string> mapFileLines();
+double sampleIgnition(int k);
+double sampleValve(int k);
+// One map line, e.g. mapLine("IG", 0, 7, 1.5) is "IG:0\t007\t1.500000".
+std::string mapLine(const char* key, int map, int index, double value);
+// The lines, each followed by `eol`.
+std::string joinLines(const std::vector<std::string>& lines, const char* eol = "\n");
+
 // ---- Files and folders (support.cpp) ----
 
 std::string readFile(const std::filesystem::path& path);

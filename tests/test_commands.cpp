@@ -16,7 +16,6 @@
 #include <hidapi.h>
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -77,24 +76,7 @@ int scriptedChooser(const FileChooserRequest& request, std::string& path)
 int notAHandle;
 hid_device* const kForeignHandle = reinterpret_cast<hid_device*>(&notAHandle);
 
-// A complete map file: ignition 5 + (k mod 20), valve k mod 150, and every
-// option line.
-std::string mapFileText()
-{
-    std::string text;
-    char line[64];
-    for (int k = 0; k < 320; ++k) {
-        std::snprintf(line, sizeof line, "IG:%d\t%03d\t%f\n", k / 160, k % 160, 5.0 + k % 20);
-        text += line;
-    }
-    for (int k = 0; k < 320; ++k) {
-        std::snprintf(line, sizeof line, "PV:%d\t%03d\t%f\n", k / 160, k % 160, static_cast<double>(k % 150));
-        text += line;
-    }
-    text += "QS-RPM\t060\nQS_ONT\t002\nQS-CUT\t010\nQS-DIS\t080\nrev_limit\t110\n"
-            "PulseType\t001\nPickupDeg\t070\nQS-STP\t001\nQS-REV\t000\n";
-    return text;
-}
+std::string mapFileText() { return joinLines(mapFileLines()); }
 
 // Once per process: the real start-up, with temporary folders of our own so
 // that no autosave file is found, and the poll stopped so that every request
@@ -542,12 +524,12 @@ TEST_F(Commands, FileOpenLoadsTheChosenFileAndNamesTheWindowAfterIt)
     EXPECT_TRUE(boxes.shown.empty());
 
     EXPECT_EQ(title(), kPrefix + path.string());
-    EXPECT_EQ(ignitionTable.value(0, 3), 8.0);
-    EXPECT_EQ(ignitionTable.value(1, 0), 5.0 + 160 % 20);
-    EXPECT_EQ(valveTable.value(1, 10), 170 % 150);
+    EXPECT_EQ(ignitionTable.value(0, 3), sampleIgnition(3));
+    EXPECT_EQ(ignitionTable.value(1, 0), sampleIgnition(160));
+    EXPECT_EQ(valveTable.value(1, 10), sampleValve(170));
     EXPECT_TRUE(chartsRedrawn());
-    EXPECT_EQ(widgets.revLimit->value(), 110.0);
-    EXPECT_EQ(widgets.enablePoint->value(), 60.0);
+    EXPECT_EQ(widgets.revLimit->value(), 125.0);
+    EXPECT_EQ(widgets.enablePoint->value(), 120.0);
     EXPECT_EQ(widgets.onePulse->value(), 1);
     EXPECT_EQ(widgets.twoPulse->value(), 0);
     EXPECT_STREQ(widgets.pickup->value(), "70");
@@ -579,8 +561,8 @@ TEST_F(Commands, FileOpenCancelledOrFailedLoadsNothing)
 TEST_F(Commands, FileOpenOfAFileThatDoesNotLoadSaysSoAndKeepsEverything)
 {
     const std::string whole = mapFileText();
-    std::string badValue = whole;
-    badValue.replace(badValue.find("PV:0\t007\t7.000000"), 17, "PV:0\t007\tseven");
+    std::vector<std::string> badValue = mapFileLines();
+    badValue[320 + 7] = "PV:0\t007\tseven";
     const std::vector<std::pair<std::string, fs::path>> files = {
         {"missing", dir / "missing.cdi"},
         {"cut short", dir / "short.cdi"},
@@ -588,7 +570,7 @@ TEST_F(Commands, FileOpenOfAFileThatDoesNotLoadSaysSoAndKeepsEverything)
         {"a folder", dir / "folder.cdi"},
     };
     writeFile(dir / "short.cdi", whole.substr(0, whole.size() / 2));
-    writeFile(dir / "bad.cdi", badValue);
+    writeFile(dir / "bad.cdi", joinLines(badValue));
     fs::create_directory(dir / "folder.cdi");
 
     applyEnginePreset(2);
@@ -709,7 +691,7 @@ TEST_F(Commands, OverlongPathsNeverOverrunTheTitleOrTheSaveName)
     EXPECT_LE(t.size(), 1023u);
     EXPECT_EQ(t.rfind(kPrefix, 0), 0u);
     EXPECT_EQ(t.substr(t.size() - 20), longFile.string().substr(longFile.string().size() - 20));
-    EXPECT_EQ(ignitionTable.value(0, 3), 8.0);
+    EXPECT_EQ(ignitionTable.value(0, 3), sampleIgnition(3));
 
     // Save: 1019 characters and ".cdi" still fit the save name; the title
     // does not take them all.

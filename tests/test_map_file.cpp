@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -33,46 +32,6 @@ int refreshCount = 0;
 void countRefresh()
 {
     ++refreshCount;
-}
-
-std::string join(const std::vector<std::string>& lines, const char* eol = "\n")
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + eol;
-    return text;
-}
-
-std::string mapLine(const char* key, int map, int index, double v)
-{
-    char line[128];
-    std::snprintf(line, sizeof line, "%s:%d\t%03d\t%f", key, map, index, v);
-    return line;
-}
-
-double ignitionAt(int k)
-{
-    return (k % 35) + 0.125;
-}
-
-double valveAt(int k)
-{
-    return (k % 160) + 0.5;
-}
-
-// A complete file as a save writes it, with values that differ from point
-// to point so that a line landing in the wrong place shows.
-std::vector<std::string> fileLines()
-{
-    std::vector<std::string> lines;
-    for (int k = 0; k < 320; ++k)
-        lines.push_back(mapLine("IG", k / 160, k % 160, ignitionAt(k)));
-    for (int k = 0; k < 320; ++k)
-        lines.push_back(mapLine("PV", k / 160, k % 160, valveAt(k)));
-    for (const char* line : {"QS-RPM\t120", "QS_ONT\t003", "QS-CUT\t012", "QS-DIS\t100", "rev_limit\t125",
-                             "PulseType\t001", "PickupDeg\t070", "QS-STP\t001", "QS-REV\t001"})
-        lines.push_back(line);
-    return lines;
 }
 
 struct State {
@@ -266,19 +225,19 @@ TEST_F(MapFile, ExtensionIsAddedUnlessThePathEndsInDotCdi)
 
 TEST_F(MapFile, LinesAreTakenByPositionWhateverTheirKey)
 {
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     for (int k = 0; k < 320; ++k)
-        lines[k] = mapLine("PV", 1, 7, ignitionAt(k));  // keys and indexes all wrong
+        lines[k] = mapLine("PV", 1, 7, sampleIgnition(k));  // keys and indexes all wrong
     lines[640] = "rev_limit\t120";  // and an option key out of place
-    ASSERT_EQ(loadText(join(lines)), 1);
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     for (int k = 0; k < 320; ++k)
-        ASSERT_EQ(ignitionTable.points[k], ignitionAt(k)) << k;
+        ASSERT_EQ(ignitionTable.points[k], sampleIgnition(k)) << k;
     EXPECT_EQ(cdiDevice.config.qsEnablePoint, 120);
 }
 
 TEST_F(MapFile, LoadStoresThroughTheClampsAndLowBytes)
 {
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines[4] = "IG:0\t004\t40.000000";
     lines[5] = "IG:0\t005\t-1.000000";
     lines[320] = "PV:0\t000\t-5.000000";
@@ -287,7 +246,7 @@ TEST_F(MapFile, LoadStoresThroughTheClampsAndLowBytes)
     lines[641] = "QS_ONT\t-2147483648";
     lines[642] = "QS-CUT\t-1";
     lines[644] = "rev_limit\t300";
-    ASSERT_EQ(loadText(join(lines)), 1);
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     EXPECT_EQ(ignitionTable.points[4], 35.0);
     EXPECT_EQ(ignitionTable.points[5], 0.0);
     EXPECT_EQ(valveTable.points[0], 0.0);
@@ -308,18 +267,18 @@ TEST_F(MapFile, PulseTypePickupAndSwitchLines)
     for (Case t : {Case{"PulseType\t007", 2, 70, 570, 18750}, Case{"PulseType\t257", 1, 70, 610, 37500},
                    Case{"PulseType\t001", 1, 70, 610, 37500}, Case{"PulseType\t000", 2, 70, 570, 18750}}) {
         SCOPED_TRACE(t.pulse);
-        std::vector<std::string> lines = fileLines();
+        std::vector<std::string> lines = mapFileLines();
         lines[645] = t.pulse;
-        ASSERT_EQ(loadText(join(lines)), 1);
+        ASSERT_EQ(loadText(joinLines(lines)), 1);
         EXPECT_EQ(cdiDevice.config.pulseType, t.pulseType);
         EXPECT_EQ(cdiDevice.config.pickupDeg, t.pickup);
         EXPECT_EQ(cdiDevice.latencyOffset, t.latency);
         EXPECT_EQ(cdiDevice.config.engineConstantValue(), t.constant);
     }
 
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines.resize(646);  // "PulseType" 1 and nothing after it
-    ASSERT_EQ(loadText(join(lines)), 1);
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     EXPECT_EQ(cdiDevice.config.pulseType, 1);
     EXPECT_EQ(cdiDevice.config.pickupDeg, 36);
     EXPECT_EQ(cdiDevice.latencyOffset, 610);
@@ -328,10 +287,10 @@ TEST_F(MapFile, PulseTypePickupAndSwitchLines)
     for (const char* stop : {"QS-STP\t5", "QS-STP\t256", "QS-STP\t-1"}) {
         SCOPED_TRACE(stop);
         cdiDevice.config.qsStopSwitch = 0;
-        lines = fileLines();
+        lines = mapFileLines();
         lines[647] = stop;
         lines[648] = "QS-REV\t000";
-        ASSERT_EQ(loadText(join(lines)), 1);
+        ASSERT_EQ(loadText(joinLines(lines)), 1);
         EXPECT_EQ(cdiDevice.config.qsStopSwitch, 1);  // 256 has a zero low byte, but is not zero
         EXPECT_EQ(cdiDevice.config.qsReverse, 0);
     }
@@ -342,9 +301,9 @@ TEST_F(MapFile, FileEndingAfterRevLimitTakesTheDefaults)
     applyEnginePreset(1);
     cdiDevice.config.qsStopSwitch = 1;
     cdiDevice.config.qsReverse = 1;
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines.resize(645);
-    ASSERT_EQ(loadText(join(lines)), 1);
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     const ConfigBlock& c = cdiDevice.config;
     EXPECT_EQ(c.pulseType, 2);
     EXPECT_EQ(c.pickupDeg, 36);
@@ -362,13 +321,13 @@ TEST_F(MapFile, FileEndingAfterRevLimitTakesTheDefaults)
 
 TEST_F(MapFile, CrLfLineEndsAndLeadingZerosAreRead)
 {
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines[643] = "QS-DIS\t089";  // not octal: 8 and 9 would end an octal number
     lines[646] = "PickupDeg\t010";
-    ASSERT_EQ(loadText(join(lines, "\r\n")), 1);
+    ASSERT_EQ(loadText(joinLines(lines, "\r\n")), 1);
     for (int k = 0; k < 320; ++k) {
-        ASSERT_EQ(ignitionTable.points[k], ignitionAt(k)) << k;
-        ASSERT_EQ(valveTable.points[k], valveAt(k)) << k;
+        ASSERT_EQ(ignitionTable.points[k], sampleIgnition(k)) << k;
+        ASSERT_EQ(valveTable.points[k], sampleValve(k)) << k;
     }
     EXPECT_EQ(cdiDevice.config.qsInvalidCount, 89);
     EXPECT_EQ(cdiDevice.config.pickupDeg, 10);
@@ -403,7 +362,7 @@ TEST_F(MapFile, FaultyFileChangesNothing)
     };
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.what);
-        std::vector<std::string> lines = fileLines();
+        std::vector<std::string> lines = mapFileLines();
         if (fault.line >= 0)
             lines[fault.line] = fault.text;
         if (fault.keep >= 0)
@@ -411,7 +370,7 @@ TEST_F(MapFile, FaultyFileChangesNothing)
         fillDistinctState();
         State before = capture();
         refreshCount = 0;
-        EXPECT_EQ(loadText(join(lines)), 0);
+        EXPECT_EQ(loadText(joinLines(lines)), 0);
         expectUnchanged(before);
         EXPECT_EQ(refreshCount, 1);  // the file was opened, so the controls are refreshed
     }
@@ -419,24 +378,24 @@ TEST_F(MapFile, FaultyFileChangesNothing)
 
 TEST_F(MapFile, LongKeysAndBinaryBytesAreHarmless)
 {
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines[0] = std::string(100000, 'K') + "\t000\t1.5";
     lines[1] = std::string("IG\x01\xff\x7f") + "\t001\t2.5";
-    ASSERT_EQ(loadText(join(lines)), 1);
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     EXPECT_EQ(ignitionTable.points[0], 1.5);
     EXPECT_EQ(ignitionTable.points[1], 2.5);
 
     fillDistinctState();
     State before = capture();
     lines[2] = std::string("IG:0\t002\t") + '\0' + "3.5";  // a null byte is not a number
-    EXPECT_EQ(loadText(join(lines)), 0);
+    EXPECT_EQ(loadText(joinLines(lines)), 0);
     expectUnchanged(before);
 }
 
 TEST_F(MapFile, UnopenableFileIsNotLoadedAndRefreshesNothing)
 {
     fs::path path = dir / "locked.cdi";
-    writeFile(path, join(fileLines()));
+    writeFile(path, joinLines(mapFileLines()));
     chmod(path.c_str(), 0444);  // the superuser could open it; the mode bits still say no
     fillDistinctState();
     State before = capture();
@@ -501,7 +460,7 @@ TEST_F(MapFile, FileAnotherUserMayNotWriteIsNeitherReplacedNorLoaded)
     // Anyone may create and rename files in the folder, so only each file's
     // own permissions stand between the other user and it.
     ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
-    const std::string text = join(fileLines());
+    const std::string text = joinLines(mapFileLines());
     fs::path locked = dir / "locked.cdi";
     fs::path shared = dir / "shared.cdi";
     writeFile(locked, text);
@@ -601,7 +560,7 @@ TEST_F(MapFile, AutosaveFromALinkOrAnotherUserIsNotLoaded)
     fs::path elsewhere = dir / "elsewhere";
     fs::create_directory(elsewhere);
     fs::path real = elsewhere / "real.cdi";
-    writeFile(real, join(fileLines()));
+    writeFile(real, joinLines(mapFileLines()));
     ScopedEnv tmp("TMPDIR", dir.string());
     buildAutosavePath();
 
@@ -614,7 +573,7 @@ TEST_F(MapFile, AutosaveFromALinkOrAnotherUserIsNotLoaded)
     EXPECT_EQ(loadMapFile(autosavePath), 1);  // a link the user chose is followed
     fs::remove(autosavePath);
 
-    writeFile(autosavePath, join(fileLines()));
+    writeFile(autosavePath, joinLines(mapFileLines()));
     if (chown(autosavePath, 65534, 65534) != 0)
         GTEST_SKIP() << "cannot give a file to another user here";
     fillDistinctState();

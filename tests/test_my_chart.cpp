@@ -31,27 +31,17 @@ struct Capture {
         const uchar* p = &rgb[(y * kWinW + x) * 3];
         return p[0] == r && p[1] == g && p[2] == b;
     }
-    int countRow(int y, int x0, int x1, Fl_Color c) const
-    {
-        int n = 0;
-        for (int x = x0; x <= x1; ++x)
-            n += is(x, y, c);
-        return n;
-    }
-    int countColumn(int x, int y0, int y1, Fl_Color c) const
-    {
-        int n = 0;
-        for (int y = y0; y <= y1; ++y)
-            n += is(x, y, c);
-        return n;
-    }
+    // Pixels of the colour in a box, a row or a column, ends included.
     int countBox(int x0, int y0, int x1, int y1, Fl_Color c) const
     {
         int n = 0;
         for (int y = y0; y <= y1; ++y)
-            n += countRow(y, x0, x1, c);
+            for (int x = x0; x <= x1; ++x)
+                n += is(x, y, c);
         return n;
     }
+    int countRow(int y, int x0, int x1, Fl_Color c) const { return countBox(x0, y, x1, y, c); }
+    int countColumn(int x, int y0, int y1, Fl_Color c) const { return countBox(x, y0, x, y1, c); }
 };
 
 class ChartDrawing : public ::testing::Test {
