@@ -24,7 +24,6 @@
 
 #include "cdi_device.h"
 #include "device_status.h"
-#include "dialogs.h"
 #include "main_window.h"
 #include "map_file.h"
 #include "map_table.h"
@@ -142,6 +141,12 @@ protected:
     }
 
     static std::string title() { return widgets.window->label(); }
+
+    void forgetBoxes()
+    {
+        boxes.shown.clear();
+        seen.clear();
+    }
 
     // The one chooser a command asked for, for a map file.
     static void expectOneChooser(int type, const char* title, int options)
@@ -581,7 +586,7 @@ TEST_F(Commands, FileOpenOfAFileThatDoesNotLoadSaysSoAndKeepsEverything)
     const ConfigBlock config = cdiDevice.config;
     for (const auto& [what, path] : files) {
         SCOPED_TRACE(what);
-        boxes.shown.clear();
+        forgetBoxes();
         chooserPath = path.string();
         press(widgets.fileOpen);
         EXPECT_EQ(boxes.shown, std::vector<std::string>{kFileError});
@@ -653,7 +658,7 @@ TEST_F(Commands, FileSaveThatFailsSaysSoAndKeepsTheOldFile)
     const std::vector<fs::path> targets = {locked, dir / "no-such-folder" / "tune.cdi"};
     for (const fs::path& target : targets) {
         SCOPED_TRACE(target.string());
-        boxes.shown.clear();
+        forgetBoxes();
         chooserPath = target.string();
         press(widgets.fileSave);
         EXPECT_EQ(boxes.shown, std::vector<std::string>{kFileError});
