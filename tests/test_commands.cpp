@@ -16,19 +16,14 @@
 #include <hidapi.h>
 #include <sys/stat.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <deque>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cdi_device.h"
 #include "device_status.h"
-#include "dialogs.h"
 #include "main_window.h"
 #include "option_bindings.h"
 #include "map_file.h"
@@ -36,6 +31,7 @@
 #include "my_chart.h"
 #include "sim_unit.h"
 #include "startup.h"
+#include "support.h"
 #include "toolkit_dialogs.h"
 
 namespace {
@@ -48,44 +44,13 @@ const char kFileError[] = "error:Cannot open file or write data.";
 const char kEngineWarning[] = "error:WARNNING:Engine Type not matched!\nCheck your config.";
 const char kPickupWarning[] = "error:WARNNING:Pickup degree is zero!\nCheck your config.";
 
-// A box or question as the user met it, with what the window showed then.
-struct Shown {
-    std::string what;  // "error:", "message:" or "ask:" and the text
+// What the window showed while a box or question was open.
+struct Seen {
     std::string title;
     int onePulse;
     int twoPulse;
     std::string log;
 };
-std::vector<Shown> shown;
-std::deque<int> answers;  // for askYesNo, in order
-
-void record(const std::string& what)
-{
-    shown.push_back({what, widgets.window->label(), widgets.onePulse->value(), widgets.twoPulse->value(),
-                     widgets.log->value()});
-}
-void recordError(const char* text) { record(std::string("error:") + text); }
-void recordMessage(const char* text) { record(std::string("message:") + text); }
-void recordBeep() { record("beep"); }
-int recordQuestion(const char* text)
-{
-    record(std::string("ask:") + text);
-    if (answers.empty()) {
-        ADD_FAILURE() << "question nobody meant to ask: " << text;
-        return 0;
-    }
-    const int answer = answers.front();
-    answers.pop_front();
-    return answer;
-}
-
-std::vector<std::string> boxes()
-{
-    std::vector<std::string> texts;
-    for (const Shown& s : shown)
-        texts.push_back(s.what);
-    return texts;
-}
 
 // What a command asked the chooser for, and what the chooser answers.
 struct ChooserCall {
@@ -111,62 +76,24 @@ int scriptedChooser(const FileChooserRequest& request, std::string& path)
 int notAHandle;
 hid_device* const kForeignHandle = reinterpret_cast<hid_device*>(&notAHandle);
 
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string mapFileText() { return joinLines(mapFileLines()); }
 
-void writeFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
-
-// A complete map file: ignition 5 + (k mod 20), valve k mod 150, and every
-// option line.
-std::string mapFileText()
-{
-    std::string text;
-    char line[64];
-    for (int k = 0; k < 320; ++k) {
-        std::snprintf(line, sizeof line, "IG:%d\t%03d\t%f\n", k / 160, k % 160, 5.0 + k % 20);
-        text += line;
-    }
-    for (int k = 0; k < 320; ++k) {
-        std::snprintf(line, sizeof line, "PV:%d\t%03d\t%f\n", k / 160, k % 160, static_cast<double>(k % 150));
-        text += line;
-    }
-    text += "QS-RPM\t060\nQS_ONT\t002\nQS-CUT\t010\nQS-DIS\t080\nrev_limit\t110\n"
-            "PulseType\t001\nPickupDeg\t070\nQS-STP\t001\nQS-REV\t000\n";
-    return text;
-}
-
-// Once per process: the real start-up, with a temporary folder of our own so
+// Once per process: the real start-up, with temporary folders of our own so
 // that no autosave file is found, and the poll stopped so that every request
 // the unit sees comes from a command.
 class CommandsEnvironment : public testing::Environment {
 public:
     void SetUp() override
     {
-        std::string pattern = (fs::current_path() / "commands-tmp-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root = pattern;
-        setenv("TMPDIR", root.c_str(), 1);
+        folders.emplace();
         static char name[] = "kvz-cdi";
         static char* argv[] = {name, nullptr};
         startApplication(1, argv);
         Fl::remove_timeout(pollStatus);
         widgets.tabs->value(widgets.mapTab);
     }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(root, ignored);
-    }
-    static inline fs::path root;
+    void TearDown() override { folders.reset(); }
+    std::optional<TemporaryXdgFolders> folders;
 };
 [[maybe_unused]] const testing::Environment* const environment = testing::AddGlobalTestEnvironment(new CommandsEnvironment);
 
@@ -179,28 +106,19 @@ protected:
         // A reply that never comes costs no waiting.
         sim::setVirtualTime(true);
 
-        cdiDevice = CdiDevice();
-        cdiDevice.log = appendLog;
-        ignitionTable = MapTable();
-        ignitionTable.upperClamp = 35.0;
-        valveTable = MapTable();
-        valveTable.upperClamp = 160.0;
+        resetMapData(appendLog);
         refreshOptionWidgets();
-        widgets.log->value("");
-        widgets.window->label(kProgramTitle);
+        resetWindowText(kProgramTitle);
         clearChartDamage();
 
-        dialogs = {recordError, recordMessage, recordQuestion, recordBeep};
+        boxes.onShow = [this] {
+            seen.push_back({widgets.window->label(), widgets.onePulse->value(), widgets.twoPulse->value(),
+                            widgets.log->value()});
+        };
         chooseFile = scriptedChooser;
-        shown.clear();
-        answers.clear();
         chooserCalls.clear();
         chooserResult = 0;
         chooserPath.clear();
-
-        std::string pattern = (CommandsEnvironment::root / "test-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
     }
 
     void TearDown() override
@@ -214,30 +132,32 @@ protected:
         }
         EXPECT_EQ(sim::strayCloses(), 0);
         cdiDevice.deviceHandle = nullptr;
-        EXPECT_TRUE(answers.empty()) << "a scripted answer was never asked for";
     }
 
     // The transfers trace every report on standard output; keep it out of
     // the test log.
     static void press(Fl_Button* button)
     {
-        testing::internal::CaptureStdout();
-        button->do_callback();
-        testing::internal::GetCapturedStdout();
+        captureStdout([&] { button->do_callback(); });
     }
-
-    static void clearChartDamage()
-    {
-        widgets.ignitionChart->clear_damage();
-        widgets.valveChart->clear_damage();
-    }
-    static bool chartsRedrawn()
-    {
-        return (widgets.ignitionChart->damage() & FL_DAMAGE_ALL) && (widgets.valveChart->damage() & FL_DAMAGE_ALL);
-    }
-    static bool chartsUntouched() { return !widgets.ignitionChart->damage() && !widgets.valveChart->damage(); }
 
     static std::string title() { return widgets.window->label(); }
+
+    void forgetBoxes()
+    {
+        boxes.shown.clear();
+        seen.clear();
+    }
+
+    // The one chooser a command asked for, for a map file.
+    static void expectOneChooser(int type, const char* title, int options)
+    {
+        ASSERT_EQ(chooserCalls.size(), 1u);
+        EXPECT_EQ(chooserCalls[0].type, type);
+        EXPECT_EQ(chooserCalls[0].title, title);
+        EXPECT_EQ(chooserCalls[0].filter, "CDI data\t*.cdi");
+        EXPECT_EQ(chooserCalls[0].options, options);
+    }
 
     static void fillTables(double ignition, double valve)
     {
@@ -266,7 +186,10 @@ protected:
         return count;
     }
 
-    fs::path dir;  // this test's own scratch folder
+    BoxRecorder boxes;
+    std::vector<Seen> seen;  // one for each of boxes.shown
+    TempFolder scratch;
+    const fs::path& dir = scratch.path();
 };
 
 // ---- Device Write ----
@@ -274,11 +197,11 @@ protected:
 TEST_F(Commands, WriteAnsweredNoSendsNothingAndShowsNoMoreBoxes)
 {
     appendLog("left over from before\n");
-    answers = {0};
+    boxes.answers = {0};
     press(widgets.deviceWrite);
 
-    ASSERT_EQ(boxes(), std::vector<std::string>{std::string("ask:") + kQuestion});
-    EXPECT_EQ(shown[0].log, "") << "the log is cleared before the question";
+    ASSERT_EQ(boxes.shown, std::vector<std::string>{std::string("ask:") + kQuestion});
+    EXPECT_EQ(seen[0].log, "") << "the log is cleared before the question";
     EXPECT_STREQ(widgets.log->value(), "");
     EXPECT_EQ(sim::opens(), 1);
     EXPECT_EQ(sim::openHandles(), 0);
@@ -286,22 +209,31 @@ TEST_F(Commands, WriteAnsweredNoSendsNothingAndShowsNoMoreBoxes)
     EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
 }
 
-TEST_F(Commands, WriteWithoutAUnitClearsTheLogThenSaysSo)
-{
-    for (int openFails = 0; openFails < 2; ++openFails) {
-        SCOPED_TRACE(openFails ? "open fails" : "unit absent");
-        sim::reset();
-        sim::faults().absent = !openFails;
-        sim::faults().openFails = openFails;
-        shown.clear();
-        appendLog("Started successfully.\n");
-        press(widgets.deviceWrite);
-
-        ASSERT_EQ(boxes(), std::vector<std::string>{kNoUnit});
-        EXPECT_EQ(shown[0].log, "");
-        EXPECT_EQ(sim::opens(), 0);
-        EXPECT_TRUE(sim::requests().empty());
+// No unit on the bus, or one that cannot be opened.
+class WithoutAUnit : public Commands, public testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override
+    {
+        Commands::SetUp();
+        sim::faults().absent = !GetParam();
+        sim::faults().openFails = GetParam();
     }
+};
+
+INSTANTIATE_TEST_SUITE_P(AbsentOrNotOpened, WithoutAUnit, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "OpenFails" : "UnitAbsent";
+                         });
+
+TEST_P(WithoutAUnit, WriteClearsTheLogThenSaysSo)
+{
+    appendLog("Started successfully.\n");
+    press(widgets.deviceWrite);
+
+    ASSERT_EQ(boxes.shown, std::vector<std::string>{kNoUnit});
+    EXPECT_EQ(seen[0].log, "");
+    EXPECT_EQ(sim::opens(), 0);
+    EXPECT_TRUE(sim::requests().empty());
 }
 
 TEST_F(Commands, WriteWhileAHandleIsHeldRefusesAndLeavesItAlone)
@@ -310,7 +242,7 @@ TEST_F(Commands, WriteWhileAHandleIsHeldRefusesAndLeavesItAlone)
     cdiDevice.deviceHandle = kForeignHandle;
     press(widgets.deviceWrite);
 
-    EXPECT_EQ(boxes(), std::vector<std::string>{kNoUnit});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{kNoUnit});
     EXPECT_STREQ(widgets.log->value(), "");
     EXPECT_EQ(cdiDevice.deviceHandle, kForeignHandle);
     EXPECT_EQ(sim::opens(), 0);
@@ -329,11 +261,11 @@ TEST_F(Commands, WriteSuccessReplacesTablesByTheReadBackOnly)
     setWindowTitle("/maps/before.cdi");
     const std::string before = title();
     clearChartDamage();
-    answers = {1};
+    boxes.answers = {1};
 
     press(widgets.deviceWrite);
 
-    EXPECT_EQ(boxes(), (std::vector<std::string>{std::string("ask:") + kQuestion,
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
                                                  "message:Writing device map successfully."}));
     const std::vector<sim::Request> requests = sim::blockRequests();
     ASSERT_EQ(requests.size(), 64u);
@@ -356,7 +288,7 @@ TEST_F(Commands, WriteSuccessReplacesTablesByTheReadBackOnly)
     EXPECT_EQ(title(), before);
     EXPECT_TRUE(chartsUntouched());
     EXPECT_EQ(widgets.revLimit->value(), 0.0);
-    EXPECT_EQ(shown.back().title, before);
+    EXPECT_EQ(seen.back().title, before);
 
     const std::string log = widgets.log->value();
     EXPECT_EQ(log.rfind("Writing IG table\n", 0), 0u) << log;
@@ -381,11 +313,11 @@ TEST_P(WriteEchoFails, VerifyBoxThenErrorAndNoReadBack)
     const MapTable ignitionBefore = ignitionTable;
     const MapTable valveBefore = valveTable;
     setWindowTitle("kept");
-    answers = {1};
+    boxes.answers = {1};
 
     press(widgets.deviceWrite);
 
-    EXPECT_EQ(boxes(), (std::vector<std::string>{std::string("ask:") + kQuestion, failure.box,
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion, failure.box,
                                                  "message:Writing device map error."}));
     EXPECT_EQ(countRequests(0x82), failure.block + 1);
     EXPECT_EQ(countRequests(0x80), 0);
@@ -407,10 +339,10 @@ TEST_F(Commands, WriteWhoseLinkFailsReportsAndSkipsTheReadBack)
 {
     sim::faults().readFailsAt = 25;  // power-valve block 24
     fillTables(12.0, 80.0);
-    answers = {1};
+    boxes.answers = {1};
     press(widgets.deviceWrite);
 
-    EXPECT_EQ(boxes(), (std::vector<std::string>{std::string("ask:") + kQuestion,
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
                                                  "error:Error occured on writing PV data.",
                                                  "message:Writing device map error."}));
     EXPECT_EQ(countRequests(0x80), 0);
@@ -431,13 +363,13 @@ TEST_F(Commands, ReadOfAnotherEngineTypeWarnsAndFlipsTheButtonsOnly)
 
     press(widgets.deviceRead);
 
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"message:Reading device map successfully.", kEngineWarning}));
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{"message:Reading device map successfully.", kEngineWarning}));
     // The title changes once the result box is closed.
-    EXPECT_EQ(shown[0].title, before);
-    EXPECT_EQ(shown[1].title, kPrefix + "device loaded");
+    EXPECT_EQ(seen[0].title, before);
+    EXPECT_EQ(seen[1].title, kPrefix + "device loaded");
     EXPECT_EQ(title(), kPrefix + "device loaded");
     // The buttons change after the warning, and without the preset.
-    EXPECT_EQ(shown[1].onePulse, 1);
+    EXPECT_EQ(seen[1].onePulse, 1);
     EXPECT_EQ(widgets.onePulse->value(), 0);
     EXPECT_EQ(widgets.twoPulse->value(), 1);
     EXPECT_EQ(cdiDevice.latencyOffset, 610);
@@ -462,11 +394,11 @@ TEST_F(Commands, ReadOfAnUnknownEngineTypeTurnsBothButtonsOffUntilTheRefresh)
     setUnitConfig(5, 0, 18750);
     press(widgets.deviceRead);
 
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"message:Reading device map successfully.", kEngineWarning,
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{"message:Reading device map successfully.", kEngineWarning,
                                                  kPickupWarning}));
-    EXPECT_EQ(shown[1].twoPulse, 1) << "set only after the warning";
-    EXPECT_EQ(shown[2].onePulse, 0);
-    EXPECT_EQ(shown[2].twoPulse, 0);
+    EXPECT_EQ(seen[1].twoPulse, 1) << "set only after the warning";
+    EXPECT_EQ(seen[2].onePulse, 0);
+    EXPECT_EQ(seen[2].twoPulse, 0);
     // The option refresh at the end shows any type but 1 as two pulses.
     EXPECT_EQ(widgets.onePulse->value(), 0);
     EXPECT_EQ(widgets.twoPulse->value(), 1);
@@ -479,7 +411,7 @@ TEST_F(Commands, ReadOfTheSameEngineTypeShowsOnlyTheResult)
     applyEnginePreset(2);
     setUnitConfig(2, 36, 18750);
     press(widgets.deviceRead);
-    EXPECT_EQ(boxes(), std::vector<std::string>{"message:Reading device map successfully."});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"message:Reading device map successfully."});
     EXPECT_EQ(title(), kPrefix + "device loaded");
 }
 
@@ -497,7 +429,7 @@ TEST_P(ReadPickupZero, WarnsAndTakesTheDefaultForThePulseType)
     setUnitConfig(c.pulseType, 0, 18750);
     press(widgets.deviceRead);
 
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"message:Reading device map successfully.", kPickupWarning}));
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{"message:Reading device map successfully.", kPickupWarning}));
     EXPECT_EQ(cdiDevice.config.pickupDeg, c.pickup);
     EXPECT_EQ(widgets.pickup->value(), std::to_string(c.pickup));
     EXPECT_EQ(sim::block(30)[13], 0) << "the unit is not changed";
@@ -525,11 +457,11 @@ TEST_F(Commands, ReadFailingInTheIgnitionPhaseStillChecksWhatWasRead)
 
     press(widgets.deviceRead);
 
-    EXPECT_EQ(boxes(), (std::vector<std::string>{"error:Error occured on reading IG data.",
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{"error:Error occured on reading IG data.",
                                                  "message:Reading device map error.", kEngineWarning,
                                                  kPickupWarning}));
     EXPECT_EQ(title(), before);
-    for (const Shown& s : shown)
+    for (const Seen& s : seen)
         EXPECT_EQ(s.title, before);
 
     // Two ignition blocks made it; the rest of the tables is as it was.
@@ -552,28 +484,21 @@ TEST_F(Commands, ReadFailingInTheIgnitionPhaseStillChecksWhatWasRead)
     EXPECT_EQ(sim::openHandles(), 0);
 }
 
-TEST_F(Commands, ReadWithoutAUnitSaysSoAndChangesNothing)
+TEST_P(WithoutAUnit, ReadSaysSoAndChangesNothing)
 {
-    for (int openFails = 0; openFails < 2; ++openFails) {
-        SCOPED_TRACE(openFails ? "open fails" : "unit absent");
-        sim::reset();
-        sim::faults().absent = !openFails;
-        sim::faults().openFails = openFails;
-        shown.clear();
-        cdiDevice.config.pickupDeg = 0;  // would be warned about after a read
-        fillTables(7.0, 70.0);
-        clearChartDamage();
+    cdiDevice.config.pickupDeg = 0;  // would be warned about after a read
+    fillTables(7.0, 70.0);
+    clearChartDamage();
 
-        press(widgets.deviceRead);
+    press(widgets.deviceRead);
 
-        EXPECT_EQ(boxes(), std::vector<std::string>{kNoUnit});
-        EXPECT_EQ(title(), kProgramTitle);
-        EXPECT_EQ(cdiDevice.config.pickupDeg, 0);
-        EXPECT_EQ(ignitionTable.points[0], 7.0);
-        EXPECT_TRUE(chartsUntouched());
-        EXPECT_EQ(sim::opens(), 0);
-        EXPECT_TRUE(sim::requests().empty());
-    }
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{kNoUnit});
+    EXPECT_EQ(title(), kProgramTitle);
+    EXPECT_EQ(cdiDevice.config.pickupDeg, 0);
+    EXPECT_EQ(ignitionTable.points[0], 7.0);
+    EXPECT_TRUE(chartsUntouched());
+    EXPECT_EQ(sim::opens(), 0);
+    EXPECT_TRUE(sim::requests().empty());
 }
 
 TEST_F(Commands, ReadWhileAHandleIsHeldRefusesAndLeavesItAlone)
@@ -582,7 +507,7 @@ TEST_F(Commands, ReadWhileAHandleIsHeldRefusesAndLeavesItAlone)
     appendLog("kept\n");
     press(widgets.deviceRead);
 
-    EXPECT_EQ(boxes(), std::vector<std::string>{kNoUnit});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{kNoUnit});
     EXPECT_EQ(cdiDevice.deviceHandle, kForeignHandle);
     EXPECT_STREQ(widgets.log->value(), "kept\n");
     EXPECT_EQ(sim::opens(), 0);
@@ -601,20 +526,16 @@ TEST_F(Commands, FileOpenLoadsTheChosenFileAndNamesTheWindowAfterIt)
 
     press(widgets.fileOpen);
 
-    ASSERT_EQ(chooserCalls.size(), 1u);
-    EXPECT_EQ(chooserCalls[0].type, Fl_Native_File_Chooser::BROWSE_FILE);
-    EXPECT_EQ(chooserCalls[0].title, "Load CDI data");
-    EXPECT_EQ(chooserCalls[0].filter, "CDI data\t*.cdi");
-    EXPECT_EQ(chooserCalls[0].options, 0);
-    EXPECT_TRUE(shown.empty());
+    expectOneChooser(Fl_Native_File_Chooser::BROWSE_FILE, "Load CDI data", 0);
+    EXPECT_TRUE(boxes.shown.empty());
 
     EXPECT_EQ(title(), kPrefix + path.string());
-    EXPECT_EQ(ignitionTable.value(0, 3), 8.0);
-    EXPECT_EQ(ignitionTable.value(1, 0), 5.0 + 160 % 20);
-    EXPECT_EQ(valveTable.value(1, 10), 170 % 150);
+    EXPECT_EQ(ignitionTable.value(0, 3), sampleIgnition(3));
+    EXPECT_EQ(ignitionTable.value(1, 0), sampleIgnition(160));
+    EXPECT_EQ(valveTable.value(1, 10), sampleValve(170));
     EXPECT_TRUE(chartsRedrawn());
-    EXPECT_EQ(widgets.revLimit->value(), 110.0);
-    EXPECT_EQ(widgets.enablePoint->value(), 60.0);
+    EXPECT_EQ(widgets.revLimit->value(), 125.0);
+    EXPECT_EQ(widgets.enablePoint->value(), 120.0);
     EXPECT_EQ(widgets.onePulse->value(), 1);
     EXPECT_EQ(widgets.twoPulse->value(), 0);
     EXPECT_STREQ(widgets.pickup->value(), "70");
@@ -630,11 +551,11 @@ TEST_F(Commands, FileOpenCancelledOrFailedLoadsNothing)
 
     chooserResult = 1;
     press(widgets.fileOpen);
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(boxes.shown.empty());
 
     chooserResult = -1;
     press(widgets.fileOpen);
-    EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{kFileError});
 
     EXPECT_EQ(chooserCalls.size(), 2u);
     EXPECT_EQ(title(), kPrefix + "before");
@@ -646,8 +567,8 @@ TEST_F(Commands, FileOpenCancelledOrFailedLoadsNothing)
 TEST_F(Commands, FileOpenOfAFileThatDoesNotLoadSaysSoAndKeepsEverything)
 {
     const std::string whole = mapFileText();
-    std::string badValue = whole;
-    badValue.replace(badValue.find("PV:0\t007\t7.000000"), 17, "PV:0\t007\tseven");
+    std::vector<std::string> badValue = mapFileLines();
+    badValue[320 + 7] = "PV:0\t007\tseven";
     const std::vector<std::pair<std::string, fs::path>> files = {
         {"missing", dir / "missing.cdi"},
         {"cut short", dir / "short.cdi"},
@@ -655,7 +576,7 @@ TEST_F(Commands, FileOpenOfAFileThatDoesNotLoadSaysSoAndKeepsEverything)
         {"a folder", dir / "folder.cdi"},
     };
     writeFile(dir / "short.cdi", whole.substr(0, whole.size() / 2));
-    writeFile(dir / "bad.cdi", badValue);
+    writeFile(dir / "bad.cdi", joinLines(badValue));
     fs::create_directory(dir / "folder.cdi");
 
     applyEnginePreset(2);
@@ -666,10 +587,10 @@ TEST_F(Commands, FileOpenOfAFileThatDoesNotLoadSaysSoAndKeepsEverything)
     const ConfigBlock config = cdiDevice.config;
     for (const auto& [what, path] : files) {
         SCOPED_TRACE(what);
-        shown.clear();
+        forgetBoxes();
         chooserPath = path.string();
         press(widgets.fileOpen);
-        EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+        EXPECT_EQ(boxes.shown, std::vector<std::string>{kFileError});
         EXPECT_EQ(title(), before);
         for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
             ASSERT_EQ(ignitionTable.points[k], 9.0) << k;
@@ -691,13 +612,9 @@ TEST_F(Commands, FileSaveAddsTheExtensionButTitlesTheNameAsChosen)
 
     press(widgets.fileSave);
 
-    ASSERT_EQ(chooserCalls.size(), 1u);
-    EXPECT_EQ(chooserCalls[0].type, Fl_Native_File_Chooser::BROWSE_SAVE_FILE);
-    EXPECT_EQ(chooserCalls[0].title, "Save CDI data");
-    EXPECT_EQ(chooserCalls[0].filter, "CDI data\t*.cdi");
-    EXPECT_EQ(chooserCalls[0].options, 3);
-    EXPECT_EQ(chooserCalls[0].options, Fl_Native_File_Chooser::SAVEAS_CONFIRM | Fl_Native_File_Chooser::NEW_FOLDER);
-    EXPECT_TRUE(shown.empty());
+    static_assert((Fl_Native_File_Chooser::SAVEAS_CONFIRM | Fl_Native_File_Chooser::NEW_FOLDER) == 3);
+    expectOneChooser(Fl_Native_File_Chooser::BROWSE_SAVE_FILE, "Save CDI data", 3);
+    EXPECT_TRUE(boxes.shown.empty());
     EXPECT_TRUE(fs::exists(dir / "tune.cdi"));
     EXPECT_FALSE(fs::exists(dir / "tune"));
     EXPECT_EQ(title(), kPrefix + (dir / "tune").string());
@@ -707,7 +624,7 @@ TEST_F(Commands, FileSaveAddsTheExtensionButTitlesTheNameAsChosen)
     applyEnginePreset(2);
     chooserPath = (dir / "tune.cdi").string();
     press(widgets.fileOpen);
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(boxes.shown.empty());
     EXPECT_EQ(ignitionTable.points[7], 23.25);
     EXPECT_EQ(ignitionTable.points[300], 11.5);
     EXPECT_EQ(valveTable.points[300], 42.0);
@@ -720,11 +637,11 @@ TEST_F(Commands, FileSaveCancelledOrFailedWritesNothing)
     chooserPath = (dir / "tune.cdi").string();
     chooserResult = 1;
     press(widgets.fileSave);
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(boxes.shown.empty());
 
     chooserResult = -1;
     press(widgets.fileSave);
-    EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{kFileError});
     EXPECT_TRUE(fs::is_empty(dir));
     EXPECT_EQ(title(), kProgramTitle);
 }
@@ -742,19 +659,16 @@ TEST_F(Commands, FileSaveThatFailsSaysSoAndKeepsTheOldFile)
     const std::vector<fs::path> targets = {locked, dir / "no-such-folder" / "tune.cdi"};
     for (const fs::path& target : targets) {
         SCOPED_TRACE(target.string());
-        shown.clear();
+        forgetBoxes();
         chooserPath = target.string();
         press(widgets.fileSave);
-        EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+        EXPECT_EQ(boxes.shown, std::vector<std::string>{kFileError});
         EXPECT_EQ(title(), before);
     }
     EXPECT_EQ(readFile(locked), old);
     EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
     // No half-written file left beside the old one.
-    int entries = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir))
-        ++entries;
-    EXPECT_EQ(entries, 1);
+    EXPECT_EQ(listFolder(dir).size(), 1u);
 }
 
 // ---- Titles ----
@@ -778,19 +692,19 @@ TEST_F(Commands, OverlongPathsNeverOverrunTheTitleOrTheSaveName)
     writeFile(longFile, mapFileText());
     chooserPath = longFile.string();
     press(widgets.fileOpen);
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(boxes.shown.empty());
     std::string t = title();
     EXPECT_LE(t.size(), 1023u);
     EXPECT_EQ(t.rfind(kPrefix, 0), 0u);
     EXPECT_EQ(t.substr(t.size() - 20), longFile.string().substr(longFile.string().size() - 20));
-    EXPECT_EQ(ignitionTable.value(0, 3), 8.0);
+    EXPECT_EQ(ignitionTable.value(0, 3), sampleIgnition(3));
 
     // Save: 1019 characters and ".cdi" still fit the save name; the title
     // does not take them all.
     const fs::path fits = deepPath(dir / "s", 1019);
     chooserPath = fits.string();
     press(widgets.fileSave);
-    EXPECT_TRUE(shown.empty());
+    EXPECT_TRUE(boxes.shown.empty());
     EXPECT_TRUE(fs::exists(fits.string() + ".cdi"));
     t = title();
     EXPECT_LE(t.size(), 1023u);
@@ -800,12 +714,9 @@ TEST_F(Commands, OverlongPathsNeverOverrunTheTitleOrTheSaveName)
     const fs::path tooLong = fits.string() + "m";
     chooserPath = tooLong.string();
     press(widgets.fileSave);
-    EXPECT_EQ(boxes(), std::vector<std::string>{kFileError});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{kFileError});
     EXPECT_EQ(title(), t);
-    int entries = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(fits.parent_path()))
-        ++entries;
-    EXPECT_EQ(entries, 1) << "only the file that fitted";
+    EXPECT_EQ(listFolder(fits.parent_path()).size(), 1u) << "only the file that fitted";
 }
 
 TEST_F(Commands, FileOpenAfterDeviceReadReplacesDeviceLoaded)
@@ -819,7 +730,7 @@ TEST_F(Commands, FileOpenAfterDeviceReadReplacesDeviceLoaded)
     writeFile(path, mapFileText());
     chooserPath = path.string();
     press(widgets.fileOpen);
-    EXPECT_EQ(boxes(), std::vector<std::string>{"message:Reading device map successfully."});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"message:Reading device map successfully."});
     EXPECT_EQ(title(), kPrefix + path.string());
 }
 

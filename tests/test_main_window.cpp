@@ -31,6 +31,7 @@
 #include "option_bindings.h"
 #include "map_editing.h"
 #include "my_chart.h"
+#include "support.h"
 
 namespace {
 
@@ -204,6 +205,15 @@ Fl_Widget* referenceFor(const std::type_info& cls)
     return slot.get();
 }
 
+// Text size, font or colour: inputs and value sliders each have their own.
+template <class W>
+double textProperty(W* w, Prop prop)
+{
+    if (prop == kTextSize)
+        return w->textsize();
+    return prop == kTextFont ? w->textfont() : w->textcolor();
+}
+
 // The property of the widget, or false when its class has no such property.
 bool property(Fl_Widget* w, Prop prop, double& out)
 {
@@ -232,18 +242,10 @@ bool property(Fl_Widget* w, Prop prop, double& out)
         out = button->down_box();
         return true;
     case kTextSize:
-        if (input) out = input->textsize();
-        else if (slider) out = slider->textsize();
-        else return false;
-        return true;
     case kTextFont:
-        if (input) out = input->textfont();
-        else if (slider) out = slider->textfont();
-        else return false;
-        return true;
     case kTextColor:
-        if (input) out = input->textcolor();
-        else if (slider) out = slider->textcolor();
+        if (input) out = textProperty(input, prop);
+        else if (slider) out = textProperty(slider, prop);
         else return false;
         return true;
     case kMaximumSize:
@@ -446,11 +448,7 @@ TEST(MainWindowLayout, HandlesPointAtTheirWidgets)
 class MainWindowText : public ::testing::Test {
 protected:
     void SetUp() override { builtWindow(); }
-    void TearDown() override
-    {
-        widgets.log->value("");
-        widgets.window->label(nullptr);
-    }
+    void TearDown() override { resetWindowText(nullptr); }
 };
 
 TEST_F(MainWindowText, AppendLogGoesToTheEndWhateverIsSelected)

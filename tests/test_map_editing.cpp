@@ -7,10 +7,14 @@
 #include <FL/Fl_Repeat_Button.H>
 #include <FL/Fl_Window.H>
 
+#include <initializer_list>
+#include <utility>
+
 #include "main_window.h"
 #include "map_editing.h"
 #include "map_table.h"
 #include "my_chart.h"
+#include "support.h"
 
 namespace {
 
@@ -24,13 +28,7 @@ protected:
     // start-up wire them.
     void SetUp() override
     {
-        ignitionTable = MapTable{};
-        ignitionTable.lowerClamp = 0;
-        ignitionTable.upperClamp = 35;
-        valveTable = MapTable{};
-        valveTable.lowerClamp = 0;
-        valveTable.upperClamp = 160;
-
+        resetMapData();
         widgets = Widgets{};
         window = new Fl_Window(1028, 600);
         Fl_Group* tab = new Fl_Group(15, 50, 1015, 550);
@@ -51,14 +49,7 @@ protected:
         tab->end();
         window->end();
 
-        ign->table = &ignitionTable;
-        ign->valueRange = 35;
-        ign->xStep = 5;
-        ign->yStep = 5;
-        pvs->table = &valveTable;
-        pvs->valueRange = 160;
-        pvs->xStep = 5;
-        pvs->yStep = 25;
+        wireCharts(*ign, *pvs);
         widgets.ignMap0->value(1);
         ign->selectedMap = 0;
     }
@@ -90,15 +81,16 @@ protected:
             b->do_callback();
     }
 
-    void clearDamage()
+    // The cursor's point of ignition map 0, on the chart's top edge, stays
+    // there when stepped up; on the bottom edge, when stepped down.
+    static void expectIgnitionStepsHeldAtTheChartEnds()
     {
-        ign->clear_damage();
-        pvs->clear_damage();
-    }
-
-    bool bothRedrawn() const
-    {
-        return (ign->damage() & FL_DAMAGE_ALL) && (pvs->damage() & FL_DAMAGE_ALL);
+        ignitionTable.points[80] = 35.0;
+        press(widgets.valueUp);
+        EXPECT_EQ(ignitionTable.value(0, 80), 35.0);
+        ignitionTable.points[80] = 0.0;
+        press(widgets.valueDown);
+        EXPECT_EQ(ignitionTable.value(0, 80), 0.0);
     }
 };
 
@@ -107,6 +99,13 @@ void pattern(MapTable& t, double scale)
 {
     for (int k = 0; k < int(MapTable::kRun); ++k)
         t.points[k] = scale * ((k * 7) % 31) / 31.0;
+}
+
+// Each listed point of ignition map 0 holds exactly its value.
+void expectIgnitionPoints(std::initializer_list<std::pair<int, double>> points)
+{
+    for (const auto& [index, value] : points)
+        EXPECT_EQ(ignitionTable.value(0, index), value) << "point " << index;
 }
 
 TEST_F(MapEditing, SpreadWorkedExample)
@@ -139,12 +138,8 @@ TEST_F(MapEditing, SpreadStepsFromTheStoredNeighbour)
     ignitionTable.points[80] = 22.0;
     ignitionTable.points[85] = 27.0;
     ign->spread(80);
-    EXPECT_EQ(ignitionTable.value(0, 76), 24.4);
-    EXPECT_EQ(ignitionTable.value(0, 77), 23.799999999999997);
-    EXPECT_EQ(ignitionTable.value(0, 78), 23.199999999999996);
-    EXPECT_EQ(ignitionTable.value(0, 79), 22.599999999999994);
-    EXPECT_EQ(ignitionTable.value(0, 81), 23.0);
-    EXPECT_EQ(ignitionTable.value(0, 84), 26.0);
+    expectIgnitionPoints({{76, 24.4}, {77, 23.799999999999997}, {78, 23.199999999999996},
+                          {79, 22.599999999999994}, {81, 23.0}, {84, 26.0}});
 }
 
 TEST_F(MapEditing, SpreadAtBothEnds)
@@ -184,10 +179,7 @@ TEST_F(MapEditing, SpreadClampsEveryStore)
     for (int i = 155; i <= 159; ++i)
         EXPECT_EQ(ignitionTable.value(0, i), 35.0) << i;
     // 30 + (40 - 30) / 5 per point, held at 35 once it gets there.
-    EXPECT_EQ(ignitionTable.value(0, 151), 32.0);
-    EXPECT_EQ(ignitionTable.value(0, 152), 34.0);
-    EXPECT_EQ(ignitionTable.value(0, 153), 35.0);
-    EXPECT_EQ(ignitionTable.value(0, 154), 35.0);
+    expectIgnitionPoints({{151, 32.0}, {152, 34.0}, {153, 35.0}, {154, 35.0}});
 }
 
 TEST_F(MapEditing, SpreadWithoutSelectionChangesNothing)
@@ -214,11 +206,11 @@ TEST_F(MapEditing, MapSelection)
         {widgets.ignMap0, 0, -1},
     };
     for (const Case& c : cases) {
-        clearDamage();
+        clearChartDamage();
         select(c.button);
         EXPECT_EQ(ign->selectedMap, c.ign) << c.button->label();
         EXPECT_EQ(pvs->selectedMap, c.pvs) << c.button->label();
-        EXPECT_TRUE(bothRedrawn()) << c.button->label();
+        EXPECT_TRUE(chartsRedrawn()) << c.button->label();
     }
 
     // The radio group keeps one button on; were two on, the later one wins
@@ -240,13 +232,7 @@ TEST_F(MapEditing, MapSelection)
 
 TEST_F(MapEditing, ValueStepsClampToTheChartRange)
 {
-    ignitionTable.points[80] = 35.0;
-    press(widgets.valueUp);
-    EXPECT_EQ(ignitionTable.value(0, 80), 35.0);
-
-    ignitionTable.points[80] = 0.0;
-    press(widgets.valueDown);
-    EXPECT_EQ(ignitionTable.value(0, 80), 0.0);
+    expectIgnitionStepsHeldAtTheChartEnds();
 
     select(widgets.pvsMap0);
     valveTable.points[80] = 159.5;
@@ -262,12 +248,7 @@ TEST_F(MapEditing, ChartRangeComesBeforeTheTableClamps)
 {
     ignitionTable.lowerClamp = -10;
     ignitionTable.upperClamp = 50;
-    ignitionTable.points[80] = 35.0;
-    press(widgets.valueUp);
-    EXPECT_EQ(ignitionTable.value(0, 80), 35.0);
-    ignitionTable.points[80] = 0.0;
-    press(widgets.valueDown);
-    EXPECT_EQ(ignitionTable.value(0, 80), 0.0);
+    expectIgnitionStepsHeldAtTheChartEnds();
 }
 
 TEST_F(MapEditing, OutOfRangePointsArePulledInByOneStep)
@@ -305,10 +286,7 @@ TEST_F(MapEditing, ValueStepSpreadsTheNeighbours)
     EXPECT_NEAR(ignitionTable.value(0, 80), 11.0, 1e-9);
     EXPECT_NEAR(ignitionTable.value(0, 78), 10.6, 1e-9);
     EXPECT_NEAR(ignitionTable.value(0, 82), 10.6, 1e-9);
-    EXPECT_EQ(ignitionTable.value(0, 75), 10.0);
-    EXPECT_EQ(ignitionTable.value(0, 85), 10.0);
-    EXPECT_EQ(ignitionTable.value(0, 74), 0.0);
-    EXPECT_EQ(ignitionTable.value(0, 86), 0.0);
+    expectIgnitionPoints({{75, 10.0}, {85, 10.0}, {74, 0.0}, {86, 0.0}});
 }
 
 TEST_F(MapEditing, OnlyTheSelectedMapChanges)
@@ -319,9 +297,9 @@ TEST_F(MapEditing, OnlyTheSelectedMapChanges)
     const MapTable pvsBefore = valveTable;
     select(widgets.pvsMap1);
 
-    clearDamage();
+    clearChartDamage();
     press(widgets.valueUp);
-    EXPECT_TRUE(bothRedrawn());
+    EXPECT_TRUE(chartsRedrawn());
 
     EXPECT_EQ(valveTable.value(1, 80), pvsBefore.value(1, 80) + 1.0);
     for (int k = 0; k < int(MapTable::kRun); ++k)
@@ -359,20 +337,20 @@ TEST_F(MapEditing, CursorMovesInLockstepAndStopsAtTheEnds)
         EXPECT_EQ(ign->cursor, 80 - 5 * n);
         EXPECT_EQ(pvs->cursor, ign->cursor);
     }
-    clearDamage();
+    clearChartDamage();
     press(widgets.cursorLeft);
     EXPECT_EQ(ign->cursor, 5);
     EXPECT_EQ(pvs->cursor, 5);
-    EXPECT_TRUE(bothRedrawn());
+    EXPECT_TRUE(chartsRedrawn());
 
     press(widgets.cursorRight, 30);
     EXPECT_EQ(ign->cursor, 155);
     EXPECT_EQ(pvs->cursor, 155);
-    clearDamage();
+    clearChartDamage();
     press(widgets.cursorRight);
     EXPECT_EQ(ign->cursor, 155);
     EXPECT_EQ(pvs->cursor, 155);
-    EXPECT_TRUE(bothRedrawn());
+    EXPECT_TRUE(chartsRedrawn());
 
     // Each chart is checked on its own: 1 and 159 are still reachable.
     ign->cursor = 6;

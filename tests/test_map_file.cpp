@@ -13,12 +13,8 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -26,6 +22,7 @@
 #include "cdi_device.h"
 #include "map_file.h"
 #include "map_table.h"
+#include "support.h"
 
 namespace fs = std::filesystem;
 
@@ -35,71 +32,6 @@ int refreshCount = 0;
 void countRefresh()
 {
     ++refreshCount;
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& path, const std::string& text)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-}
-
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::string::size_type start = 0, nl;
-    while ((nl = text.find('\n', start)) != std::string::npos) {
-        lines.push_back(text.substr(start, nl - start));
-        start = nl + 1;
-    }
-    if (start < text.size())
-        lines.push_back(text.substr(start));
-    return lines;
-}
-
-std::string join(const std::vector<std::string>& lines, const char* eol = "\n")
-{
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + eol;
-    return text;
-}
-
-std::string mapLine(const char* key, int map, int index, double v)
-{
-    char line[128];
-    std::snprintf(line, sizeof line, "%s:%d\t%03d\t%f", key, map, index, v);
-    return line;
-}
-
-double ignitionAt(int k)
-{
-    return (k % 35) + 0.125;
-}
-
-double valveAt(int k)
-{
-    return (k % 160) + 0.5;
-}
-
-// A complete file as a save writes it, with values that differ from point
-// to point so that a line landing in the wrong place shows.
-std::vector<std::string> fileLines()
-{
-    std::vector<std::string> lines;
-    for (int k = 0; k < 320; ++k)
-        lines.push_back(mapLine("IG", k / 160, k % 160, ignitionAt(k)));
-    for (int k = 0; k < 320; ++k)
-        lines.push_back(mapLine("PV", k / 160, k % 160, valveAt(k)));
-    for (const char* line : {"QS-RPM\t120", "QS_ONT\t003", "QS-CUT\t012", "QS-DIS\t100", "rev_limit\t125",
-                             "PulseType\t001", "PickupDeg\t070", "QS-STP\t001", "QS-REV\t001"})
-        lines.push_back(line);
-    return lines;
 }
 
 struct State {
@@ -136,14 +68,6 @@ void fillDistinctState()
     for (int i = 0; i < 64; ++i)
         cdiDevice.config.bytes()[i] = static_cast<std::uint8_t>(180 + i);
     cdiDevice.latencyOffset = 1234;
-}
-
-std::set<std::string> listDir(const fs::path& dir)
-{
-    std::set<std::string> names;
-    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
-        names.insert(entry.path().filename().string());
-    return names;
 }
 
 // A folder path of exactly `length` characters, made of names short enough
@@ -183,19 +107,12 @@ int asNobody(Action action)
 
 class MapFile : public ::testing::Test {
 protected:
-    fs::path dir;
+    TempFolder scratch{"kvz-map-file"};
+    const fs::path& dir = scratch.path();
 
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "kvz-map-file-XXXXXX").string();
-        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
-        dir = pattern;
-        ignitionTable = MapTable{};
-        ignitionTable.upperClamp = 35.0;
-        valveTable = MapTable{};
-        valveTable.upperClamp = 160.0;
-        cdiDevice.config = CdiDevice::initialConfig();
-        cdiDevice.latencyOffset = 570;
+        resetMapData();
         onConfigChanged = countRefresh;
         refreshCount = 0;
     }
@@ -203,9 +120,7 @@ protected:
     void TearDown() override
     {
         onConfigChanged = nullptr;
-        std::error_code ignored;
-        fs::permissions(dir, fs::perms::owner_all, fs::perm_options::add, ignored);
-        fs::remove_all(dir, ignored);
+        autosavePath[0] = '\0';
     }
 
     int loadText(const std::string& text)
@@ -254,7 +169,7 @@ TEST_F(MapFile, SaveWritesTheFixedLayout)
         "PulseType\t002\nPickupDeg\t036\nQS-STP\t000\nQS-REV\t001\n";
     ASSERT_GE(text.size(), std::strlen(tail));
     EXPECT_EQ(text.substr(text.size() - std::strlen(tail)), tail);
-    EXPECT_EQ(listDir(dir), std::set<std::string>{"tune.cdi"});  // no temporary file left
+    EXPECT_EQ(listFolder(dir), std::set<std::string>{"tune.cdi"});  // no temporary file left
 }
 
 TEST_F(MapFile, SaveThenLoadGivesBackValuesAndOptions)
@@ -291,7 +206,7 @@ TEST_F(MapFile, ExtensionIsAddedUnlessThePathEndsInDotCdi)
     EXPECT_EQ(saveMapFile((dir / "tune").c_str()), 1);
     EXPECT_EQ(saveMapFile((dir / "song.cdi").c_str()), 1);
     EXPECT_EQ(saveMapFile((dir / "TUNE.CDI").c_str()), 1);
-    EXPECT_EQ(listDir(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi"}));
+    EXPECT_EQ(listFolder(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi"}));
 
     // The rule counts the whole path: four characters or fewer stay as given.
     fs::path old = fs::current_path();
@@ -301,7 +216,7 @@ TEST_F(MapFile, ExtensionIsAddedUnlessThePathEndsInDotCdi)
     EXPECT_EQ(saveMapFile("x.cdi"), 1);
     EXPECT_EQ(saveMapFile("y.cdx"), 1);
     fs::current_path(old);
-    EXPECT_EQ(listDir(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi", "abcd", "m.cd", "x.cdi",
+    EXPECT_EQ(listFolder(dir), (std::set<std::string>{"tune.cdi", "song.cdi", "TUNE.CDI.cdi", "abcd", "m.cd", "x.cdi",
                                                    "y.cdx.cdi"}));
     EXPECT_EQ(saveMapFile(""), 0);
     EXPECT_EQ(saveMapFile(nullptr), 0);
@@ -309,17 +224,17 @@ TEST_F(MapFile, ExtensionIsAddedUnlessThePathEndsInDotCdi)
 
 TEST_F(MapFile, LinesAreTakenByPositionWhateverTheirKey)
 {
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     for (int k = 0; k < 320; ++k)
-        lines[k] = mapLine("PV", 1, 7, ignitionAt(k));  // keys and indexes all wrong
-    ASSERT_EQ(loadText(join(lines)), 1);
+        lines[k] = mapLine("PV", 1, 7, sampleIgnition(k));  // keys and indexes all wrong
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     for (int k = 0; k < 320; ++k)
-        ASSERT_EQ(ignitionTable.points[k], ignitionAt(k)) << k;
+        ASSERT_EQ(ignitionTable.points[k], sampleIgnition(k)) << k;
 }
 
 TEST_F(MapFile, LoadStoresThroughTheClampsAndLowBytes)
 {
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines[4] = "IG:0\t004\t40.000000";
     lines[5] = "IG:0\t005\t-1.000000";
     lines[320] = "PV:0\t000\t-5.000000";
@@ -328,7 +243,7 @@ TEST_F(MapFile, LoadStoresThroughTheClampsAndLowBytes)
     lines[641] = "QS_ONT\t-2147483648";
     lines[642] = "QS-CUT\t-1";
     lines[644] = "rev_limit\t300";
-    ASSERT_EQ(loadText(join(lines)), 1);
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     EXPECT_EQ(ignitionTable.points[4], 35.0);
     EXPECT_EQ(ignitionTable.points[5], 0.0);
     EXPECT_EQ(valveTable.points[0], 0.0);
@@ -349,18 +264,18 @@ TEST_F(MapFile, PulseTypePickupAndSwitchLines)
     for (Case t : {Case{"PulseType\t007", 2, 70, 570, 18750}, Case{"PulseType\t257", 1, 70, 610, 37500},
                    Case{"PulseType\t001", 1, 70, 610, 37500}, Case{"PulseType\t000", 2, 70, 570, 18750}}) {
         SCOPED_TRACE(t.pulse);
-        std::vector<std::string> lines = fileLines();
+        std::vector<std::string> lines = mapFileLines();
         lines[645] = t.pulse;
-        ASSERT_EQ(loadText(join(lines)), 1);
+        ASSERT_EQ(loadText(joinLines(lines)), 1);
         EXPECT_EQ(cdiDevice.config.pulseType, t.pulseType);
         EXPECT_EQ(cdiDevice.config.pickupDeg, t.pickup);
         EXPECT_EQ(cdiDevice.latencyOffset, t.latency);
         EXPECT_EQ(cdiDevice.config.engineConstantValue(), t.constant);
     }
 
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines.resize(646);  // "PulseType" 1 and nothing after it
-    ASSERT_EQ(loadText(join(lines)), 1);
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     EXPECT_EQ(cdiDevice.config.pulseType, 1);
     EXPECT_EQ(cdiDevice.config.pickupDeg, 36);
     EXPECT_EQ(cdiDevice.latencyOffset, 610);
@@ -369,10 +284,10 @@ TEST_F(MapFile, PulseTypePickupAndSwitchLines)
     for (const char* stop : {"QS-STP\t5", "QS-STP\t256", "QS-STP\t-1"}) {
         SCOPED_TRACE(stop);
         cdiDevice.config.qsStopSwitch = 0;
-        lines = fileLines();
+        lines = mapFileLines();
         lines[647] = stop;
         lines[648] = "QS-REV\t000";
-        ASSERT_EQ(loadText(join(lines)), 1);
+        ASSERT_EQ(loadText(joinLines(lines)), 1);
         EXPECT_EQ(cdiDevice.config.qsStopSwitch, 1);  // 256 has a zero low byte, but is not zero
         EXPECT_EQ(cdiDevice.config.qsReverse, 0);
     }
@@ -383,9 +298,9 @@ TEST_F(MapFile, FileEndingAfterRevLimitTakesTheDefaults)
     applyEnginePreset(1);
     cdiDevice.config.qsStopSwitch = 1;
     cdiDevice.config.qsReverse = 1;
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines.resize(645);
-    ASSERT_EQ(loadText(join(lines)), 1);
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     const ConfigBlock& c = cdiDevice.config;
     EXPECT_EQ(c.pulseType, 2);
     EXPECT_EQ(c.pickupDeg, 36);
@@ -403,13 +318,13 @@ TEST_F(MapFile, FileEndingAfterRevLimitTakesTheDefaults)
 
 TEST_F(MapFile, CrLfLineEndsAndLeadingZerosAreRead)
 {
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines[643] = "QS-DIS\t089";  // not octal: 8 and 9 would end an octal number
     lines[646] = "PickupDeg\t010";
-    ASSERT_EQ(loadText(join(lines, "\r\n")), 1);
+    ASSERT_EQ(loadText(joinLines(lines, "\r\n")), 1);
     for (int k = 0; k < 320; ++k) {
-        ASSERT_EQ(ignitionTable.points[k], ignitionAt(k)) << k;
-        ASSERT_EQ(valveTable.points[k], valveAt(k)) << k;
+        ASSERT_EQ(ignitionTable.points[k], sampleIgnition(k)) << k;
+        ASSERT_EQ(valveTable.points[k], sampleValve(k)) << k;
     }
     EXPECT_EQ(cdiDevice.config.qsInvalidCount, 89);
     EXPECT_EQ(cdiDevice.config.pickupDeg, 10);
@@ -444,7 +359,7 @@ TEST_F(MapFile, FaultyFileChangesNothing)
     };
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.what);
-        std::vector<std::string> lines = fileLines();
+        std::vector<std::string> lines = mapFileLines();
         if (fault.line >= 0)
             lines[fault.line] = fault.text;
         if (fault.keep >= 0)
@@ -452,7 +367,7 @@ TEST_F(MapFile, FaultyFileChangesNothing)
         fillDistinctState();
         State before = capture();
         refreshCount = 0;
-        EXPECT_EQ(loadText(join(lines)), 0);
+        EXPECT_EQ(loadText(joinLines(lines)), 0);
         expectUnchanged(before);
         EXPECT_EQ(refreshCount, 1);  // the file was opened, so the controls are refreshed
     }
@@ -460,24 +375,24 @@ TEST_F(MapFile, FaultyFileChangesNothing)
 
 TEST_F(MapFile, LongKeysAndBinaryBytesAreHarmless)
 {
-    std::vector<std::string> lines = fileLines();
+    std::vector<std::string> lines = mapFileLines();
     lines[0] = std::string(100000, 'K') + "\t000\t1.5";
     lines[1] = std::string("IG\x01\xff\x7f") + "\t001\t2.5";
-    ASSERT_EQ(loadText(join(lines)), 1);
+    ASSERT_EQ(loadText(joinLines(lines)), 1);
     EXPECT_EQ(ignitionTable.points[0], 1.5);
     EXPECT_EQ(ignitionTable.points[1], 2.5);
 
     fillDistinctState();
     State before = capture();
     lines[2] = std::string("IG:0\t002\t") + '\0' + "3.5";  // a null byte is not a number
-    EXPECT_EQ(loadText(join(lines)), 0);
+    EXPECT_EQ(loadText(joinLines(lines)), 0);
     expectUnchanged(before);
 }
 
 TEST_F(MapFile, UnopenableFileIsNotLoadedAndRefreshesNothing)
 {
     fs::path path = dir / "locked.cdi";
-    writeFile(path, join(fileLines()));
+    writeFile(path, joinLines(mapFileLines()));
     chmod(path.c_str(), 0444);  // the superuser could open it; the mode bits still say no
     fillDistinctState();
     State before = capture();
@@ -520,7 +435,7 @@ TEST_F(MapFile, FailedWriteLeavesTheOldFileAsItWas)
         ASSERT_TRUE(WIFEXITED(status));
         EXPECT_EQ(WEXITSTATUS(status), 0);  // saveMapFile returned 0
         EXPECT_EQ(readFile(target), old);
-        EXPECT_EQ(listDir(dir), std::set<std::string>{"full.cdi"});
+        EXPECT_EQ(listFolder(dir), std::set<std::string>{"full.cdi"});
     }
 }
 
@@ -532,7 +447,7 @@ TEST_F(MapFile, ReadOnlyTargetIsNotReplaced)
     chmod(target.c_str(), 0444);
     EXPECT_EQ(saveMapFile(target.c_str()), 0);
     EXPECT_EQ(readFile(target), old);
-    EXPECT_EQ(listDir(dir), std::set<std::string>{"keep.cdi"});
+    EXPECT_EQ(listFolder(dir), std::set<std::string>{"keep.cdi"});
 }
 
 TEST_F(MapFile, FileAnotherUserMayNotWriteIsNeitherReplacedNorLoaded)
@@ -542,7 +457,7 @@ TEST_F(MapFile, FileAnotherUserMayNotWriteIsNeitherReplacedNorLoaded)
     // Anyone may create and rename files in the folder, so only each file's
     // own permissions stand between the other user and it.
     ASSERT_EQ(chmod(dir.c_str(), 0777), 0);
-    const std::string text = join(fileLines());
+    const std::string text = joinLines(mapFileLines());
     fs::path locked = dir / "locked.cdi";
     fs::path shared = dir / "shared.cdi";
     writeFile(locked, text);
@@ -586,7 +501,7 @@ TEST_F(MapFile, FileAnotherUserMayNotWriteIsNeitherReplacedNorLoaded)
     EXPECT_EQ(after.st_mode, before.st_mode);
     ASSERT_EQ(stat(shared.c_str(), &after), 0);
     EXPECT_EQ(after.st_uid, kNobody);
-    EXPECT_EQ(listDir(dir), (std::set<std::string>{"locked.cdi", "shared.cdi", "new.cdi"}));  // no temporary left
+    EXPECT_EQ(listFolder(dir), (std::set<std::string>{"locked.cdi", "shared.cdi", "new.cdi"}));  // no temporary left
 }
 
 TEST_F(MapFile, PathTooLongForTheBufferIsRefused)
@@ -597,12 +512,12 @@ TEST_F(MapFile, PathTooLongForTheBufferIsRefused)
     std::size_t nameLength = 1021 - 800 - 1;
     EXPECT_EQ(saveMapFile((folder / std::string(nameLength, 'n')).c_str()), 0);
     EXPECT_EQ(saveMapFile((folder / std::string(nameLength - 1, 'n')).c_str()), 0);  // 1024 and no room for the end
-    EXPECT_TRUE(listDir(folder).empty());
+    EXPECT_TRUE(listFolder(folder).empty());
 
     // 1023 characters with the extension is the longest that fits.
     std::string name(nameLength - 2, 'n');
     EXPECT_EQ(saveMapFile((folder / name).c_str()), 1);
-    EXPECT_EQ(listDir(folder), std::set<std::string>{name + ".cdi"});
+    EXPECT_EQ(listFolder(folder), std::set<std::string>{name + ".cdi"});
     EXPECT_EQ((folder / (name + ".cdi")).string().size(), 1023u);
 }
 

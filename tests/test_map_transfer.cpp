@@ -9,26 +9,18 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
-#include "dialogs.h"
 #include "hid_link.h"
 #include "map_transfer.h"
 #include "sim_unit.h"
+#include "support.h"
 #include "timing_codec.h"
 
 namespace {
-std::vector<std::string> events;  // boxes, in the order they were shown
 std::vector<std::string> logged;  // log fragments, one per call
 
-void recordError(const char* text) { events.push_back(std::string("error:") + text); }
-void recordMessage(const char* text) { events.push_back(std::string("message:") + text); }
-void recordBeep() { events.push_back("beep"); }
-int recordQuestion(const char* text)
-{
-    events.push_back(std::string("ask:") + text);
-    return 0;
-}
 void recordLog(const char* text) { logged.push_back(text); }
 
 std::vector<std::string> repeat(const std::string& text, int count)
@@ -84,26 +76,32 @@ struct Encoded {
     std::vector<std::string> lines;
 };
 
-std::vector<std::string> splitLines(const std::string& text)
-{
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find('\n', start);
-        lines.push_back(text.substr(start, end - start + 1));
-        start = end + 1;
-    }
-    return lines;
-}
-
 Encoded encodeAll(const MapTable& ignition)
 {
     Encoded e;
-    testing::internal::CaptureStdout();
-    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
-        e.words.push_back(encodeTiming(ignition.points[k], static_cast<std::uint16_t>(k % 160)));
-    e.lines = splitLines(testing::internal::GetCapturedStdout());
+    e.lines = splitLines(captureStdout([&] {
+        for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+            e.words.push_back(encodeTiming(ignition.points[k], static_cast<std::uint16_t>(k % 160)));
+    }));
     return e;
+}
+
+// What each ignition point of a unit's memory reads as, with `device`'s
+// pickup position and latency offset, and the lines decoding prints.
+struct Decoded {
+    std::vector<double> values;
+    std::vector<std::string> lines;
+};
+
+Decoded decodeAll(const CdiDevice& device, const sim::Memory& unit)
+{
+    Decoded d;
+    d.lines = splitLines(captureStdout([&] {
+        for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+            d.values.push_back(device.decodeTiming(static_cast<TimerWord>(unit[2 * k] | unit[2 * k + 1] << 8),
+                                                   static_cast<std::uint16_t>(k % 160)));
+    }));
+    return d;
 }
 
 // The unit's memory image of what a write sends.
@@ -142,23 +140,11 @@ protected:
         sim::reset();
         // A reply that never comes costs no waiting.
         sim::setVirtualTime(true);
-        cdiDevice = CdiDevice();
-        cdiDevice.log = recordLog;
-        dialogs = {recordError, recordMessage, recordQuestion, recordBeep};
-        events.clear();
+        resetMapData(recordLog);
         logged.clear();
-        ignitionTable = MapTable();
-        ignitionTable.upperClamp = 35.0;
-        valveTable = MapTable();
-        valveTable.upperClamp = 160.0;
     }
 
-    void TearDown() override
-    {
-        if (cdiDevice.deviceHandle)
-            hid_close(cdiDevice.deviceHandle);
-        cdiDevice.deviceHandle = nullptr;
-    }
+    void TearDown() override { closeTransferHandle(); }
 
     void openTransferHandle()
     {
@@ -166,19 +152,24 @@ protected:
         ASSERT_NE(cdiDevice.deviceHandle, nullptr);
     }
 
+    void closeTransferHandle()
+    {
+        if (cdiDevice.deviceHandle)
+            hid_close(cdiDevice.deviceHandle);
+        cdiDevice.deviceHandle = nullptr;
+    }
+
     int read()
     {
-        testing::internal::CaptureStdout();
-        const int result = readDeviceMaps(cdiDevice, ignitionTable, valveTable);
-        trace = testing::internal::GetCapturedStdout();
+        int result = 0;
+        trace = captureStdout([&] { result = readDeviceMaps(cdiDevice, ignitionTable, valveTable); });
         return result;
     }
 
     int write()
     {
-        testing::internal::CaptureStdout();
-        const int result = writeDeviceMaps(ignitionTable, valveTable);
-        trace = testing::internal::GetCapturedStdout();
+        int result = 0;
+        trace = captureStdout([&] { result = writeDeviceMaps(ignitionTable, valveTable); });
         return result;
     }
 
@@ -198,6 +189,7 @@ protected:
         cdiDevice.config.revLimit = 0;
     }
 
+    BoxRecorder boxes;
     std::string trace;
 };
 }
@@ -245,10 +237,7 @@ TEST(TraceDump, HeadingThenFourRowsOfHexAndText)
     buffer[17] = 0x20;
     buffer[18] = 0x7E;
     buffer[19] = 0x7F;
-    testing::internal::CaptureStdout();
-    traceDump(buffer);
-    const std::string text = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(text,
+    EXPECT_EQ(captureStdout([&] { traceDump(buffer); }),
               "00-01-02-03-04-05-06-07-08=09-0A-0B-0C-0D-0E-0F\n"
               "10 13 16 19 1C 1F 22 25 28 2B 2E 31 34 37 3A 3D ......\"%(+.147:=\n"
               "1F 20 7E 7F 4C 4F 52 55 58 5B 5E 61 64 67 6A 6D . ~.LORUX[^adgjm\n"
@@ -273,7 +262,7 @@ TEST_F(MapTransfer, WriteThenReadBackIsSixtyFourCheckedExchanges)
     for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
         ignitionTable.points[k] = valveTable.points[k] = -99.0;
     ASSERT_EQ(read(), 1);
-    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(boxes.shown.empty());
 
     const std::vector<sim::Request> requests = sim::blockRequests();
     ASSERT_EQ(requests.size(), 64u);
@@ -305,13 +294,11 @@ TEST_F(MapTransfer, WriteThenReadBackIsSixtyFourCheckedExchanges)
     ConfigBlock expected = written;
     expected.revLimit = 70;
     EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), expected.bytes(), 64), 0);
-    testing::internal::CaptureStdout();
+    const std::vector<double> decoded = decodeAll(cdiDevice, image).values;
     for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
-        const TimerWord word = static_cast<TimerWord>(image[2 * k] | image[2 * k + 1] << 8);
-        EXPECT_EQ(ignitionTable.points[k], cdiDevice.decodeTiming(word, static_cast<std::uint16_t>(k % 160))) << k;
+        EXPECT_EQ(ignitionTable.points[k], decoded[k]) << k;
         EXPECT_EQ(valveTable.points[k], image[640 + k]) << k;
     }
-    testing::internal::GetCapturedStdout();
     EXPECT_EQ(sim::openHandles(), 1);
 }
 
@@ -350,7 +337,7 @@ TEST_F(MapTransfer, ReadStoresWhatTheUnitHoldsWithoutClamping)
     EXPECT_EQ(cdiDevice.latencyOffset, 570);
 
     // Written back, the out-of-range values go to the unit as they are.
-    TearDown();
+    closeTransferHandle();
     sim::reset();
     openTransferHandle();
     ASSERT_EQ(write(), 1);
@@ -397,12 +384,7 @@ TEST_F(MapTransfer, WholeReadLogAndTrace)
     std::memcpy(decoder.config.bytes(), sim::block(30), 64);
     if (decoder.config.revLimit == 0)
         decoder.config.revLimit = 70;
-    testing::internal::CaptureStdout();
-    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
-        const std::uint8_t* w = memory.data() + 2 * k;
-        decoder.decodeTiming(static_cast<TimerWord>(w[0] | w[1] << 8), static_cast<std::uint16_t>(k % 160));
-    }
-    const std::vector<std::string> codec = splitLines(testing::internal::GetCapturedStdout());
+    const std::vector<std::string> codec = decodeAll(decoder, memory).lines;
     ASSERT_EQ(codec.size(), 320u);
 
     std::uint8_t request[65];
@@ -421,13 +403,13 @@ TEST_F(MapTransfer, WholeReadLogAndTrace)
             expected += dump(request) + reply;
         } else if (block < 20) {
             for (int m = 0; m < 16; ++m)
-                expected += codec[static_cast<std::size_t>(block * 16 + m)];
+                expected += codec[static_cast<std::size_t>(block * 16 + m)] + "\n";
             expected += "TX\n" + dump(request) + "RX\n" + reply;
         } else {
             expected += dump(request) + "TX\n" + dump(request) + "RX\n" + reply;
         }
     }
-    EXPECT_EQ(splitLines(trace), splitLines(expected));
+    EXPECT_EQ(trace, expected);
     EXPECT_EQ(logged, join({{"Reading CONFIG table\n"}, repeat(".", 2), {"OK.\n", "Reading IG table\n"},
                             repeat(".", 20), {"OK.\n", "Reading PV table"}, repeat(".", 10), {"OK.\n"}}));
 }
@@ -449,11 +431,11 @@ TEST_F(MapTransfer, WholeWriteLogAndTrace)
         std::memcpy(request + 5, image.data() + block * 32, 32);
         if (block < 20) {
             for (int m = 0; m < 16; ++m)
-                expected += encoded.lines[static_cast<std::size_t>(block * 16 + m)];
+                expected += encoded.lines[static_cast<std::size_t>(block * 16 + m)] + "\n";
         }
         expected += "TX\n" + dump(request) + "RX\n" + dump(unitReply(request).data());
     }
-    EXPECT_EQ(splitLines(trace), splitLines(expected));
+    EXPECT_EQ(trace, expected);
     EXPECT_EQ(logged, join({{"Writing IG table\n"}, repeat(".", 20), {"OK\n"}, repeat(".", 10), {"OK\n"},
                             repeat(".", 2), {"OK\n"}}));
 }
@@ -465,7 +447,7 @@ TEST_F(MapTransfer, NoLogSinkStillBeepsAndShowsTheBox)
     openTransferHandle();
     EXPECT_EQ(read(), 0);
     EXPECT_TRUE(logged.empty());
-    EXPECT_EQ(events, std::vector<std::string>{"error:Error occured on reading IG data."});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:Error occured on reading IG data."});
 }
 
 TEST_F(MapTransfer, NoHandleIsReportedPerPhase)
@@ -473,7 +455,7 @@ TEST_F(MapTransfer, NoHandleIsReportedPerPhase)
     // No handle at all: the first exchange of each operation fails.
     EXPECT_EQ(read(), 0);
     EXPECT_EQ(logged, (std::vector<std::string>{"Reading CONFIG table\n", "Writing fail.\n"}));
-    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(boxes.shown.empty());
     // The request was still traced before the handle was looked at.
     std::uint8_t request[65] = {};
     request[1] = 0x80;
@@ -484,7 +466,7 @@ TEST_F(MapTransfer, NoHandleIsReportedPerPhase)
     EXPECT_EQ(write(), 0);
     EXPECT_EQ(logged, (std::vector<std::string>{"Writing IG table\n", "Writing fail.\n",
                                                 "Error occured on writing IG data.\n"}));
-    EXPECT_EQ(events, std::vector<std::string>{"error:Error occured on writing IG data."});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:Error occured on writing IG data."});
     EXPECT_TRUE(sim::blockRequests().empty());
 }
 
@@ -492,185 +474,168 @@ TEST_F(MapTransfer, NoHandleIsReportedPerPhase)
 namespace {
 enum class Fault { writeFails, readFails, noReply, wrongEcho };
 
-const char* name(Fault f)
+// A fault and the exchange (1-based, in the order the blocks are sent) it
+// strikes.
+using FaultAt = std::tuple<Fault, int>;
+
+std::string faultName(const testing::TestParamInfo<FaultAt>& info)
 {
-    switch (f) {
-    case Fault::writeFails: return "write fails";
-    case Fault::readFails: return "read fails";
-    case Fault::noReply: return "no reply";
-    case Fault::wrongEcho: return "wrong echo";
-    }
-    return "";
+    static const char* const names[] = {"WriteFails", "ReadFails", "NoReply", "WrongEcho"};
+    const auto [fault, exchange] = info.param;
+    return names[static_cast<int>(fault)] + std::string("At") + std::to_string(exchange);
 }
 
-void inject(Fault f, int exchange, int block)
+void inject(Fault f, int exchange)
 {
     switch (f) {
     case Fault::writeFails: sim::faults().writeFailsAt = exchange; break;
     case Fault::readFails: sim::faults().readFailsAt = exchange; break;
     case Fault::noReply: sim::faults().noReplyAt = exchange; break;
-    case Fault::wrongEcho: sim::faults().wrongEchoAtBlock = block; break;
+    case Fault::wrongEcho: sim::faults().wrongEchoAtBlock = exchange - 1; break;  // writes go in block order
     }
 }
+
+const char* hidLine(Fault f) { return f == Fault::writeFails ? "\nhid_write() Failed.\n" : "\nhid_rea() Failed.\n"; }
+
+class ReadFaults : public MapTransfer, public testing::WithParamInterface<FaultAt> {};
+class WriteFaults : public MapTransfer, public testing::WithParamInterface<FaultAt> {};
 }
 
-TEST_F(MapTransfer, ReadFaultMatrix)
+// A read sends the configuration blocks (exchanges 1-2), the ignition blocks
+// (3-22), then the power-valve blocks (23-32).
+TEST_P(ReadFaults, KeepWhatCameBeforeTheFailingBlockAndReportThePhase)
 {
-    // Exchange numbers (1-based) of the first, a middle and the last block
-    // of each phase, in the order the read sends them.
-    const std::vector<int> config{1, 2}, ignition{3, 12, 22}, valve{23, 27, 32};
+    const auto [fault, exchange] = GetParam();
     sim::Memory unit{};
     for (std::size_t i = 0; i < unit.size(); ++i)
         unit[i] = static_cast<std::uint8_t>(i * 29 + 3);
     unit[30 * 32 + 8] = 0;    // rev limit, fixed up once the phase is through
     unit[30 * 32 + 13] = 36;  // pickup
     // What each ignition point reads as once the configuration is in.
-    std::vector<double> decoded;
-    CdiDevice decoder;
-    testing::internal::CaptureStdout();
+    const std::vector<double> decoded = decodeAll(CdiDevice(), unit).values;
+    sim::memory() = unit;
+    const double sentinel = -99.0;
     for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
-        decoded.push_back(decoder.decodeTiming(static_cast<TimerWord>(unit[2 * k] | unit[2 * k + 1] << 8),
-                                               static_cast<std::uint16_t>(k % 160)));
-    testing::internal::GetCapturedStdout();
+        ignitionTable.points[k] = valveTable.points[k] = sentinel;
+    const ConfigBlock oldConfig = cdiDevice.config;
+    inject(fault, exchange);
+    openTransferHandle();
 
-    for (Fault fault : {Fault::writeFails, Fault::readFails, Fault::noReply}) {
-        for (const std::vector<int>* phase : {&config, &ignition, &valve}) {
-            for (int exchange : *phase) {
-                SCOPED_TRACE(std::string(name(fault)) + " at read exchange " + std::to_string(exchange));
-                TearDown();
-                SetUp();
-                sim::memory() = unit;
-                const double sentinel = -99.0;
-                for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
-                    ignitionTable.points[k] = valveTable.points[k] = sentinel;
-                const ConfigBlock oldConfig = cdiDevice.config;
-                inject(fault, exchange, -1);
-                openTransferHandle();
+    EXPECT_EQ(read(), 0);
+    EXPECT_EQ(sim::blockRequests().size(), static_cast<std::size_t>(exchange));
+    EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
+    EXPECT_EQ(sim::openHandles(), 0);
+    EXPECT_EQ(sim::strayCloses(), 0);
 
-                EXPECT_EQ(read(), 0);
-                EXPECT_EQ(sim::blockRequests().size(), static_cast<std::size_t>(exchange));
-                EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
-                EXPECT_EQ(sim::openHandles(), 0);
-                EXPECT_EQ(sim::strayCloses(), 0);
-
-                const int done = exchange - 1;  // blocks read before the failing one
-                const char* hidLine = fault == Fault::writeFails ? "\nhid_write() Failed.\n" : "\nhid_rea() Failed.\n";
-                std::vector<std::string> log = {"Reading CONFIG table\n"};
-                std::vector<std::string> boxes;
-                if (phase == &config) {
-                    log = join({log, repeat(".", done), {hidLine}});
-                    if (fault != Fault::writeFails) {
-                        log.push_back("Error occured on reading config data.\n");
-                        boxes.push_back("error:Error occured on reading config data.");
-                    }
-                } else {
-                    log = join({log, repeat(".", 2), {"OK.\n", "Reading IG table\n"}});
-                    if (phase == &ignition) {
-                        log = join({log, repeat(".", done - 2), {hidLine, "Error occured on reading IG data.\n"}});
-                        boxes.push_back("error:Error occured on reading IG data.");
-                    } else {
-                        log = join({log, repeat(".", 20), {"OK.\n", "Reading PV table"}, repeat(".", done - 22),
-                                    {hidLine}});
-                        if (fault != Fault::writeFails) {
-                            log.push_back("Error occured on reading PV data.\n");
-                            boxes.push_back("error:Error occured on reading PV data.");
-                        }
-                    }
-                }
-                EXPECT_EQ(logged, log);
-                EXPECT_EQ(events, boxes);
-
-                // What came before the failing block is kept, nothing after it.
-                ConfigBlock expectedConfig = oldConfig;
-                if (done >= 1)
-                    std::memcpy(expectedConfig.bytes(), unit.data() + 30 * 32, 32);
-                if (done >= 2) {
-                    std::memcpy(expectedConfig.bytes() + 32, unit.data() + 31 * 32, 32);
-                    expectedConfig.revLimit = 70;
-                }
-                EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), expectedConfig.bytes(), 64), 0);
-                const std::uint32_t igPoints = done <= 2 ? 0 : static_cast<std::uint32_t>(std::min(done - 2, 20) * 16);
-                const std::uint32_t pvPoints = done <= 22 ? 0 : static_cast<std::uint32_t>((done - 22) * 32);
-                for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
-                    EXPECT_EQ(ignitionTable.points[k], k < igPoints ? decoded[k] : sentinel) << "ignition point " << k;
-                    if (k < pvPoints)
-                        EXPECT_EQ(valveTable.points[k], unit[640 + k]) << "valve point " << k;
-                    else
-                        EXPECT_EQ(valveTable.points[k], sentinel) << "valve point " << k;
-                }
-                if (HasFailure())
-                    return;
+    const int done = exchange - 1;  // blocks read before the failing one
+    std::vector<std::string> log = {"Reading CONFIG table\n"};
+    std::vector<std::string> shown;
+    if (exchange <= 2) {
+        log = join({log, repeat(".", done), {hidLine(fault)}});
+        if (fault != Fault::writeFails) {
+            log.push_back("Error occured on reading config data.\n");
+            shown.push_back("error:Error occured on reading config data.");
+        }
+    } else {
+        log = join({log, repeat(".", 2), {"OK.\n", "Reading IG table\n"}});
+        if (exchange <= 22) {
+            log = join({log, repeat(".", done - 2), {hidLine(fault), "Error occured on reading IG data.\n"}});
+            shown.push_back("error:Error occured on reading IG data.");
+        } else {
+            log = join({log, repeat(".", 20), {"OK.\n", "Reading PV table"}, repeat(".", done - 22), {hidLine(fault)}});
+            if (fault != Fault::writeFails) {
+                log.push_back("Error occured on reading PV data.\n");
+                shown.push_back("error:Error occured on reading PV data.");
             }
         }
     }
+    EXPECT_EQ(logged, log);
+    EXPECT_EQ(boxes.shown, shown);
+
+    // What came before the failing block is kept, nothing after it.
+    ConfigBlock expectedConfig = oldConfig;
+    if (done >= 1)
+        std::memcpy(expectedConfig.bytes(), unit.data() + 30 * 32, 32);
+    if (done >= 2) {
+        std::memcpy(expectedConfig.bytes() + 32, unit.data() + 31 * 32, 32);
+        expectedConfig.revLimit = 70;
+    }
+    EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), expectedConfig.bytes(), 64), 0);
+    const std::uint32_t igPoints = done <= 2 ? 0 : static_cast<std::uint32_t>(std::min(done - 2, 20) * 16);
+    const std::uint32_t pvPoints = done <= 22 ? 0 : static_cast<std::uint32_t>((done - 22) * 32);
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        EXPECT_EQ(ignitionTable.points[k], k < igPoints ? decoded[k] : sentinel) << "ignition point " << k;
+        EXPECT_EQ(valveTable.points[k], k < pvPoints ? unit[640 + k] : sentinel) << "valve point " << k;
+    }
 }
 
-TEST_F(MapTransfer, WriteFaultMatrix)
+INSTANTIATE_TEST_SUITE_P(FirstMiddleAndLastOfEachPhase, ReadFaults,
+                         testing::Combine(testing::Values(Fault::writeFails, Fault::readFails, Fault::noReply),
+                                          testing::Values(1, 2, 3, 12, 22, 23, 27, 32)),
+                         faultName);
+
+// A write sends the ignition blocks (exchanges 1-20), the power-valve blocks
+// (21-30), then the configuration blocks (31-32).
+TEST_P(WriteFaults, LeaveLaterBlocksUntouchedAndReportThePhase)
 {
-    struct WritePhase {
-        std::vector<int> exchanges;
+    const auto [fault, exchange] = GetParam();
+    struct Phase {
         const char* error;
         const char* verify;
     };
-    const WritePhase phases[] = {
-        {{1, 10, 20}, "Error occured on writing IG data.", "Writing IG data verify failed."},
-        {{21, 25, 30}, "Error occured on writing PV data.", "Writing PV data verify failed."},
-        {{31, 32}, "Error occured on writing config data.", "Writing config data verify failed."},
-    };
-    for (Fault fault : {Fault::writeFails, Fault::readFails, Fault::noReply, Fault::wrongEcho}) {
-        for (std::size_t p = 0; p < 3; ++p) {
-            for (int exchange : phases[p].exchanges) {
-                SCOPED_TRACE(std::string(name(fault)) + " at write exchange " + std::to_string(exchange));
-                TearDown();
-                SetUp();
-                fillProgramData();
-                const sim::Memory image = imageOf(ignitionTable, valveTable, cdiDevice.config);
-                sim::Memory unit{};
-                unit.fill(0xEE);
-                sim::memory() = unit;
-                inject(fault, exchange, exchange - 1);
-                openTransferHandle();
+    const Phase phase = exchange <= 20   ? Phase{"Error occured on writing IG data.", "Writing IG data verify failed."}
+                        : exchange <= 30 ? Phase{"Error occured on writing PV data.", "Writing PV data verify failed."}
+                                         : Phase{"Error occured on writing config data.",
+                                                 "Writing config data verify failed."};
+    fillProgramData();
+    const sim::Memory image = imageOf(ignitionTable, valveTable, cdiDevice.config);
+    sim::Memory unit{};
+    unit.fill(0xEE);
+    sim::memory() = unit;
+    inject(fault, exchange);
+    openTransferHandle();
 
-                EXPECT_EQ(write(), 0);
-                EXPECT_EQ(sim::blockRequests().size(), static_cast<std::size_t>(exchange));
+    EXPECT_EQ(write(), 0);
+    EXPECT_EQ(sim::blockRequests().size(), static_cast<std::size_t>(exchange));
 
-                const int done = exchange - 1;
-                std::vector<std::string> log = {"Writing IG table\n"};
-                log = join({log, repeat(".", std::min(done, 20))});
-                if (done >= 20)
-                    log = join({log, {"OK\n"}, repeat(".", std::min(done - 20, 10))});
-                if (done >= 30)
-                    log = join({log, {"OK\n"}, repeat(".", done - 30)});
-                const bool verify = fault == Fault::noReply || fault == Fault::wrongEcho;
-                if (verify) {
-                    log.push_back(std::string(phases[p].verify) + "\n");
-                    EXPECT_EQ(events, std::vector<std::string>{std::string("error:") + phases[p].verify});
-                    // A failed check leaves the handle to the caller.
-                    EXPECT_NE(cdiDevice.deviceHandle, nullptr);
-                    EXPECT_EQ(sim::openHandles(), 1);
-                } else {
-                    log.push_back(fault == Fault::writeFails ? "\nhid_write() Failed.\n" : "\nhid_rea() Failed.\n");
-                    log.push_back(std::string(phases[p].error) + "\n");
-                    EXPECT_EQ(events, std::vector<std::string>{std::string("error:") + phases[p].error});
-                    EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
-                    EXPECT_EQ(sim::openHandles(), 0);
-                }
-                EXPECT_EQ(logged, log);
-                EXPECT_EQ(sim::strayCloses(), 0);
+    const int done = exchange - 1;
+    std::vector<std::string> log = {"Writing IG table\n"};
+    log = join({log, repeat(".", std::min(done, 20))});
+    if (done >= 20)
+        log = join({log, {"OK\n"}, repeat(".", std::min(done - 20, 10))});
+    if (done >= 30)
+        log = join({log, {"OK\n"}, repeat(".", done - 30)});
+    const bool verify = fault == Fault::noReply || fault == Fault::wrongEcho;
+    if (verify) {
+        log.push_back(std::string(phase.verify) + "\n");
+        EXPECT_EQ(boxes.shown, std::vector<std::string>{std::string("error:") + phase.verify});
+        // A failed check leaves the handle to the caller.
+        EXPECT_NE(cdiDevice.deviceHandle, nullptr);
+        EXPECT_EQ(sim::openHandles(), 1);
+    } else {
+        log.push_back(hidLine(fault));
+        log.push_back(std::string(phase.error) + "\n");
+        EXPECT_EQ(boxes.shown, std::vector<std::string>{std::string("error:") + phase.error});
+        EXPECT_EQ(cdiDevice.deviceHandle, nullptr);
+        EXPECT_EQ(sim::openHandles(), 0);
+    }
+    EXPECT_EQ(logged, log);
+    EXPECT_EQ(sim::strayCloses(), 0);
 
-                // Blocks before the failing one are on the unit, later ones untouched.
-                for (int block = 0; block < 32; ++block) {
-                    if (block == done)
-                        continue;
-                    const sim::Memory& expected = block < done ? image : unit;
-                    EXPECT_EQ(std::memcmp(sim::block(block), expected.data() + block * 32, 32), 0) << "block " << block;
-                }
-                if (HasFailure())
-                    return;
-            }
-        }
+    // Blocks before the failing one are on the unit, later ones untouched.
+    for (int block = 0; block < 32; ++block) {
+        if (block == done)
+            continue;
+        const sim::Memory& expected = block < done ? image : unit;
+        EXPECT_EQ(std::memcmp(sim::block(block), expected.data() + block * 32, 32), 0) << "block " << block;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(FirstMiddleAndLastOfEachPhase, WriteFaults,
+                         testing::Combine(testing::Values(Fault::writeFails, Fault::readFails, Fault::noReply,
+                                                          Fault::wrongEcho),
+                                          testing::Values(1, 10, 20, 21, 25, 30, 31, 32)),
+                         faultName);
 
 TEST_F(MapTransfer, UnansweredWriteOfZerosIsAVerifyFailure)
 {
@@ -679,9 +644,23 @@ TEST_F(MapTransfer, UnansweredWriteOfZerosIsAVerifyFailure)
     sim::faults().noReplyAt = 1;
     openTransferHandle();
     EXPECT_EQ(write(), 0);
-    EXPECT_EQ(events, std::vector<std::string>{"error:Writing IG data verify failed."});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:Writing IG data verify failed."});
     EXPECT_EQ(logged, (std::vector<std::string>{"Writing IG table\n", "Writing IG data verify failed.\n"}));
     EXPECT_EQ(sim::blockRequests().size(), 1u);
+}
+
+TEST_F(MapTransfer, RepliesUpToASecondLateAreWaitedFor)
+{
+    // A busy unit may take most of the second each block exchange waits.
+    sim::faults().replyDelayMs = 990;
+    fillProgramData();
+    const sim::Memory image = imageOf(ignitionTable, valveTable, cdiDevice.config);
+    openTransferHandle();
+    ASSERT_EQ(write(), 1);
+    EXPECT_EQ(sim::memory(), image);
+    ASSERT_EQ(read(), 1);
+    EXPECT_TRUE(boxes.shown.empty());
+    EXPECT_EQ(sim::clockMs(), 64 * 990) << "every reply came late and was waited for";
 }
 
 TEST_F(MapTransfer, UnansweredReadKeepsTheTables)
@@ -694,7 +673,7 @@ TEST_F(MapTransfer, UnansweredReadKeepsTheTables)
     EXPECT_EQ(read(), 0);
     for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
         ASSERT_EQ(valveTable.points[k], 42.0) << k;
-    EXPECT_EQ(events, std::vector<std::string>{"error:Error occured on reading PV data."});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:Error occured on reading PV data."});
 }
 
 TEST_F(MapTransfer, ShortReplyIsNoReply)
@@ -705,15 +684,15 @@ TEST_F(MapTransfer, ShortReplyIsNoReply)
     openTransferHandle();
     ignitionTable.points[3] = 12.5;
     EXPECT_EQ(read(), 0);
-    EXPECT_EQ(events, std::vector<std::string>{"error:Error occured on reading config data."});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:Error occured on reading config data."});
     EXPECT_EQ(ignitionTable.points[3], 12.5);
     EXPECT_EQ(cdiDevice.config.pickupDeg, 36);
 
-    events.clear();
+    boxes.shown.clear();
     ignitionTable = MapTable();
     openTransferHandle();
     EXPECT_EQ(write(), 0);
-    EXPECT_EQ(events, std::vector<std::string>{"error:Writing IG data verify failed."});
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:Writing IG data verify failed."});
     EXPECT_EQ(sim::blockRequests().size(), 2u);
 }
 
@@ -744,7 +723,7 @@ TEST_F(MapTransfer, StaleStatusRepliesAreDiscardedBeforeEachRequest)
     exchangeStatusOnSecondHandle(5);
 
     ASSERT_EQ(write(), 1);
-    EXPECT_TRUE(events.empty());
+    EXPECT_TRUE(boxes.shown.empty());
     EXPECT_EQ(sim::memory(), image);
 
     // The same for a read: the status replies must not be taken for blocks.
@@ -760,13 +739,7 @@ TEST_F(MapTransfer, StatusRepliesReachEveryOpenHandle)
 {
     // The premise of the discarding: another handle's reply is queued here too.
     openTransferHandle();
-    hid_device* poll = openUnit();
-    ASSERT_NE(poll, nullptr);
-    std::uint8_t request[65] = {};
-    request[1] = CMD_STATUS;
+    exchangeStatusOnSecondHandle(1);
     std::uint8_t reply[64];
-    ASSERT_GT(hid_write(poll, request, sizeof request), 0);
-    ASSERT_GT(hid_read_timeout(poll, reply, sizeof reply, 100), 0);
-    hid_close(poll);
     EXPECT_GT(hid_read_timeout(cdiDevice.deviceHandle, reply, sizeof reply, 0), 0);
 }

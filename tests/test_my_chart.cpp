@@ -13,6 +13,7 @@
 
 #include "map_table.h"
 #include "my_chart.h"
+#include "support.h"
 
 namespace {
 
@@ -30,27 +31,17 @@ struct Capture {
         const uchar* p = &rgb[(y * kWinW + x) * 3];
         return p[0] == r && p[1] == g && p[2] == b;
     }
-    int countRow(int y, int x0, int x1, Fl_Color c) const
-    {
-        int n = 0;
-        for (int x = x0; x <= x1; ++x)
-            n += is(x, y, c);
-        return n;
-    }
-    int countColumn(int x, int y0, int y1, Fl_Color c) const
-    {
-        int n = 0;
-        for (int y = y0; y <= y1; ++y)
-            n += is(x, y, c);
-        return n;
-    }
+    // Pixels of the colour in a box, a row or a column, ends included.
     int countBox(int x0, int y0, int x1, int y1, Fl_Color c) const
     {
         int n = 0;
         for (int y = y0; y <= y1; ++y)
-            n += countRow(y, x0, x1, c);
+            for (int x = x0; x <= x1; ++x)
+                n += is(x, y, c);
         return n;
     }
+    int countRow(int y, int x0, int x1, Fl_Color c) const { return countBox(x0, y, x1, y, c); }
+    int countColumn(int x, int y0, int y1, Fl_Color c) const { return countBox(x, y0, x, y1, c); }
 };
 
 class ChartDrawing : public ::testing::Test {
@@ -65,8 +56,7 @@ protected:
         ign = new MyChart(160, 60, 640, 250, "Ignition");
         pvs = new MyChart(160, 320, 640, 250, "pvs");
         window->end();
-        ign->table = &ignitionTable;
-        pvs->table = &valveTable;
+        wireCharts(*ign, *pvs);
         window->show();
         window->wait_for_expose();
         Fl::flush();
@@ -80,22 +70,8 @@ protected:
 
     void SetUp() override
     {
-        ignitionTable = MapTable{};
-        ignitionTable.upperClamp = 35;
-        valveTable = MapTable{};
-        valveTable.upperClamp = 160;
-        ign->table = &ignitionTable;
-        ign->valueRange = 35;
-        ign->xStep = 5;
-        ign->yStep = 5;
-        ign->cursor = 80;
-        ign->selectedMap = -1;
-        pvs->table = &valveTable;
-        pvs->valueRange = 160;
-        pvs->xStep = 5;
-        pvs->yStep = 25;
-        pvs->cursor = 80;
-        pvs->selectedMap = -1;
+        resetMapData();
+        wireCharts(*ign, *pvs);
     }
 
     static void fill(MapTable& t, int map, double v)

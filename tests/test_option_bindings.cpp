@@ -9,12 +9,14 @@
 #include <FL/Fl_Value_Slider.H>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "cdi_device.h"
 #include "dialogs.h"
 #include "main_window.h"
 #include "option_bindings.h"
+#include "support.h"
 
 namespace {
 
@@ -25,12 +27,32 @@ protected:
         static Fl_Double_Window* window = buildMainWindow();
         ASSERT_NE(window, nullptr);
     }
-    void SetUp() override
-    {
-        cdiDevice.config = CdiDevice::initialConfig();
-        cdiDevice.latencyOffset = 570;
-    }
+    void SetUp() override { resetMapData(); }
     ConfigBlock& config() { return cdiDevice.config; }
+
+    // The five sliders, their values and their bytes, each in the order
+    // enable point, delay count, cut count, invalid count, rev limit.
+    static std::vector<Fl_Value_Slider*> sliders()
+    {
+        return {widgets.enablePoint, widgets.delayCount, widgets.cutCount, widgets.invalidCount, widgets.revLimit};
+    }
+    static void setSliders(const std::vector<double>& values)
+    {
+        for (std::size_t i = 0; i < values.size(); ++i)
+            sliders()[i]->value(values[i]);
+    }
+    static std::vector<double> sliderValues()
+    {
+        std::vector<double> values;
+        for (Fl_Value_Slider* s : sliders())
+            values.push_back(s->value());
+        return values;
+    }
+    std::vector<int> sliderBytes()
+    {
+        return {config().qsEnablePoint, config().qsDelayCount, config().qsCutCount, config().qsInvalidCount,
+                config().revLimit};
+    }
 };
 
 std::vector<Fl_Widget*> optionControls()
@@ -64,21 +86,12 @@ struct CallbackCounter {
 
 TEST_F(OptionBindings, MovingOneSliderStoresAllFive)
 {
-    widgets.enablePoint->value(45);
-    widgets.delayCount->value(3);
-    widgets.cutCount->value(20);
-    widgets.invalidCount->value(150);
-    widgets.revLimit->value(100);
+    setSliders({45, 3, 20, 150, 100});
     widgets.cutCount->do_callback();
-    EXPECT_EQ(config().qsEnablePoint, 45);
-    EXPECT_EQ(config().qsDelayCount, 3);
-    EXPECT_EQ(config().qsCutCount, 20);
-    EXPECT_EQ(config().qsInvalidCount, 150);
-    EXPECT_EQ(config().revLimit, 100);
+    EXPECT_EQ(sliderBytes(), (std::vector<int>{45, 3, 20, 150, 100}));
 
     // Every slider carries the same store.
-    for (Fl_Value_Slider* s : {widgets.revLimit, widgets.enablePoint, widgets.delayCount,
-                               widgets.cutCount, widgets.invalidCount}) {
+    for (Fl_Value_Slider* s : sliders()) {
         config() = CdiDevice::initialConfig();
         s->do_callback();
         EXPECT_EQ(config().qsEnablePoint, 45) << s->label();
@@ -96,17 +109,10 @@ TEST_F(OptionBindings, MovingOneSliderStoresAllFive)
 
 TEST_F(OptionBindings, SliderValuesAreTruncatedTowardZeroToTheirLowByte)
 {
-    widgets.enablePoint->value(12.9);
-    widgets.delayCount->value(300.7);
-    widgets.cutCount->value(-1.5);
-    widgets.invalidCount->value(256);
-    widgets.revLimit->value(1e300);  // far past any integer type
+    // The rev limit's 1e300 is far past any integer type, and a multiple of 256.
+    setSliders({12.9, 300.7, -1.5, 256, 1e300});
     widgets.enablePoint->do_callback();
-    EXPECT_EQ(config().qsEnablePoint, 12);
-    EXPECT_EQ(config().qsDelayCount, 44);
-    EXPECT_EQ(config().qsCutCount, 255);
-    EXPECT_EQ(config().qsInvalidCount, 0);
-    EXPECT_EQ(config().revLimit, 0);  // 1e300 is a multiple of 256
+    EXPECT_EQ(sliderBytes(), (std::vector<int>{12, 44, 255, 0, 0}));
 }
 
 TEST_F(OptionBindings, BytesOutsideTheBoundsAreShownUnclampedAndKept)
@@ -117,52 +123,38 @@ TEST_F(OptionBindings, BytesOutsideTheBoundsAreShownUnclampedAndKept)
     config().qsCutCount = 0;
     config().qsInvalidCount = 7;
     refreshOptionWidgets();
-    EXPECT_EQ(widgets.revLimit->value(), 70.0);
-    EXPECT_EQ(widgets.enablePoint->value(), 42.0);
-    EXPECT_EQ(widgets.delayCount->value(), 255.0);
-    EXPECT_EQ(widgets.cutCount->value(), 0.0);
-    EXPECT_EQ(widgets.invalidCount->value(), 7.0);
+    EXPECT_EQ(sliderValues(), (std::vector<double>{42, 255, 0, 7, 70}));
 
     widgets.cutCount->value(13);  // the user moves another slider
     widgets.cutCount->do_callback();
-    EXPECT_EQ(config().revLimit, 70);
-    EXPECT_EQ(config().qsEnablePoint, 42);
-    EXPECT_EQ(config().qsDelayCount, 255);
-    EXPECT_EQ(config().qsCutCount, 13);
-    EXPECT_EQ(config().qsInvalidCount, 7);
+    EXPECT_EQ(sliderBytes(), (std::vector<int>{42, 255, 13, 7, 70}));
 }
 
 TEST_F(OptionBindings, PulseTypeSelectionAppliesItsPreset)
 {
+    const struct {
+        int one, two;  // the buttons as the user left them
+        Fl_Round_Button* pressed;
+        int pulseType, pickup, engineConstant, latency;
+    } steps[] = {
+        {1, 0, widgets.onePulse, 1, 68, 37500, 610},
+        {0, 1, widgets.twoPulse, 2, 36, 18750, 570},
+        {0, 0, widgets.onePulse, 2, 36, 18750, 570},  // neither on (t = 0) counts as two pulses as well
+    };
     widgets.pickup->value("99");  // a typed value is overwritten
-    widgets.onePulse->value(1);
-    widgets.twoPulse->value(0);
-    widgets.onePulse->do_callback();
-    EXPECT_EQ(config().pulseType, 1);
-    EXPECT_EQ(config().pickupDeg, 68);
-    EXPECT_EQ(config().engineConstantValue(), 37500);
-    EXPECT_EQ(cdiDevice.latencyOffset, 610);
-    EXPECT_STREQ(widgets.pickup->value(), "68");
-    EXPECT_EQ(widgets.onePulse->value(), 1);
-    EXPECT_EQ(widgets.twoPulse->value(), 0);
-
-    widgets.onePulse->value(0);
-    widgets.twoPulse->value(1);
-    widgets.twoPulse->do_callback();
-    EXPECT_EQ(config().pulseType, 2);
-    EXPECT_EQ(config().pickupDeg, 36);
-    EXPECT_EQ(config().engineConstantValue(), 18750);
-    EXPECT_EQ(cdiDevice.latencyOffset, 570);
-    EXPECT_STREQ(widgets.pickup->value(), "36");
-    EXPECT_EQ(widgets.onePulse->value(), 0);
-    EXPECT_EQ(widgets.twoPulse->value(), 1);
-
-    // Neither on (t = 0) counts as two pulses as well.
-    widgets.onePulse->value(0);
-    widgets.twoPulse->value(0);
-    widgets.onePulse->do_callback();
-    EXPECT_EQ(config().pulseType, 2);
-    EXPECT_EQ(widgets.twoPulse->value(), 1);
+    for (const auto& step : steps) {
+        SCOPED_TRACE(std::to_string(step.one) + std::to_string(step.two) + " " + step.pressed->label());
+        widgets.onePulse->value(step.one);
+        widgets.twoPulse->value(step.two);
+        step.pressed->do_callback();
+        EXPECT_EQ(config().pulseType, step.pulseType);
+        EXPECT_EQ(config().pickupDeg, step.pickup);
+        EXPECT_EQ(config().engineConstantValue(), step.engineConstant);
+        EXPECT_EQ(cdiDevice.latencyOffset, step.latency);
+        EXPECT_EQ(widgets.pickup->value(), std::to_string(step.pickup));
+        EXPECT_EQ(widgets.onePulse->value(), step.pulseType == 1);
+        EXPECT_EQ(widgets.twoPulse->value(), step.pulseType == 2);
+    }
 }
 
 TEST_F(OptionBindings, PulseTypesOtherThanOneShowTwoPulse)

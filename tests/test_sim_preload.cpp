@@ -9,29 +9,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
 fs::path controlFile() { return std::getenv("KVZ_SIM_UNIT"); }
-
-void replace(const fs::path& path, const std::string& bytes)
-{
-    fs::path tmp = path;
-    tmp += ".new";
-    std::ofstream(tmp, std::ios::binary) << bytes;
-    fs::rename(tmp, path);
-}
-
-std::string contents(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 int exchange(hid_device* h, unsigned char command, unsigned char block, unsigned char reply[64],
              const unsigned char* payload = nullptr)
@@ -64,8 +50,8 @@ TEST(PreloadedUnit, FollowsItsControlFileAndImage)
     std::string image(1024, '\0');
     for (int i = 0; i < 32; ++i)
         image[7 * 32 + i] = static_cast<char>(0x40 + i);
-    replace(dir / "memory.bin", image);
-    replace(controlFile(), "manufacturer=Preloaded\nproduct=null\nrpm=2500\nmemory=memory.bin\n");
+    replaceFile(dir / "memory.bin", image);
+    replaceFile(controlFile(), "manufacturer=Preloaded\nproduct=null\nrpm=2500\nmemory=memory.bin\n");
 
     hid_device_info* list = hid_enumerate(0x04D8, 0x003C);
     ASSERT_NE(list, nullptr);
@@ -87,10 +73,10 @@ TEST(PreloadedUnit, FollowsItsControlFileAndImage)
         payload[i] = static_cast<unsigned char>(0xF0 - i);
     ASSERT_EQ(exchange(h, 0x82, 20, reply, payload), 64);
     std::memcpy(&image[20 * 32], payload, 32);
-    EXPECT_EQ(contents(dir / "memory.bin"), image) << "written back after the block write";
+    EXPECT_EQ(readFile(dir / "memory.bin"), image) << "written back after the block write";
     hid_close(h);
 
-    replace(controlFile(), "present=0\n");
+    replaceFile(controlFile(), "present=0\n");
     EXPECT_EQ(hid_enumerate(0x04D8, 0x003C), nullptr) << "unplugged by rewriting the file";
     EXPECT_EQ(hid_open(0x04D8, 0x003C, nullptr), nullptr);
 }

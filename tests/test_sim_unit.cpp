@@ -3,18 +3,16 @@
 // the control file with its memory image.
 #include <gtest/gtest.h>
 #include <hidapi.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstring>
 #include <cwchar>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 
 #include "sim_unit.h"
+#include "support.h"
 
 namespace fs = std::filesystem;
 
@@ -54,6 +52,23 @@ protected:
         sim::reset();
         sim::setVirtualTime(true);
     }
+    void TearDown() override
+    {
+        for (hid_device* h : handles)
+            hid_close(h);
+    }
+
+    // A handle on the unit, closed when the test ends.
+    hid_device* open()
+    {
+        hid_device* h = hid_open(VID, PID, nullptr);
+        EXPECT_NE(h, nullptr);
+        if (h)
+            handles.push_back(h);
+        return h;
+    }
+
+    std::vector<hid_device*> handles;
 };
 
 TEST_F(SimUnit, EnumeratesOneUnitWithIdentity)
@@ -149,11 +164,11 @@ TEST_F(SimUnit, OpenAndCloseAreCounted)
 
 TEST_F(SimUnit, EveryReplyReachesEveryOpenHandle)
 {
-    hid_device* a = hid_open(VID, PID, nullptr);
-    hid_device* b = hid_open(VID, PID, nullptr);
+    hid_device* a = open();
+    hid_device* b = open();
     sim::block(3)[0] = 0x42;
     ASSERT_EQ(send(a, request(0x80, 3)), 65);
-    hid_device* late = hid_open(VID, PID, nullptr);  // opened after the reply
+    hid_device* late = open();  // opened after the reply
 
     sim::Report ra, rb, rl;
     ASSERT_EQ(receive(a, ra), 64);
@@ -167,15 +182,12 @@ TEST_F(SimUnit, EveryReplyReachesEveryOpenHandle)
     ASSERT_EQ(receive(a, ra), 64);
     ASSERT_EQ(receive(late, rl), 64);
     EXPECT_EQ(ra, rl);
-    hid_close(a);
-    hid_close(b);
-    hid_close(late);
 }
 
 TEST_F(SimUnit, QueueKeepsNewest64)
 {
-    hid_device* writer = hid_open(VID, PID, nullptr);
-    hid_device* idle = hid_open(VID, PID, nullptr);
+    hid_device* writer = open();
+    hid_device* idle = open();
     for (int i = 0; i < 70; ++i)
         ASSERT_EQ(send(writer, request(0x80, static_cast<std::uint8_t>(i % 32))), 65);
     sim::Report r;
@@ -184,13 +196,11 @@ TEST_F(SimUnit, QueueKeepsNewest64)
         EXPECT_EQ(r[1], i % 32) << "report " << i;
     }
     EXPECT_EQ(receive(idle, r, 0), 0);
-    hid_close(writer);
-    hid_close(idle);
 }
 
 TEST_F(SimUnit, ReadTimeoutZeroPollsAndPositiveWaitsTheTimeout)
 {
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     sim::Report r;
     long long before = sim::clockMs();
     EXPECT_EQ(receive(h, r, 0), 0);
@@ -203,13 +213,12 @@ TEST_F(SimUnit, ReadTimeoutZeroPollsAndPositiveWaitsTheTimeout)
     EXPECT_EQ(sim::clockMs(), before + 1250);
     EXPECT_EQ(hid_read_timeout(h, r.data(), r.size(), -1), 0);
     EXPECT_EQ(sim::clockMs(), before + 1500);
-    hid_close(h);
 }
 
 TEST_F(SimUnit, ReadTimeoutInRealTimeWaitsForReal)
 {
     sim::setVirtualTime(false);
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     sim::Report r;
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(receive(h, r, 40), 0);
@@ -221,14 +230,13 @@ TEST_F(SimUnit, ReadTimeoutInRealTimeWaitsForReal)
     EXPECT_EQ(receive(h, r, 0), 0);  // not there yet
     EXPECT_EQ(receive(h, r, 1000), 64);
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
-    hid_close(h);
 }
 
 TEST_F(SimUnit, BlockingReadIsWokenByAnotherThread)
 {
     sim::setVirtualTime(false);
-    hid_device* reader = hid_open(VID, PID, nullptr);
-    hid_device* writer = hid_open(VID, PID, nullptr);
+    hid_device* reader = open();
+    hid_device* writer = open();
     sim::status().rpm = 4321;
     std::thread other([writer] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -238,8 +246,6 @@ TEST_F(SimUnit, BlockingReadIsWokenByAnotherThread)
     EXPECT_EQ(hid_read(reader, r.data(), r.size()), 64);
     other.join();
     EXPECT_EQ(r[0] | r[1] << 8, 4321);
-    hid_close(reader);
-    hid_close(writer);
 }
 
 TEST_F(SimUnit, ReadBlockReplyLayout)
@@ -247,7 +253,7 @@ TEST_F(SimUnit, ReadBlockReplyLayout)
     for (int b = 0; b < 32; ++b)
         for (int i = 0; i < 32; ++i)
             sim::block(b)[i] = static_cast<std::uint8_t>(b * 7 + i + 1);
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     sim::Request q = writeRequest(5, 0x90);  // stale bytes a read request may carry
     q[1] = 0x80;
     q[2] = 17;
@@ -262,12 +268,11 @@ TEST_F(SimUnit, ReadBlockReplyLayout)
         EXPECT_EQ(r[4 + i], sim::block(17)[i]) << i;
     for (int i = 36; i < 64; ++i)
         EXPECT_EQ(r[i], 0) << i;
-    hid_close(h);
 }
 
 TEST_F(SimUnit, WriteBlockStoresPayloadAndEchoesRequest)
 {
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     sim::Request q = writeRequest(9, 0x20);
     q[64] = 0x77;  // beyond the payload, still echoed
     ASSERT_EQ(send(h, q), 65);
@@ -287,7 +292,6 @@ TEST_F(SimUnit, WriteBlockStoresPayloadAndEchoesRequest)
     ASSERT_EQ(send(h, request(0x80, 9)), 65);
     ASSERT_EQ(receive(h, r), 64);
     EXPECT_EQ(0, std::memcmp(&r[4], &q[5], 32));
-    hid_close(h);
 }
 
 TEST_F(SimUnit, StatusReplyLayout)
@@ -298,7 +302,7 @@ TEST_F(SimUnit, StatusReplyLayout)
     s.valveAngle = 0xFF;
     s.shifterSwitch = 0;
     sim::block(4)[0] = 0x99;  // memory has no part in a fixed status
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     ASSERT_EQ(send(h, request(0x83)), 65);
     sim::Report r;
     ASSERT_EQ(receive(h, r), 64);
@@ -317,7 +321,6 @@ TEST_F(SimUnit, StatusReplyLayout)
     EXPECT_EQ(r[0], 0xFF);
     EXPECT_EQ(r[1], 0xFF);
     EXPECT_EQ(r[10], 1);
-    hid_close(h);
 }
 
 TEST_F(SimUnit, SweepAndValveFollowingTheMap)
@@ -333,7 +336,7 @@ TEST_F(SimUnit, SweepAndValveFollowingTheMap)
     sim::LiveStatus& s = sim::status();
     s.rpmSweep = true;
     s.valveFollowsMap = true;
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     sim::Report r;
     sim::advanceMs(4000 - sim::clockMs());
     ASSERT_EQ(send(h, request(0x83)), 65);
@@ -349,7 +352,6 @@ TEST_F(SimUnit, SweepAndValveFollowingTheMap)
     unsigned later = r[0] | r[1] << 8;
     EXPECT_GT(later, rpm);
     EXPECT_EQ(r[4], 255 - later / 100);  // map 1
-    hid_close(h);
 }
 
 // What one block exchange gave: the write's and the read's results.
@@ -378,7 +380,7 @@ std::vector<Outcome> runExchanges(hid_device* h)
 TEST_F(SimUnit, WriteFaultAtItsExchangeOnly)
 {
     sim::faults().writeFailsAt = 4;
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     std::vector<Outcome> o = runExchanges(h);
     for (int n = 1; n <= 6; ++n) {
         EXPECT_EQ(o[n - 1].written, n == 4 ? -1 : 65) << n;
@@ -387,14 +389,13 @@ TEST_F(SimUnit, WriteFaultAtItsExchangeOnly)
     EXPECT_NE(std::wstring(hid_error(h)), L"Success");
     EXPECT_EQ(sim::exchanges(), 6);
     EXPECT_EQ(sim::blockRequests().size(), 6u);  // failed writes are recorded
-    hid_close(h);
 }
 
 TEST_F(SimUnit, ReadFaultAtItsExchangeOnly)
 {
     sim::faults().readFailsAt = 3;
-    hid_device* h = hid_open(VID, PID, nullptr);
-    hid_device* other = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
+    hid_device* other = open();
     std::vector<Outcome> o = runExchanges(h);
     for (int n = 1; n <= 6; ++n) {
         EXPECT_EQ(o[n - 1].written, 65) << n;
@@ -411,14 +412,12 @@ TEST_F(SimUnit, ReadFaultAtItsExchangeOnly)
         ASSERT_EQ(receive(other, r, 0), 64);
     EXPECT_EQ(r[0], 0x82);
     EXPECT_EQ(r[1], 3);
-    hid_close(h);
-    hid_close(other);
 }
 
 TEST_F(SimUnit, NoReplyAtItsExchangeOnly)
 {
     sim::faults().noReplyAt = 2;
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     long long before = sim::clockMs();
     std::vector<Outcome> o = runExchanges(h);
     for (int n = 1; n <= 6; ++n) {
@@ -426,13 +425,12 @@ TEST_F(SimUnit, NoReplyAtItsExchangeOnly)
         EXPECT_EQ(sim::block(n)[0], n * 16);
     }
     EXPECT_EQ(sim::clockMs() - before, 1000) << "one full timeout, nothing else waited";
-    hid_close(h);
 }
 
 TEST_F(SimUnit, WrongEchoAtItsBlockOnly)
 {
     sim::faults().wrongEchoAtBlock = 5;
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     std::vector<Outcome> o = runExchanges(h);
     for (int n = 1; n <= 6; ++n) {
         sim::Request q = writeRequest(static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n * 16));
@@ -450,13 +448,12 @@ TEST_F(SimUnit, WrongEchoAtItsBlockOnly)
     ASSERT_EQ(send(h, request(0x80, 5)), 65);
     ASSERT_EQ(receive(h, r), 64);
     EXPECT_EQ(r[4], 1);
-    hid_close(h);
 }
 
 TEST_F(SimUnit, LateReplyArrivesAtTheNextRead)
 {
     sim::faults().replyDelayMs = 1500;
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     long long start = sim::clockMs();
     ASSERT_EQ(send(h, request(0x80, 1)), 65);
     sim::Report r;
@@ -469,12 +466,11 @@ TEST_F(SimUnit, LateReplyArrivesAtTheNextRead)
     ASSERT_EQ(receive(h, r, 1000), 64);
     EXPECT_EQ(sim::clockMs() - start, 2500);
     EXPECT_EQ(r[1], 2);
-    hid_close(h);
 }
 
 TEST_F(SimUnit, StatusFaultsLeaveBlocksAlone)
 {
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     sim::Report r;
     sim::faults().statusWriteFails = true;
     EXPECT_EQ(send(h, request(0x83)), -1);
@@ -494,7 +490,6 @@ TEST_F(SimUnit, StatusFaultsLeaveBlocksAlone)
     ASSERT_EQ(send(h, request(0x80, 0)), 65);
     EXPECT_EQ(receive(h, r), 64);
     EXPECT_EQ(sim::exchanges(), 1);
-    hid_close(h);
 }
 
 TEST_F(SimUnit, UnpluggedHandleFailsForGood)
@@ -517,7 +512,7 @@ TEST_F(SimUnit, UnpluggedHandleFailsForGood)
 
 TEST_F(SimUnit, IgnoredRequests)
 {
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     sim::Report r;
     EXPECT_EQ(send(h, request(0x80, 32)), 65);
     EXPECT_EQ(receive(h, r, 0), 0);
@@ -536,7 +531,6 @@ TEST_F(SimUnit, IgnoredRequests)
     EXPECT_EQ(hid_write(h, big, sizeof big), -1);
     EXPECT_EQ(hid_write(nullptr, big, 65), -1);
     EXPECT_EQ(hid_read_timeout(nullptr, r.data(), 64, 0), -1);
-    hid_close(h);
 }
 
 TEST_F(SimUnit, RecordsEveryRequestByteForByte)
@@ -566,7 +560,7 @@ TEST_F(SimUnit, RecordsEveryRequestByteForByte)
 
 TEST_F(SimUnit, UnsupportedCallsFailPlainly)
 {
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     unsigned char buf[65] = {};
     wchar_t text[64] = {};
     auto saysUnsupported = [](const wchar_t* e) {
@@ -590,42 +584,24 @@ TEST_F(SimUnit, UnsupportedCallsFailPlainly)
     EXPECT_EQ(hid_version()->major, HID_API_VERSION_MAJOR);
     EXPECT_EQ(hid_version()->minor, HID_API_VERSION_MINOR);
     EXPECT_STREQ(hid_version_str(), HID_API_VERSION_STR);
-    hid_close(h);
 }
 
 // --- The control file ------------------------------------------------------
 
 class ControlFile : public SimUnit {
 protected:
-    fs::path dir;
+    TempFolder scratch{"kvz-sim-test"};
+    const fs::path& dir = scratch.path();
 
-    void SetUp() override
-    {
-        SimUnit::SetUp();
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = fs::temp_directory_path()
-              / ("kvz-sim-test-" + std::to_string(getpid()) + "-" + info->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
     void TearDown() override
     {
+        SimUnit::TearDown();
         sim::reset();
-        fs::remove_all(dir);
     }
 
     // Replaced in one step, as the README asks of every writer.
-    void write(const std::string& name, const std::string& text)
-    {
-        fs::path tmp = dir / (name + ".new");
-        std::ofstream(tmp, std::ios::binary) << text;
-        fs::rename(tmp, dir / name);
-    }
-    std::string read(const std::string& name)
-    {
-        std::ifstream in(dir / name, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    void write(const std::string& name, const std::string& text) { replaceFile(dir / name, text); }
+    std::string read(const std::string& name) { return readFile(dir / name); }
     std::string conf() { return (dir / "unit.conf").string(); }
 
     // The identity as the enumeration gives it; "(null)" for a null string.
@@ -727,7 +703,7 @@ TEST_F(ControlFile, ErrorsChangeNothing)
 
 TEST_F(ControlFile, LoadingRestartsTheExchangeCount)
 {
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     sim::Report r;
     for (int i = 0; i < 3; ++i) {
         send(h, request(0x80, 0));
@@ -739,7 +715,6 @@ TEST_F(ControlFile, LoadingRestartsTheExchangeCount)
     EXPECT_EQ(send(h, request(0x80, 0)), 65);
     receive(h, r);
     EXPECT_EQ(send(h, request(0x80, 0)), -1);
-    hid_close(h);
 }
 
 TEST_F(ControlFile, MemoryImageRoundTrip)
@@ -752,7 +727,7 @@ TEST_F(ControlFile, MemoryImageRoundTrip)
     ASSERT_TRUE(sim::loadControlFile(conf()));
     EXPECT_EQ(0, std::memcmp(sim::memory().data(), image.data(), 1024));
 
-    hid_device* h = hid_open(VID, PID, nullptr);
+    hid_device* h = open();
     sim::Report r;
     ASSERT_EQ(send(h, request(0x80, 12)), 65);
     ASSERT_EQ(receive(h, r), 64);
@@ -766,7 +741,6 @@ TEST_F(ControlFile, MemoryImageRoundTrip)
     std::memcpy(&expected[31 * 32], &q[5], 32);
     EXPECT_EQ(read("memory.bin"), expected);
     EXPECT_FALSE(fs::exists(dir / "memory.bin.tmp"));
-    hid_close(h);
 }
 
 TEST_F(ControlFile, MissingImageIsABlankUnitAndABadOneIsRefused)

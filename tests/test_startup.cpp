@@ -14,10 +14,9 @@
 #include <FL/Fl_Value_Slider.H>
 #include <FL/fl_draw.H>
 
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cdi_device.h"
@@ -28,6 +27,7 @@
 #include "map_table.h"
 #include "my_chart.h"
 #include "startup.h"
+#include "support.h"
 
 namespace {
 
@@ -62,23 +62,15 @@ class Startup : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        // An empty temporary folder, so no autosave file is found.
-        std::string pattern = (std::filesystem::current_path() / "startup-tmp-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        tmpDir = pattern;
-        setenv("TMPDIR", tmpDir.c_str(), 1);
-
+        // Empty temporary folders, so no autosave file is found.
+        folders.emplace();
         static char name[] = "kvz-cdi";
         static char* argv[] = {name, nullptr};
         window = startApplication(1, argv);
     }
-    static void TearDownTestSuite()
-    {
-        std::error_code ignored;
-        std::filesystem::remove_all(tmpDir, ignored);
-    }
+    static void TearDownTestSuite() { folders.reset(); }
 
-    static inline std::string tmpDir;
+    static inline std::optional<TemporaryXdgFolders> folders;
     static inline Fl_Double_Window* window = nullptr;
 };
 
@@ -103,6 +95,7 @@ TEST_F(Startup, PollIsArmedAndTheHooksAreBound)
     EXPECT_TRUE(Fl::has_timeout(pollStatus));
     EXPECT_EQ(cdiDevice.log, appendLog);
     EXPECT_EQ(onConfigChanged, refreshOptionWidgets);
+    EXPECT_EQ(std::string(autosavePath), (folders->folder("TMPDIR") / "autosaved.cdi").string());
 }
 
 TEST_F(Startup, ChartsAreWiredToTheirTables)
@@ -112,21 +105,21 @@ TEST_F(Startup, ChartsAreWiredToTheirTables)
     EXPECT_EQ(valveTable.lowerClamp, 0.0);
     EXPECT_EQ(valveTable.upperClamp, 160.0);
 
-    MyChart* ignition = widgets.ignitionChart;
-    EXPECT_EQ(ignition->table, &ignitionTable);
-    EXPECT_EQ(ignition->valueRange, 35);
-    EXPECT_EQ(ignition->xStep, 5);
-    EXPECT_EQ(ignition->yStep, 5);
-    EXPECT_EQ(ignition->cursor, 80);
-    EXPECT_EQ(ignition->selectedMap, 0);
-
-    MyChart* valve = widgets.valveChart;
-    EXPECT_EQ(valve->table, &valveTable);
-    EXPECT_EQ(valve->valueRange, 160);
-    EXPECT_EQ(valve->xStep, 5);
-    EXPECT_EQ(valve->yStep, 25);
-    EXPECT_EQ(valve->cursor, 80);
-    EXPECT_EQ(valve->selectedMap, -1);
+    struct Wiring {
+        MyChart* chart;
+        MapTable* table;
+        int valueRange, xStep, yStep, cursor, selectedMap;
+    };
+    for (const Wiring& w : {Wiring{widgets.ignitionChart, &ignitionTable, 35, 5, 5, 80, 0},
+                            Wiring{widgets.valveChart, &valveTable, 160, 5, 25, 80, -1}}) {
+        SCOPED_TRACE(w.chart->label());
+        EXPECT_EQ(w.chart->table, w.table);
+        EXPECT_EQ(w.chart->valueRange, w.valueRange);
+        EXPECT_EQ(w.chart->xStep, w.xStep);
+        EXPECT_EQ(w.chart->yStep, w.yStep);
+        EXPECT_EQ(w.chart->cursor, w.cursor);
+        EXPECT_EQ(w.chart->selectedMap, w.selectedMap);
+    }
 
     EXPECT_EQ(widgets.ignMap0->value(), 1);
     EXPECT_EQ(widgets.ignMap1->value(), 0);

@@ -126,28 +126,27 @@ TEST_F(StatusPoll, ReadOutFromTheReply)
 
 TEST_F(StatusPoll, SwitchTextsAndColours)
 {
-    sim::status().mapSwitch = 1;
-    sim::status().shifterSwitch = 0;
-    poll();
-    EXPECT_EQ(text(widgets.mapSwitch), "MAP1");
-    EXPECT_EQ(widgets.mapSwitch->color(), 223u);
-    EXPECT_EQ(text(widgets.quickShifterSwitch), "QSSW ON");
-    EXPECT_EQ(widgets.quickShifterSwitch->color(), 223u);
-
-    sim::status().mapSwitch = 0;
-    sim::status().shifterSwitch = 1;
-    poll();
-    EXPECT_EQ(text(widgets.mapSwitch), "MAP0");
-    EXPECT_EQ(widgets.mapSwitch->color(), 248u);
-    EXPECT_EQ(text(widgets.quickShifterSwitch), "QSSW OFF");
-    EXPECT_EQ(widgets.quickShifterSwitch->color(), 248u);
-
-    // Any value other than 0 counts.
-    sim::status().mapSwitch = 0x80;
-    sim::status().shifterSwitch = 0xFF;
-    poll();
-    EXPECT_EQ(text(widgets.mapSwitch), "MAP1");
-    EXPECT_EQ(text(widgets.quickShifterSwitch), "QSSW OFF");
+    const struct {
+        std::uint8_t mapSwitch, shifterSwitch;
+        const char* mapText;
+        unsigned mapColour;
+        const char* shifterText;
+        unsigned shifterColour;
+    } cases[] = {
+        {1, 0, "MAP1", 223, "QSSW ON", 223},
+        {0, 1, "MAP0", 248, "QSSW OFF", 248},
+        {0x80, 0xFF, "MAP1", 223, "QSSW OFF", 248},  // any value other than 0 counts
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.mapSwitch) + " " + std::to_string(c.shifterSwitch));
+        sim::status().mapSwitch = c.mapSwitch;
+        sim::status().shifterSwitch = c.shifterSwitch;
+        poll();
+        EXPECT_EQ(text(widgets.mapSwitch), c.mapText);
+        EXPECT_EQ(widgets.mapSwitch->color(), c.mapColour);
+        EXPECT_EQ(text(widgets.quickShifterSwitch), c.shifterText);
+        EXPECT_EQ(widgets.quickShifterSwitch->color(), c.shifterColour);
+    }
 }
 
 TEST_F(StatusPoll, SwitchColoursAreDrawn)
@@ -242,18 +241,7 @@ TEST_F(StatusPoll, FailedExchangeKeepsTheStateAndShowsTheIds)
 
     sim::status().rpm = 4000;
     sim::status().mapSwitch = 0;
-    widgets.picDevId->value("");
-    widgets.revId->value("");
-    sim::faults().statusWriteFails = true;
-    poll();
-    EXPECT_EQ(text(widgets.rpm), "3000");
-    EXPECT_EQ(text(widgets.mapSwitch), "MAP1");
-    EXPECT_EQ(widgets.mapSwitch->color(), 223u);
-    EXPECT_EQ(text(widgets.picDevId), "00");
-    EXPECT_EQ(text(widgets.revId), "00");
-
-    sim::faults().statusWriteFails = false;
-    for (bool* fault : {&sim::faults().statusNoReply, &sim::faults().statusReadFails}) {
+    for (bool* fault : {&sim::faults().statusWriteFails, &sim::faults().statusNoReply, &sim::faults().statusReadFails}) {
         *fault = true;
         widgets.picDevId->value("");
         widgets.revId->value("");

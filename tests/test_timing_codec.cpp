@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "support.h"
 #include "timing_codec.h"
 
 namespace {
@@ -12,6 +15,21 @@ void useDevice(int pickup, int offset)
     cdiDevice = CdiDevice();
     cdiDevice.config.pickupDeg = static_cast<std::uint8_t>(pickup);
     cdiDevice.latencyOffset = offset;
+}
+
+// The codec without its trace lines.
+TimerWord encode(double advance, int index)
+{
+    TimerWord word = 0;
+    captureStdout([&] { word = encodeTiming(advance, static_cast<std::uint16_t>(index)); });
+    return word;
+}
+
+double decode(TimerWord word, int index)
+{
+    double advance = 0;
+    captureStdout([&] { advance = cdiDevice.decodeTiming(word, static_cast<std::uint16_t>(index)); });
+    return advance;
 }
 
 struct Row {
@@ -33,22 +51,16 @@ TEST(TimingCodec, WorkedExamples)
     };
     for (const Row& r : rows) {
         useDevice(r.pickup, r.offset);
-        testing::internal::CaptureStdout();
-        TimerWord w = encodeTiming(r.advance, static_cast<std::uint16_t>(r.index));
-        double back = cdiDevice.decodeTiming(w, static_cast<std::uint16_t>(r.index));
-        testing::internal::GetCapturedStdout();
+        const TimerWord w = encode(r.advance, r.index);
         EXPECT_EQ(w, r.word) << r.advance << " at " << r.index;
-        EXPECT_DOUBLE_EQ(back, r.decoded) << r.advance << " at " << r.index;
+        EXPECT_DOUBLE_EQ(decode(w, r.index), r.decoded) << r.advance << " at " << r.index;
     }
 }
 
 TEST(TimingCodec, TraceLinesOfTheFirstExample)
 {
     useDevice(36, 570);
-    testing::internal::CaptureStdout();
-    TimerWord w = encodeTiming(10.0, 30);
-    cdiDevice.decodeTiming(w, 30);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captureStdout([] { cdiDevice.decodeTiming(encodeTiming(10.0, 30), 30); }),
               "RPM: 30 DEG: 26 PRE:  4 PR2:216 POST:  6 WRITE:2DD8\n"
               "RPM: 30 DEG: 10 PRE:  4 PR2:216 POST:  6 READ:2DD8\n");
 }
@@ -56,69 +68,70 @@ TEST(TimingCodec, TraceLinesOfTheFirstExample)
 TEST(TimingCodec, SmallWordsArePaddedToFourColumns)
 {
     useDevice(36, 570);
-    testing::internal::CaptureStdout();
-    encodeTiming(25.5, 100);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captureStdout([] { encodeTiming(25.5, 100); }),
               "RPM:100 DEG: 10 PRE:  1 PR2:130 POST:  1 WRITE: 482\n");
 }
 
 TEST(TimingCodec, OverflowPrintsTwoLinesAndGivesZero)
 {
     useDevice(68, 610);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(encodeTiming(5.0, 1), 0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    TimerWord w = 1;
+    EXPECT_EQ(captureStdout([&] { w = encodeTiming(5.0, 1); }),
               "*** over flow ***\n"
               "RPM:  1 DEG: 63 PRE:  0 PR2:  0 POST:  0 WRITE:   0\n");
+    EXPECT_EQ(w, 0);
 }
 
 TEST(TimingCodec, ZeroRules)
 {
     useDevice(36, 570);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(encodeTiming(20.0, 0), 0);  // point 0 always goes out as 0
-    EXPECT_EQ(encodeTiming(0.0, 80), 0);
-    EXPECT_EQ(cdiDevice.decodeTiming(0, 80), 0.0);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    TimerWord atPointZero = 1, ofZero = 1;
+    double decoded = 1.0;
+    EXPECT_EQ(captureStdout([&] {
+                  atPointZero = encodeTiming(20.0, 0);
+                  ofZero = encodeTiming(0.0, 80);
+                  decoded = cdiDevice.decodeTiming(0, 80);
+              }),
               "RPM:  0 DEG:  0 PRE:  0 PR2:  0 POST:  0 WRITE:   0\n"
               "RPM: 80 DEG:  0 PRE:  0 PR2:  0 POST:  0 WRITE:   0\n"
               "RPM: 80 DEG:  0 PRE:  0 PR2:  0 POST:  0 READ:   0\n");
+    EXPECT_EQ(atPointZero, 0);  // point 0 always goes out as 0
+    EXPECT_EQ(ofZero, 0);
+    EXPECT_EQ(decoded, 0.0);
 
     // The zero test comes before the cut to tenths: 0.05 is encoded with the
     // full delay.
-    testing::internal::CaptureStdout();
-    TimerWord w = encodeTiming(0.05, 20);
+    const TimerWord w = encode(0.05, 20);
     EXPECT_EQ(w, 0x5DEE);
-    EXPECT_EQ(cdiDevice.decodeTiming(w, 20), 0.0);
+    EXPECT_EQ(decode(w, 20), 0.0);
     // A nonzero word at point 0 decodes to exactly the pickup position.
-    EXPECT_EQ(cdiDevice.decodeTiming(0x2DD8, 0), 36.0);
-    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(decode(0x2DD8, 0), 36.0);
 }
 
 TEST(TimingCodec, TenthsAreCutNotRounded)
 {
     useDevice(68, 610);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(encodeTiming(12.34, 15), encodeTiming(12.3, 15));
-    EXPECT_EQ(encodeTiming(12.39, 15), 0x2EFB);
-    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(encode(12.34, 15), encode(12.3, 15));
+    EXPECT_EQ(encode(12.39, 15), 0x2EFB);
+
+    // 0x2DD2 at point 30 is prescale 4, postscale 6 and period 210: 5,610
+    // ticks with the latency, n = 16,830, and 36 - 16,830 / 666.666667 is
+    // 10.755, which reads as 10.7.
+    useDevice(36, 570);
+    EXPECT_DOUBLE_EQ(decode(0x2DD2, 30), 10.7);
 }
 
 TEST(TimingCodec, DecodingIgnoresBits15And10AndDoesNotClamp)
 {
     useDevice(36, 570);
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(cdiDevice.decodeTiming(0xA9D8, 30), cdiDevice.decodeTiming(0x2DD8, 30));
-    EXPECT_DOUBLE_EQ(cdiDevice.decodeTiming(0x7FFF, 159), -6205.3);
-    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(decode(0xA9D8, 30), decode(0x2DD8, 30));
+    EXPECT_DOUBLE_EQ(decode(0x7FFF, 159), -6205.3);
 }
 
 TEST(TimingCodec, DecodeTraceShowsTheTruncatedAdvance)
 {
     useDevice(36, 570);
-    testing::internal::CaptureStdout();
-    cdiDevice.decodeTiming(0x7FFF, 159);
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+    EXPECT_EQ(captureStdout([] { cdiDevice.decodeTiming(0x7FFF, 159); }),
               "RPM:159 DEG:-6205 PRE: 64 PR2:255 POST: 16 READ:7FFF\n");
 }
 
@@ -129,17 +142,20 @@ TEST(TimingCodec, EveryAdvanceInRangeEncodesWithinTheWordLayout)
     // again never lands above the pickup position.
     for (int pickup : {36, 68}) {
         useDevice(pickup, pickup == 36 ? 570 : 610);
-        testing::internal::CaptureStdout();
-        for (int tenths = 1; tenths <= 350; tenths += 7) {
-            for (int i = 1; i < 160; ++i) {
-                TimerWord w = encodeTiming(tenths / 10.0, static_cast<std::uint16_t>(i));
-                if (w == 0)
-                    continue;
-                EXPECT_EQ(w & 0x8000, 0);
-                EXPECT_EQ(w & 0x0400, 0x0400);
-                EXPECT_LE(cdiDevice.decodeTiming(w, static_cast<std::uint16_t>(i)), pickup);
+        std::vector<std::pair<TimerWord, double>> words;  // with what each decodes to
+        captureStdout([&] {
+            for (int tenths = 1; tenths <= 350; tenths += 7) {
+                for (std::uint16_t i = 1; i < 160; ++i) {
+                    const TimerWord w = encodeTiming(tenths / 10.0, i);
+                    if (w != 0)
+                        words.push_back({w, cdiDevice.decodeTiming(w, i)});
+                }
             }
+        });
+        for (const auto& [w, decoded] : words) {
+            EXPECT_EQ(w & 0x8000, 0);
+            EXPECT_EQ(w & 0x0400, 0x0400);
+            EXPECT_LE(decoded, pickup);
         }
-        testing::internal::GetCapturedStdout();
     }
 }

@@ -10,12 +10,8 @@
 #
 # Usage: autosave_survival.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 set -eu
-program=$1
-preload=$2
-simtool=$3
-artefacts=$4
 . "$(dirname "$0")/lib.sh"
-setup_scenario
+setup_scenario "$@"
 
 sample_cdi wild >"$artefacts/start.cdi"
 sample_cdi wild clamped >"$artefacts/expected.cdi"

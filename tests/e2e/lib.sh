@@ -3,11 +3,14 @@
 # keys and clicks (xdotool), reading what it shows from screenshots and the
 # X primary selection (xclip). Every wait polls against a deadline.
 #
-# A scenario script sources this file after setting
-#   program preload simtool artefacts
-# and calls setup_scenario first. Its scratch folders are kept among the
-# artefacts: tmp/ (TMPDIR, so the autosave is tmp/autosaved.cdi) and unit/
-# (control file unit.conf, memory image memory.bin, requests.log).
+# A scenario script begins
+#   set -eu
+#   . "$(dirname "$0")/lib.sh"
+#   setup_scenario PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
+# (an empty PRELOAD_LIBRARY runs the program on the system's hidapi). Its
+# scratch folders are kept among the artefacts: tmp/ (TMPDIR, so the
+# autosave is tmp/autosaved.cdi) and unit/ (control file unit.conf, memory
+# image memory.bin, requests.log).
 
 pid=
 main=
@@ -23,6 +26,38 @@ fail() {
 
 note() { echo "[$(($(now_ms) - started_ms)) ms] $*"; }
 
+# Runs a command every 0.1 s until it succeeds; false when MS milliseconds
+# pass first. poll_until MS COMMAND [ARGUMENTS...]
+poll_until() {
+    # The deadline goes into $1: positional parameters are the only thing a
+    # poll inside the command cannot overwrite.
+    poll_ms=$1
+    shift
+    set -- "$(($(now_ms) + poll_ms))" "$@"
+    until after_first "$@"; do
+        [ "$(now_ms)" -lt "$1" ] || return 1
+        sleep 0.1
+    done
+}
+
+# True when a command, run every 0.1 s, succeeds each time for MS
+# milliseconds. holds_for MS COMMAND [ARGUMENTS...]
+holds_for() {
+    poll_ms=$1
+    shift
+    set -- "$(($(now_ms) + poll_ms))" "$@"
+    while [ "$(now_ms)" -lt "$1" ]; do
+        after_first "$@" || return 1
+        sleep 0.1
+    done
+}
+
+# Runs the command that follows its first argument.
+after_first() {
+    shift
+    "$@"
+}
+
 shot_on_failure() {
     [ -n "${artefacts:-}" ] && [ -d "$artefacts" ] || return 0
     import -window root "$artefacts/failure-screen.png" 2>/dev/null || true
@@ -35,6 +70,10 @@ cleanup() {
 }
 
 setup_scenario() {
+    program=$1
+    preload=$2
+    simtool=$3
+    artefacts=$4
     started_ms=$(now_ms)
     rm -rf "$artefacts"
     mkdir -p "$artefacts/tmp" "$artefacts/unit"
@@ -141,24 +180,16 @@ start_program() {
         ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0" \
         "$program" "$@" >"$artefacts/run-$run.log" 2>&1 &
     pid=$!
-    main=$(wait_for_window)
+    poll_until 60000 main_window_shown || fail "no window titled \"KVZ-CDI v1.2.0\" within 60 s"
     # The first drawing loads the fonts: slow on a loaded machine.
     wait_for_tab device 60
     note "run $run: window $main shown on the Device tab"
 }
 
-wait_for_window() {
-    deadline=$(($(now_ms) + 60000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
-        id=$(xdotool search --onlyvisible --name '^KVZ-CDI v1\.2\.0$' 2>/dev/null | head -n 1) || true
-        if [ -n "$id" ]; then
-            echo "$id"
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "no window titled \"KVZ-CDI v1.2.0\" within 60 s"
+main_window_shown() {
+    kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
+    main=$(xdotool search --onlyvisible --name '^KVZ-CDI v1\.2\.0$' 2>/dev/null | head -n 1) || true
+    [ -n "$main" ]
 }
 
 # Saves a picture of the main window as NAME.png among the artefacts.
@@ -189,21 +220,14 @@ wait_for_tab() {
     options) checks="60 130 #FFFFFF 900 100 #FFFFFF" ;;
     esac
     seconds=${2:-15}
-    deadline=$(($(now_ms) + seconds * 1000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        if import -window "$main" "$artefacts/poll.png" 2>/dev/null && tab_drawn "$artefacts/poll.png" $checks; then
-            return 0
-        fi
-        sleep 0.1
-    done
-    fail "the $1 tab was not drawn within $seconds s"
+    poll_until $((seconds * 1000)) tab_drawn $checks || fail "the $1 tab was not drawn within $seconds s"
 }
 
+# True when a shot of the window has each colour at its place: X Y COLOUR...
 tab_drawn() {
-    picture=$1
-    shift
+    import -window "$main" "$artefacts/poll.png" 2>/dev/null || return 1
     while [ $# -ge 3 ]; do
-        [ "$(pixel "$picture" "$1" "$2")" = "$3" ] || return 1
+        [ "$(pixel "$artefacts/poll.png" "$1" "$2")" = "$3" ] || return 1
         shift 3
     done
 }
@@ -232,13 +256,10 @@ title() {
     xprop -id "$main" WM_NAME | sed -n 's/^WM_NAME([A-Z_0-9]*) = "\(.*\)"$/\1/p'
 }
 
+title_is() { [ "$(title)" = "$1" ]; }
+
 wait_for_title() {
-    deadline=$(($(now_ms) + 10000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        [ "$(title)" = "$1" ] && return 0
-        sleep 0.1
-    done
-    fail "the title is \"$(title)\", not \"$1\""
+    poll_until 10000 title_is "$1" || fail "the title is \"$(title)\", not \"$1\""
 }
 
 # Escape in the main window ends the program through its close callback.
@@ -252,16 +273,14 @@ close_with_escape() {
 # Waits for the program to end, and checks its exit status:
 # expect_exit STATUS WHAT_ENDED_IT
 expect_exit() {
-    deadline=$(($(now_ms) + 10000))
-    while kill -0 "$pid" 2>/dev/null; do
-        [ "$(now_ms)" -lt "$deadline" ] || fail "still running 10 s after $2"
-        sleep 0.05
-    done
+    poll_until 10000 program_ended || fail "still running 10 s after $2"
     status=0
     wait "$pid" || status=$?
     pid=
     [ "$status" -eq "$1" ] || fail "exit status $status after $2, not $1"
 }
+
+program_ended() { ! kill -0 "$pid" 2>/dev/null; }
 
 # ---------------------------------------------------------------- boxes
 
@@ -288,40 +307,30 @@ box_kind() {
 # Waits for a box of the given kind (question or message) to be shown and
 # drawn, keeps its picture as NAME.png and prints its window id.
 wait_for_box() {
-    deadline=$(($(now_ms) + 15000))
     kind=none
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        box=$(box_window)
-        if [ -n "$box" ] && import -window "$box" "$artefacts/$2.png" 2>/dev/null; then
-            kind=$(box_kind "$artefacts/$2.png")
-            if [ "$kind" = "$1" ]; then
-                echo "$box"
-                return 0
-            fi
-        fi
-        sleep 0.1
-    done
-    fail "no $1 box within 15 s (last seen: $kind)"
+    poll_until 15000 box_shown "$1" "$2" || fail "no $1 box within 15 s (last seen: $kind)"
+    echo "$box"
+}
+
+box_shown() {
+    box=$(box_window)
+    [ -n "$box" ] && import -window "$box" "$artefacts/$2.png" 2>/dev/null || return 1
+    kind=$(box_kind "$artefacts/$2.png")
+    [ "$kind" = "$1" ]
 }
 
 # Answers a box with a key (Return or Escape) and waits until it is gone.
 answer_box() {
     xdotool keydown --window "$1" "$2" 2>/dev/null || true
-    deadline=$(($(now_ms) + 10000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        [ "$(box_window)" = "$1" ] || return 0
-        sleep 0.05
-    done
-    fail "the box is still open 10 s after $2"
+    poll_until 10000 box_gone "$1" || fail "the box is still open 10 s after $2"
 }
+
+box_gone() { [ "$(box_window)" != "$1" ]; }
+no_box() { [ -z "$(box_window)" ]; }
 
 # Checks that no box opens for a while (the poll's period is 0.5 s).
 expect_no_box_for() {
-    deadline=$(($(now_ms) + $1))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        [ -z "$(box_window)" ] || fail "a box opened: $2"
-        sleep 0.1
-    done
+    holds_for "$1" no_box || fail "a box opened: $2"
 }
 
 # ---------------------------------------------------------------- text fields
@@ -331,13 +340,10 @@ expect_no_box_for() {
 mark_selection() {
     # xclip forks and serves the selection until another owner takes it.
     printf '%s' '<nothing selected>' | xclip -selection primary -i >/dev/null 2>&1
-    deadline=$(($(now_ms) + 5000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        [ "$(xclip -selection primary -o 2>/dev/null)" = '<nothing selected>' ] && return 0
-        sleep 0.05
-    done
-    fail "could not take the primary selection"
+    poll_until 5000 selection_is '<nothing selected>' || fail "could not take the primary selection"
 }
+
+selection_is() { [ "$(xclip -selection primary -o 2>/dev/null)" = "$1" ]; }
 
 # The text of an output field: a triple click selects its line, which the
 # toolkit hands out as the primary selection. Empty when nothing was
@@ -352,13 +358,12 @@ field_text() {
 
 # Polls a field until it reads the text: wait_field_text NAME X Y TEXT
 wait_field_text() {
-    deadline=$(($(now_ms) + 10000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        got=$(field_text "$2" "$3")
-        [ "$got" = "$4" ] && return 0
-        sleep 0.1
-    done
-    fail "\"$1\" reads \"$got\", not \"$4\""
+    poll_until 10000 field_reads "$2" "$3" "$4" || fail "\"$1\" reads \"$got\", not \"$4\""
+}
+
+field_reads() {
+    got=$(field_text "$1" "$2")
+    [ "$got" = "$3" ]
 }
 
 # The whole text of the log panel (Device tab shown): dragged over from its
@@ -381,14 +386,15 @@ log_text() {
 
 # Polls the log panel until it reads as the file: expect_log FILE WHAT
 expect_log() {
-    deadline=$(($(now_ms) + 10000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        log_text >"$1.got"
-        cmp -s "$1.got" "$1" && return 0
-        sleep 0.1
-    done
-    diff "$1.got" "$1" | head -n 8 >&2 || true
-    fail "the log panel does not read as $2 (read: $1.got)"
+    poll_until 10000 log_reads "$1" || {
+        diff "$1.got" "$1" | head -n 8 >&2 || true
+        fail "the log panel does not read as $2 (read: $1.got)"
+    }
+}
+
+log_reads() {
+    log_text >"$1.got"
+    cmp -s "$1.got" "$1"
 }
 
 # Output fields of the Device tab by label: the point to click, then the

@@ -7,11 +7,8 @@
 #
 # Usage: program.sh PROGRAM ARTEFACT_DIR
 set -eu
-program=$1
-preload=
-artefacts=$2
 . "$(dirname "$0")/lib.sh"
-setup_scenario
+setup_scenario "$1" "" "" "$2"
 
 geometry_of() {
     xwininfo -id "$main" | sed -n "s/^ *$1: *\(-\{0,1\}[0-9]*\).*/\1/p"

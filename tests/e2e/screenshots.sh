@@ -17,13 +17,10 @@ if [ -z "${KVZ_SCREENSHOTS_ON_XVFB:-}" ]; then
     KVZ_SCREENSHOTS_ON_XVFB=1 exec "$top/tests/run-under-xvfb.sh" "$0" "$@"
 fi
 build=$(cd "${1:-build}" && pwd)
-program=$build/app/kvz-cdi
-preload=$build/sim/libkvz-sim-hidapi.so
-simtool=$build/sim/kvz-sim-unit
 docs=$top/docs
-artefacts=$(mktemp -d "${TMPDIR:-/tmp}/kvz-screenshots.XXXXXX")
 . "$top/tests/e2e/lib.sh"
-setup_scenario
+setup_scenario "$build/app/kvz-cdi" "$build/sim/libkvz-sim-hidapi.so" "$build/sim/kvz-sim-unit" \
+    "$(mktemp -d "${TMPDIR:-/tmp}/kvz-screenshots.XXXXXX")"
 mkdir -p "$docs"
 
 # The window's own rectangle of the whole screen, boxes over it included.
@@ -74,20 +71,18 @@ window_shot options-tab
 # focus, so the name is typed and Return pressed.
 show_tab map
 click_file_save
-deadline=$(($(now_ms) + 15000))
-chooser=
-while [ -z "$chooser" ] && [ "$(now_ms)" -lt "$deadline" ]; do
+chooser_shown() {
     chooser=$(xdotool search --onlyvisible --name '^Save CDI data$' 2>/dev/null | head -n 1) || true
-    sleep 0.1
-done
-[ -n "$chooser" ] || fail "no file chooser titled \"Save CDI data\""
-# Typed once the chooser is drawn (a window still blank has one colour).
-deadline=$(($(now_ms) + 15000))
-until import -window "$chooser" "$artefacts/chooser.png" 2>/dev/null &&
-    [ "$(convert "$artefacts/chooser.png" -unique-colors -format '%w' info:)" -gt 16 ]; do
-    [ "$(now_ms)" -lt "$deadline" ] || fail "the file chooser was not drawn within 15 s"
-    sleep 0.1
-done
+    [ -n "$chooser" ]
+}
+# A window still blank has one colour.
+chooser_drawn() {
+    import -window "$chooser" "$artefacts/chooser.png" 2>/dev/null &&
+        [ "$(convert "$artefacts/chooser.png" -unique-colors -format '%w' info:)" -gt 16 ]
+}
+poll_until 15000 chooser_shown || fail "no file chooser titled \"Save CDI data\""
+# Typed once the chooser is drawn.
+poll_until 15000 chooser_drawn || fail "the file chooser was not drawn within 15 s"
 xdotool type --window "$chooser" "$artefacts/tune.cdi" 2>/dev/null
 xdotool key --window "$chooser" Return 2>/dev/null
 wait_for_title "KVZ-CDI v1.2.0 - $artefacts/tune.cdi"

@@ -9,12 +9,8 @@
 #
 # Usage: session_end.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 set -eu
-program=$1
-preload=$2
-simtool=$3
-artefacts=$4
 . "$(dirname "$0")/lib.sh"
-setup_scenario
+setup_scenario "$@"
 kvz=$program
 export XDG_STATE_HOME="$artefacts/state"
 

@@ -14,12 +14,8 @@
 #
 # Usage: status_fields.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 set -eu
-program=$1
-preload=$2
-simtool=$3
-artefacts=$4
 . "$(dirname "$0")/lib.sh"
-setup_scenario
+setup_scenario "$@"
 
 field_colour=#DCDCE8
 cyan=#00FFFF
@@ -33,14 +29,15 @@ fields_blank() {
     field_blank_in "$1" "Map sw" "$2" && field_blank_in "$1" "Quick shifter sw" "$2"
 }
 
+# Takes the shot NAME and tells whether all eight fields are empty in it.
+blank_in_shot() {
+    shot "$1"
+    fields_blank "$artefacts/$1.png" "$2"
+}
+
 wait_for_blank_fields() {
-    deadline=$(($(now_ms) + 10000))
-    while [ "$(now_ms)" -lt "$deadline" ]; do
-        shot "$1"
-        fields_blank "$artefacts/$1.png" "$2" && return 0
-        sleep 0.1
-    done
-    fail "the fields did not all become empty (switch fields on $2); see $1.png"
+    poll_until 10000 blank_in_shot "$1" "$2" ||
+        fail "the fields did not all become empty (switch fields on $2); see $1.png"
 }
 
 expect_switch_colours() {
@@ -56,12 +53,8 @@ expect_switch_colours() {
 set_unit present=0
 start_program 1
 # Empty from the start and through at least two polls.
-deadline=$(($(now_ms) + 1500))
-while [ "$(now_ms)" -lt "$deadline" ]; do
-    shot 1-unplugged
-    fields_blank "$artefacts/1-unplugged.png" "$field_colour" ||
-        fail "a field shows something with no unit plugged in; see 1-unplugged.png"
-done
+holds_for 1500 blank_in_shot 1-unplugged "$field_colour" ||
+    fail "a field shows something with no unit plugged in; see 1-unplugged.png"
 note "unplugged: all eight fields empty"
 
 set_unit present=1 rpm=1500 map_switch=1 shifter_switch=0 valve_angle=42

@@ -7,12 +7,8 @@
 #
 # Usage: write_answered_no.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 set -eu
-program=$1
-preload=$2
-simtool=$3
-artefacts=$4
 . "$(dirname "$0")/lib.sh"
-setup_scenario
+setup_scenario "$@"
 
 sample_cdi plain >"$autosave"
 "$simtool" demo "$unit" >/dev/null

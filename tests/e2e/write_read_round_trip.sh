@@ -8,12 +8,8 @@
 #
 # Usage: write_read_round_trip.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 set -eu
-program=$1
-preload=$2
-simtool=$3
-artefacts=$4
 . "$(dirname "$0")/lib.sh"
-setup_scenario
+setup_scenario "$@"
 
 # The program starts with known maps; the unit holds the demo maps.
 sample_cdi plain >"$artefacts/start.cdi"
