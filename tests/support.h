@@ -103,6 +103,13 @@ private:
 // record, logging to `log`.
 void resetMapData(void (*log)(const char*) = nullptr);
 
+// ---- The simulated unit (support_sim.cpp) ----
+
+// A fresh unit on its virtual clock, which the exchange's late-reply rule
+// then counts by too: a reply that never comes costs no waiting, and no
+// earlier test's unanswered request is outstanding.
+void resetUnitOnVirtualTime();
+
 // ---- Boxes (support_device.cpp) ----
 
 // Stands in for the program's boxes while it lives: every box and question

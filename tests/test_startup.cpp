@@ -135,7 +135,9 @@ TEST_F(Startup, LogPanelHoldsTheTwoStartLinesWithTheCursorAtTheEnd)
     EXPECT_EQ(widgets.log->mark(), widgets.log->position());
 }
 
-TEST_F(Startup, ControlsStandAtTheirOwnStartWhileTheBlockKeepsItsInitialBytes)
+// Without an autosave the block holds what the controls show, so a first
+// write sends what the user sees.
+TEST_F(Startup, WithoutAnAutosaveTheBlockHoldsWhatTheControlsShow)
 {
     EXPECT_EQ(widgets.revLimit->value(), 120.0);
     EXPECT_EQ(widgets.enablePoint->value(), 120.0);
@@ -144,14 +146,19 @@ TEST_F(Startup, ControlsStandAtTheirOwnStartWhileTheBlockKeepsItsInitialBytes)
     EXPECT_EQ(widgets.invalidCount->value(), 100.0);
     EXPECT_EQ(widgets.onePulse->value(), 0);
     EXPECT_EQ(widgets.twoPulse->value(), 1);
-    EXPECT_STREQ(widgets.pickup->value(), "");
+    EXPECT_STREQ(widgets.pickup->value(), "36");
     EXPECT_EQ(widgets.reverseSwitch->value(), 0);
     EXPECT_EQ(widgets.stopSwitch->value(), 0);
 
-    const ConfigBlock initial = CdiDevice::initialConfig();
-    EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), initial.bytes(), sizeof initial), 0);
-    EXPECT_EQ(cdiDevice.config.pulseType, 0);
-    EXPECT_EQ(cdiDevice.config.pickupDeg, 36);
+    ConfigBlock expected = CdiDevice::initialConfig();
+    expected.revLimit = 120;
+    expected.qsEnablePoint = 120;
+    expected.qsDelayCount = 1;
+    expected.qsCutCount = 12;
+    expected.qsInvalidCount = 100;
+    expected.pulseType = 2;
+    expected.setEngineConstant(18750);
+    EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), expected.bytes(), sizeof expected), 0);
     EXPECT_EQ(cdiDevice.latencyOffset, 570);
 
     for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {

@@ -9,12 +9,14 @@
 
 #include "sim_unit.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "device_status.h"
 #include "hid_link.h"
 #include "main_window.h"
+#include "support.h"
 
 namespace {
 constexpr Fl_Color kStartColour = FL_WHITE;
@@ -49,8 +51,7 @@ protected:
 
     void SetUp() override
     {
-        sim::reset();
-        sim::setVirtualTime(true);
+        resetUnitOnVirtualTime();
         Fl::remove_timeout(pollStatus);
         for (Fl_Output* field : all()) {
             field->value("old");
@@ -232,46 +233,60 @@ TEST_F(StatusPoll, OpenFailureEmptiesTheStateButShowsTheIdentity)
     EXPECT_TRUE(sim::requests().empty());
 }
 
-TEST_F(StatusPoll, FailedExchangeKeepsTheStateAndShowsTheIds)
+// A unit that stays plugged in but gives no full reply shows no live values:
+// the four state fields are emptied, the colours stay, the ids show.
+TEST_F(StatusPoll, NoFullReplyEmptiesTheStateAndShowsTheIds)
 {
-    sim::status().rpm = 3000;
-    sim::status().mapSwitch = 1;
-    poll();
-    ASSERT_EQ(text(widgets.rpm), "3000");
-
-    sim::status().rpm = 4000;
-    sim::status().mapSwitch = 0;
-    for (bool* fault : {&sim::faults().statusWriteFails, &sim::faults().statusNoReply, &sim::faults().statusReadFails}) {
-        *fault = true;
-        widgets.picDevId->value("");
-        widgets.revId->value("");
+    bool& writeFails = sim::faults().statusWriteFails;
+    bool& noReply = sim::faults().statusNoReply;
+    bool& readFails = sim::faults().statusReadFails;
+    int& replyLength = sim::faults().replyLength;
+    const std::function<void()> faults[] = {
+        [&] { writeFails = true; }, [&] { noReply = true; }, [&] { readFails = true; },
+        [&] { replyLength = 10; },  [&] { replyLength = 63; },
+    };
+    for (const auto& inject : faults) {
+        sim::faults() = sim::Faults();
+        sim::status().rpm = 3000;
+        sim::status().mapSwitch = 1;
         poll();
-        EXPECT_EQ(text(widgets.rpm), "3000");
-        EXPECT_EQ(text(widgets.mapSwitch), "MAP1");
+        ASSERT_EQ(text(widgets.rpm), "3000");
+
+        inject();
+        widgets.picDevId->value("");
+        poll();
+        for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm, widgets.valveAngle})
+            EXPECT_EQ(text(field), "");
         EXPECT_EQ(widgets.mapSwitch->color(), 223u);
         EXPECT_EQ(text(widgets.picDevId), "00");
-        EXPECT_EQ(text(widgets.revId), "00");
-        *fault = false;
+        // The unit had its time to answer a request it may yet answer.
+        sim::advanceMs(kLateReplyMs);
     }
     EXPECT_EQ(sim::strayCloses(), 0);
 }
 
-TEST_F(StatusPoll, ReplyWithoutTheSwitchByteKeepsTheState)
+// After a request whose reply never came, the poll sends nothing until the
+// unit has had its time: it skips its tick and leaves the fields alone.
+TEST_F(StatusPoll, SkipsItsTickWhileAReplyMayStillCome)
 {
     sim::status().rpm = 3000;
+    sim::faults().statusNoReply = true;
     poll();
-    ASSERT_EQ(text(widgets.rpm), "3000");
+    sim::faults().statusNoReply = false;
+    const std::size_t sent = sim::requests().size();
 
-    // Ten bytes stop short of the quick-shifter switch at byte 10.
-    sim::status().rpm = 4000;
-    sim::faults().replyLength = 10;
+    // 1500 ms from the request, of which the poll's own wait took 100.
+    widgets.rpm->value("kept");
+    sim::advanceMs(kLateReplyMs - 100 - 1);
     poll();
-    EXPECT_EQ(text(widgets.rpm), "3000");
+    EXPECT_EQ(sim::requests().size(), sent);
+    EXPECT_EQ(text(widgets.rpm), "kept");
     EXPECT_EQ(text(widgets.picDevId), "00");
 
-    sim::faults().replyLength = 11;
+    sim::advanceMs(1);
     poll();
-    EXPECT_EQ(text(widgets.rpm), "4000");
+    EXPECT_EQ(sim::requests().size(), sent + 1);
+    EXPECT_EQ(text(widgets.rpm), "3000");
 }
 
 TEST_F(StatusPoll, UnpluggingEmptiesTheStateAndKeepsTheColours)

@@ -9,8 +9,9 @@
 #   setup_scenario PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 # (an empty PRELOAD_LIBRARY runs the program on the system's hidapi). Its
 # scratch folders are kept among the artefacts: tmp/ (TMPDIR, so the
-# autosave is tmp/autosaved.cdi) and unit/ (control file unit.conf, memory
-# image memory.bin, requests.log).
+# autosave is tmp/autosaved.cdi), unit/ (control file unit.conf, memory
+# image memory.bin, requests.log), data/ (XDG_DATA_HOME: the restore points
+# are in $backups) and state/ (XDG_STATE_HOME).
 
 pid=
 main=
@@ -80,6 +81,10 @@ setup_scenario() {
     tmp=$artefacts/tmp
     unit=$artefacts/unit
     autosave=$tmp/autosaved.cdi
+    # Restore points and the state folder among the artefacts, never the
+    # user's own.
+    export XDG_DATA_HOME="$artefacts/data" XDG_STATE_HOME="$artefacts/state"
+    backups=$XDG_DATA_HOME/kvz-cdi/backups
     trap cleanup EXIT
 }
 
@@ -395,6 +400,22 @@ expect_log() {
 log_reads() {
     log_text >"$1.got"
     cmp -s "$1.got" "$1"
+}
+
+# The same for a log longer than the panel shows: what can be read of it
+# (the end, since the panel follows its last line) must be the file's last
+# lines, at least `lines` of them: expect_log_end FILE LINES WHAT
+expect_log_end() {
+    poll_until 10000 log_ends_as "$1" "$2" || {
+        diff "$1.got" "$1" | head -n 8 >&2 || true
+        fail "the log panel does not end as $3 (read: $1.got)"
+    }
+}
+
+log_ends_as() {
+    log_text >"$1.got"
+    got=$(wc -l <"$1.got")
+    [ "$got" -ge "$2" ] && tail -n "$got" "$1" | cmp -s - "$1.got"
 }
 
 # Output fields of the Device tab by label: the point to click, then the

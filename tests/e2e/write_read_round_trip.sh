@@ -2,9 +2,11 @@
 # Scenario: write the maps to the unit and read them back, through the whole
 # program. It starts with an autosave holding known maps and options while
 # the unit holds other ones; Device Write answered Yes must leave the unit's
-# memory exactly as the encoded maps and options, Device Read must bring the
-# title "KVZ-CDI v1.2.0 - device loaded", and the autosave written on close
-# must hold the maps as decoded from the unit.
+# memory exactly as the encoded maps and options over the unit's own
+# configuration bytes, and keep what the unit held before as a restore
+# point; Device Read must bring the title "KVZ-CDI v1.2.0 - device loaded",
+# and the autosave written on close must hold the maps as decoded from the
+# unit.
 #
 # Usage: write_read_round_trip.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 set -eu
@@ -17,7 +19,7 @@ cp "$artefacts/start.cdi" "$autosave"
 "$simtool" demo "$unit" >/dev/null
 cp "$unit/memory.bin" "$artefacts/before.bin"
 set_unit present=1 rpm=3000 memory=memory.bin request_log=requests.log
-"$simtool" encode "$artefacts/start.cdi" "$artefacts/expected.bin"
+"$simtool" encode "$artefacts/start.cdi" "$artefacts/expected.bin" "$artefacts/before.bin"
 cmp -s "$artefacts/before.bin" "$artefacts/expected.bin" &&
     fail "the unit holds the expected maps before the write: nothing to tell"
 
@@ -40,18 +42,22 @@ expect_same_file "$unit/memory.bin" "$artefacts/expected.bin" \
 # codec alone: 10.0 degrees at point 30 is 0x2DD8 and 25.5 at point 100 is
 # 0x0482 (pickup 36, latency 570); valve 3.7, 37.0 and 159.1 go as their
 # integer parts; the configuration block is the file's options over the
-# start-up block (the unit's own bytes 0, 1, 9 and 14..63 are zero) with
-# the 2-pulse engine constant 18750.
+# unit's own bytes (0 and 1 are A5 5A, 63 is 3C in the demo unit) with the
+# 2-pulse engine constant 18750.
 mem=$unit/memory.bin
 expect_bytes "$mem" 60 "d8 2d" "ignition map 0, point 30"
 expect_bytes "$mem" 200 "82 04" "ignition map 0, point 100"
 expect_bytes "$mem" 641 "03" "valve map 0, point 1"
 expect_bytes "$mem" 650 "25" "valve map 0, point 10"
 expect_bytes "$mem" 683 "9f" "valve map 0, point 43"
-expect_bytes "$mem" 960 "00 00 41 02 0f 78 01 01 82 00 3e 49 02 24 00 00" "configuration bytes 0..15"
+expect_bytes "$mem" 960 "a5 5a 41 02 0f 78 01 01 82 00 3e 49 02 24 00 00" "configuration bytes 0..15"
+expect_bytes "$mem" 1023 "3c" "configuration byte 63"
 [ "$(count_requests 82)" = 32 ] || fail "$(count_requests 82) block writes, not 32"
-[ "$(count_requests 80)" = 32 ] || fail "$(count_requests 80) block reads for the read-back, not 32"
+[ "$(count_requests 80)" = 64 ] || fail "$(count_requests 80) block reads before and after, not 64"
 note "the unit holds exactly the encoded maps and options"
+before_write=$(ls "$backups"/*-before-write.bin)
+expect_same_file "$before_write" "$artefacts/before.bin" "the restore point is not what the unit held before the write"
+note "the restore point $(basename "$before_write") holds what the unit held"
 
 # Device Read, then close the result box.
 click_device_read
@@ -60,21 +66,30 @@ answer_box "$box" Return
 wait_for_title "KVZ-CDI v1.2.0 - device loaded"
 expect_no_box_for 1000 "a warning after Device Read of a unit with the same pulse type and a pickup"
 note "Device Read: title \"$(title)\""
-[ "$(count_requests 80)" = 64 ] || fail "$(count_requests 80) block reads in all, not 64"
+[ "$(count_requests 80)" = 96 ] || fail "$(count_requests 80) block reads in all, not 96"
 [ "$(count_requests 82)" = 32 ] || fail "Device Read wrote to the unit"
 expect_same_file "$unit/memory.bin" "$artefacts/expected.bin" "Device Read changed the unit's memory"
 shot 6-map-tab-after-read
 
-# The log panel: cleared by Device Write, then the write, its read-back and
-# the read, each phase with its dots.
+# The log panel: cleared by Device Write, then the read before it and its
+# restore point, the write, its read-back and restore point, and the read
+# and its restore point, each phase with its dots.
 show_tab device
 shot 7-device-tab-log
 read_log='Reading CONFIG table\n..OK.\nReading IG table\n....................OK.\nReading PV table..........OK.\n'
-printf "Writing IG table\n....................OK\n..........OK\n..OK\n$read_log$read_log" >"$artefacts/expected-log.txt"
-expect_log "$artefacts/expected-log.txt" "a write, its read-back and a read"
+kept() { printf 'Restore point: %s\n' "$(ls "$backups"/*-"$1".bin)"; }
+{
+    printf "$read_log"
+    kept before-write
+    printf "Writing IG table\n....................OK\n..........OK\n..OK\n$read_log"
+    kept after-write
+    printf "$read_log"
+    kept read
+} >"$artefacts/expected-log.txt"
+expect_log_end "$artefacts/expected-log.txt" 15 "a read, a write, its read-back and a read, with their restore points"
 
 close_with_escape
-"$simtool" decode "$unit/memory.bin" "$artefacts/expected-autosave.cdi" "$artefacts/start.cdi"
+"$simtool" decode "$unit/memory.bin" "$artefacts/expected-autosave.cdi"
 expect_same_file "$autosave" "$artefacts/expected-autosave.cdi" \
     "the autosave written on close is not the maps and options decoded from the unit"
 # 10.0 at point 30 comes back as 10.1, 25.5 at point 100 as 25.5; the
