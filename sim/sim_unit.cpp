@@ -29,9 +29,12 @@ constexpr std::size_t kGraveyardLimit = 1024;
 
 using Clock = std::chrono::steady_clock;
 
-struct Queued {
+// A reply on its way: it lands, when it arrives, in every handle open then,
+// but for one that is to lose it.
+struct InFlight {
     sim::Report report;
     long long arrivesUs;  // on the unit's clock
+    const hid_device_* except;
 };
 
 }  // namespace
@@ -41,7 +44,7 @@ struct hid_device_ {
     bool open = true;
     bool dead = false;              // used while the unit was unplugged
     bool readFailPending = false;
-    std::deque<Queued> queue;
+    std::deque<sim::Report> queue;
     std::wstring error;
 };
 
@@ -58,6 +61,7 @@ struct Unit {
     int opens = 0;
     int strayCloses = 0;
     std::vector<std::unique_ptr<hid_device_>> handles;     // open
+    std::deque<InFlight> inFlight;                         // oldest first
     std::deque<std::unique_ptr<hid_device_>> graveyard;    // closed, kept so a
                                                            // second close is seen
     bool virtualTime = false;
@@ -149,17 +153,32 @@ std::optional<sim::Report> answer(const sim::Request& q)
     return writeBlockReply(q);
 }
 
-// Into every live handle's queue, except one that is to lose it.
+// Replies that have arrived go into the queue of every handle open now, as
+// hidraw hands each input report to every open file: a late reply reaches a
+// handle opened after its request, and misses one closed before it came.
+// Every call of the hidapi functions delivers first.
+void deliverArrived()
+{
+    const long long now = nowUs();
+    while (!unit.inFlight.empty() && unit.inFlight.front().arrivesUs <= now) {
+        const InFlight& reply = unit.inFlight.front();
+        for (auto& h : unit.handles) {
+            if (h->dead || h.get() == reply.except)
+                continue;
+            if (h->queue.size() == static_cast<std::size_t>(sim::kQueueLimit))
+                h->queue.pop_front();
+            h->queue.push_back(reply.report);
+        }
+        unit.inFlight.pop_front();
+    }
+}
+
+// On its way to every live handle, except one that is to lose it.
 void send(const sim::Report& report, hid_device_* except)
 {
     long long arrives = nowUs() + static_cast<long long>(unit.faults.replyDelayMs) * 1000;
-    for (auto& h : unit.handles) {
-        if (h->dead || h.get() == except)
-            continue;
-        if (h->queue.size() == static_cast<std::size_t>(sim::kQueueLimit))
-            h->queue.pop_front();
-        h->queue.push_back({report, arrives});
-    }
+    unit.inFlight.push_back({report, arrives, except});
+    deliverArrived();
     reportQueued.notify_all();
 }
 
@@ -195,19 +214,20 @@ int readReport(hid_device* dev, unsigned char* data, std::size_t length, long lo
     }
     long long deadline = nowUs() + timeoutMs * 1000;
     for (;;) {
+        deliverArrived();
         long long now = nowUs();
-        if (!h->queue.empty() && h->queue.front().arrivesUs <= now) {
-            std::size_t n = std::min({length, h->queue.front().report.size(),
+        if (!h->queue.empty()) {
+            std::size_t n = std::min({length, h->queue.front().size(),
                                       static_cast<std::size_t>(unit.faults.replyLength)});
-            std::memcpy(data, h->queue.front().report.data(), n);
+            std::memcpy(data, h->queue.front().data(), n);
             h->queue.pop_front();
             return static_cast<int>(n);
         }
         if (now >= deadline)
             return 0;
         long long wakeAt = deadline;
-        if (!h->queue.empty())
-            wakeAt = std::min(wakeAt, h->queue.front().arrivesUs);
+        if (!unit.inFlight.empty())
+            wakeAt = std::min(wakeAt, unit.inFlight.front().arrivesUs);
         if (unit.virtualTime)
             unit.virtualNowUs = wakeAt;
         else
@@ -386,6 +406,7 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id, unsig
         fail(nullptr, L"Permission denied (simulated open fault).");
         return nullptr;
     }
+    deliverArrived();  // what came before the open is not the new handle's
     unit.handles.push_back(std::make_unique<hid_device_>());
     ++unit.opens;
     unit.error.clear();
@@ -395,6 +416,7 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id, unsig
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* data, size_t length)
 {
     std::lock_guard<std::mutex> lock(unitLock);
+    deliverArrived();
     hid_device_* h = findOpen(dev);
     if (!h || !data || length == 0 || length > sizeof(sim::Request))
         return fail(h, L"invalid handle, buffer or length");
@@ -439,6 +461,7 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev)
     if (!dev)
         return;
     std::lock_guard<std::mutex> lock(unitLock);
+    deliverArrived();
     auto it = std::find_if(unit.handles.begin(), unit.handles.end(),
                            [dev](const auto& h) { return h.get() == dev; });
     if (it == unit.handles.end()) {

@@ -31,6 +31,9 @@
 #include "my_chart.h"
 #include "sim_unit.h"
 #include "startup.h"
+#include "status_poll.h"
+#include "timing_codec.h"
+#include "unit_image.h"
 #include "support.h"
 #include "toolkit_dialogs.h"
 
@@ -719,6 +722,201 @@ TEST_F(Commands, FileOpenAfterDeviceReadReplacesDeviceLoaded)
     press(widgets.fileOpen);
     EXPECT_EQ(boxes.shown, std::vector<std::string>{"message:Reading device map successfully."});
     EXPECT_EQ(title(), kPrefix + path.string());
+}
+
+// ---- The unit's safety ----
+
+// What the unit's timer works from: its pickup (the preset's in place of
+// 0) and its own pulse type's latency.
+TimingReference unitsReference(std::uint8_t pulseType, std::uint8_t pickup)
+{
+    const bool one = pulseType == 1;
+    return {pickup ? pickup : static_cast<std::uint8_t>(one ? 68 : 36), one ? 610 : 570, 666.666667};
+}
+
+// A unit whose every byte is its own: each ignition word an advance encoded
+// with the unit's own reference, each valve byte and configuration byte a
+// pattern, and the configuration's named fields as given.
+sim::Memory patternedUnit(std::uint8_t pulseType, std::uint8_t pickup, std::uint8_t revLimit)
+{
+    sim::Memory m{};
+    for (std::size_t i = 640; i < m.size(); ++i)
+        m[i] = static_cast<std::uint8_t>(i * 37 + 11);
+    ConfigBlock unit;
+    std::memcpy(unit.bytes(), &m[960], sizeof unit);
+    unit.pulseType = pulseType;
+    unit.pickupDeg = pickup;
+    unit.revLimit = revLimit;
+    unit.setEngineConstant(enginePreset(pulseType).engineConstant);
+    std::memcpy(&m[960], unit.bytes(), sizeof unit);
+    const TimingReference reference = unitsReference(pulseType, pickup);
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        const double advance = 5.0 + (k * 7 % 230) / 10.0;  // 5.0 .. 27.9
+        const TimerWord w = encodeAdvance(advance, static_cast<std::uint16_t>(k % 160), reference).word;
+        m[2 * k] = static_cast<std::uint8_t>(w & 0xFF);
+        m[2 * k + 1] = static_cast<std::uint8_t>(w >> 8);
+    }
+    return m;
+}
+
+std::string onlyFile(const fs::path& folder, const std::string& ending)
+{
+    for (const auto& entry : fs::directory_iterator(folder))
+        if (entry.path().string().size() > ending.size()
+            && entry.path().string().compare(entry.path().string().size() - ending.size(), ending.size(), ending) == 0)
+            return entry.path().string();
+    return {};
+}
+
+TEST_F(Commands, WriteAfterAFileKeepsTheUnitsOwnBytesAndARestorePointOfWhatItHeld)
+{
+    const sim::Memory before = patternedUnit(2, 36, 120);
+    sim::memory() = before;
+    TemporaryXdgFolders xdg;
+    const fs::path path = dir / "tune.cdi";
+    writeFile(path, mapFileText());
+    chooserPath = path.string();
+    press(widgets.fileOpen);
+    boxes.answers = {1};
+    press(widgets.deviceWrite);
+    ASSERT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
+                                                     "message:Writing device map successfully."}));
+
+    // The file's options over the unit's own bytes 0, 1, 9 and 14..63.
+    const std::uint8_t* config = sim::block(30);
+    for (int i : {0, 1, 9})
+        EXPECT_EQ(config[i], before[960 + i]) << i;
+    EXPECT_EQ(std::memcmp(config + 14, &before[960 + 14], 50), 0);
+    EXPECT_EQ(config[8], 125);  // the file's rev_limit
+    EXPECT_EQ(config[13], 70);  // and PickupDeg
+
+    // The restore point before the write holds exactly what the unit held;
+    // File Open of its map file brings that back.
+    const fs::path backups = xdg.folder("XDG_DATA_HOME") / "kvz-cdi" / "backups";
+    const std::string image = onlyFile(backups, "-before-write.bin");
+    ASSERT_FALSE(image.empty());
+    EXPECT_EQ(readFile(image), std::string(before.begin(), before.end()));
+    EXPECT_FALSE(onlyFile(backups, "-after-write.cdi").empty());
+    chooserPath = image.substr(0, image.size() - 4) + ".cdi";
+    press(widgets.fileOpen);
+    UnitContents held;
+    UnitImage unit;
+    std::memcpy(unit.bytes, before.data(), sizeof unit.bytes);
+    decodeUnitImage(unit, cdiDevice.timerConstant, held);
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        ASSERT_EQ(ignitionTable.points[k], std::min(held.ignition.points[k], 35.0)) << k;
+        ASSERT_EQ(valveTable.points[k], std::min(held.valve.points[k], 160.0)) << k;
+    }
+    EXPECT_EQ(cdiDevice.config.revLimit, 120);
+}
+
+// A read shows the timing the unit fires with, and a read and a write with
+// no edits between give the unit back its valve maps and configuration byte
+// for byte and its timing within the codec's own step, whatever the tool
+// held before the read.
+struct RoundTrip {
+    const char* name;
+    std::uint8_t toolPulseType;
+    std::uint8_t pulseType, pickup, revLimit;
+};
+
+class ReadThenWrite : public Commands, public testing::WithParamInterface<RoundTrip> {};
+
+TEST_P(ReadThenWrite, GivesTheUnitBackWhatItHeld)
+{
+    const RoundTrip c = GetParam();
+    applyEnginePreset(c.toolPulseType);
+    const sim::Memory before = patternedUnit(c.pulseType, c.pickup, c.revLimit);
+    sim::memory() = before;
+    press(widgets.deviceRead);
+    const MapTable read = ignitionTable;
+    const TimingReference unit = unitsReference(c.pulseType, c.pickup);
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        const TimerWord word = static_cast<TimerWord>(before[2 * k] | before[2 * k + 1] << 8);
+        ASSERT_EQ(read.points[k], decodeWord(word, static_cast<std::uint16_t>(k % 160), unit).advance) << k;
+    }
+    boxes.answers = {1};
+    press(widgets.deviceWrite);
+    ASSERT_EQ(boxes.shown.back(), "message:Writing device map successfully.");
+
+    const sim::Memory& after = sim::memory();
+    EXPECT_EQ(std::memcmp(&after[640], &before[640], 320), 0) << "valve maps";
+    ConfigBlock expected;
+    std::memcpy(expected.bytes(), &before[960], sizeof expected);
+    if (expected.pickupDeg == 0)
+        expected.pickupDeg = enginePreset(expected.pulseType).pickupDeg;
+    if (expected.revLimit == 0)
+        expected.revLimit = 70;
+    EXPECT_EQ(std::memcmp(&after[960], expected.bytes(), sizeof expected), 0) << "configuration";
+    const double step = c.pulseType == 1 ? 0.2 : 0.1;
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        ASSERT_NEAR(ignitionTable.points[k], read.points[k], step + 1e-9) << k;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Units, ReadThenWrite,
+    testing::Values(RoundTrip{"TwoPulse", 2, 2, 36, 120}, RoundTrip{"PickupZeroTwoPulse", 2, 2, 0, 0},
+                    RoundTrip{"PickupZeroOnePulse", 1, 1, 0, 110}, RoundTrip{"OnePulseWhileToolHeldTwo", 2, 1, 68, 120},
+                    RoundTrip{"TwoPulseWhileToolHeldOne", 1, 2, 40, 120}),
+    [](const testing::TestParamInfo<RoundTrip>& info) { return info.param.name; });
+
+TEST_F(Commands, WriteToAUnitThatStoresSomethingElseIsAnError)
+{
+    sim::faults().storesWrongAtBlock = 7;
+    boxes.answers = {1};
+    press(widgets.deviceWrite);
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
+                                                 "message:Writing device map error."}));
+    EXPECT_NE(std::string(widgets.log->value()).find("block 7 reads back different"), std::string::npos);
+}
+
+TEST_F(Commands, WriteRefusesWhatNoUnitMayBeGivenAndSendsNothing)
+{
+    const char* const engine = "error:Engine type is not set: choose 1 or 2 pulses on the Device tab, then check "
+                               "the pickup coil position. Nothing was written.";
+    const char* const pickup = "error:Pick up coil position is 0: set it on the Device tab. Nothing was written.";
+    const struct {
+        std::uint8_t pulseType, pickupDeg;
+        const char* box;
+    } cases[] = {{0, 36, engine}, {7, 36, engine}, {1, 0, pickup}, {2, 0, pickup}};
+    for (const auto& c : cases) {
+        cdiDevice.config.pulseType = c.pulseType;
+        cdiDevice.config.pickupDeg = c.pickupDeg;
+        forgetBoxes();
+        press(widgets.deviceWrite);
+        EXPECT_EQ(boxes.shown, std::vector<std::string>{c.box});
+    }
+    EXPECT_TRUE(sim::requests().empty());
+}
+
+TEST_F(Commands, WriteWithoutARestorePointWritesNothing)
+{
+    TemporaryXdgFolders xdg;
+    const fs::path notAFolder = xdg.folder("XDG_DATA_HOME") / "kvz-cdi";
+    writeFile(notAFolder, "a file where the folder should be");
+    boxes.answers = {1};
+    press(widgets.deviceWrite);
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
+                                                 "error:Cannot write a restore point to " + notAFolder.string()
+                                                     + "/backups. Nothing was written.",
+                                                 "message:Writing device map error."}));
+    EXPECT_EQ(countRequests(0x82), 0);
+}
+
+// A status request the unit answers after the poll gave up lands in the next
+// handle opened: the read waits for it instead of taking it for a block.
+TEST_F(Commands, ReadRightAfterAPollTickGetsEveryBlocksOwnReply)
+{
+    sim::memory() = patternedUnit(2, 36, 120);
+    sim::status().rpm = 130;
+    sim::faults().replyDelayMs = 200;
+    showUnitStatus(queryUnitStatus());
+    press(widgets.deviceRead);
+
+    ASSERT_EQ(boxes.shown, std::vector<std::string>{"message:Reading device map successfully."});
+    EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), &sim::memory()[960], 8), 0);
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
+        ASSERT_EQ(valveTable.points[k], sim::memory()[640 + k]) << k;
 }
 
 }  // namespace

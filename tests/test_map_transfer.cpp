@@ -448,6 +448,28 @@ TEST_F(MapTransfer, NoLogSinkStillBeepsAndShowsTheBox)
     EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:Error occured on reading IG data."});
 }
 
+// A failed hidapi call leaves one line with hidapi's own words on standard
+// error, read before the handle is dropped; a reply that does not come
+// leaves none.
+TEST_F(MapTransfer, FailedCallsAreToldOnStandardErrorWithHidapisText)
+{
+    const struct {
+        int* fault;
+        const char* line;
+    } cases[] = {{&sim::faults().writeFailsAt, "kvz-cdi: hid_write failed: simulated write fault\n"},
+                 {&sim::faults().readFailsAt, "kvz-cdi: hid_read_timeout failed: simulated read fault\n"},
+                 {&sim::faults().noReplyAt, ""}};
+    for (const auto& c : cases) {
+        resetUnitOnVirtualTime();
+        *c.fault = 3;
+        openTransferHandle();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(read(), 0);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.line);
+        closeTransferHandle();
+    }
+}
+
 TEST_F(MapTransfer, NoHandleIsReportedPerPhase)
 {
     // No handle at all: the first exchange of each operation fails.

@@ -468,6 +468,26 @@ TEST_F(SimUnit, LateReplyArrivesAtTheNextRead)
     EXPECT_EQ(r[1], 2);
 }
 
+// As hidraw does, a reply lands in the handles open when it arrives.
+TEST_F(SimUnit, LateReplyReachesAHandleOpenedAfterItsRequest)
+{
+    sim::faults().replyDelayMs = 200;
+    hid_device* asking = open();
+    ASSERT_EQ(send(asking, request(0x83)), 65);
+    hid_close(asking);
+    hid_device* later = open();
+    sim::Report r;
+    ASSERT_EQ(receive(later, r, 300), 64);
+    hid_close(later);
+
+    hid_device* gone = open();
+    ASSERT_EQ(send(gone, request(0x83)), 65);
+    hid_close(gone);
+    sim::advanceMs(200);
+    hid_device* afterwards = open();
+    EXPECT_EQ(receive(afterwards, r, 0), 0) << "arrived before this handle was opened";
+}
+
 TEST_F(SimUnit, StatusFaultsLeaveBlocksAlone)
 {
     hid_device* h = open();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>
+#include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Image_Surface.H>
 #include <FL/Fl_Int_Input.H>
@@ -26,6 +27,7 @@
 #include "map_file.h"
 #include "map_table.h"
 #include "my_chart.h"
+#include "sim_unit.h"
 #include "startup.h"
 #include "support.h"
 
@@ -200,3 +202,26 @@ TEST_F(Startup, DeviceTabDrawsTheDarkLogPanelWithItsLines)
 }
 
 }  // namespace
+
+// The first write of a run with no autosave puts on the unit what the
+// controls show, over the unit's own configuration bytes. Last, since it
+// writes to the log panel.
+TEST_F(Startup, AFirstWriteSendsWhatTheControlsShow)
+{
+    resetUnitOnVirtualTime();
+    for (int i = 0; i < 32; ++i)
+        sim::block(30)[i] = sim::block(31)[i] = static_cast<std::uint8_t>(0xC0 + i);
+    BoxRecorder boxes;
+    boxes.answers = {1};
+    captureStdout([] { widgets.deviceWrite->do_callback(); });
+    ASSERT_EQ(boxes.shown.back(), "message:Writing device map successfully.");
+
+    const std::uint8_t* config = sim::block(30);
+    const std::uint8_t named[] = {120, 1, 12, 100, 0, 0, 120};  // bytes 2..8
+    EXPECT_EQ(std::memcmp(config + 2, named, sizeof named), 0);
+    EXPECT_EQ(config[10] | config[11] << 8, 18750);
+    EXPECT_EQ(config[12], 2);
+    EXPECT_EQ(config[13], 36);
+    for (int i : {0, 1, 9, 14, 31})
+        EXPECT_EQ(config[i], 0xC0 + i) << i;
+}

@@ -265,6 +265,29 @@ TEST_F(StatusPoll, NoFullReplyEmptiesTheStateAndShowsTheIds)
     EXPECT_EQ(sim::strayCloses(), 0);
 }
 
+// Twice a second the same failure is not news: the poll tells standard
+// error only what changed since the last tick.
+TEST_F(StatusPoll, TellsAFailedCallOnceUntilItsOutcomeChanges)
+{
+    poll();
+    testing::internal::CaptureStderr();
+    sim::faults().statusWriteFails = true;
+    poll();
+    poll();
+    sim::faults().statusWriteFails = false;
+    sim::faults().statusReadFails = true;
+    poll();
+    sim::faults().statusReadFails = false;
+    sim::advanceMs(kLateReplyMs);
+    poll();
+    sim::faults().statusWriteFails = true;
+    poll();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "kvz-cdi: hid_write failed: simulated write fault\n"
+              "kvz-cdi: hid_read_timeout failed: simulated read fault\n"
+              "kvz-cdi: hid_write failed: simulated write fault\n");
+}
+
 // After a request whose reply never came, the poll sends nothing until the
 // unit has had its time: it skips its tick and leaves the fields alone.
 TEST_F(StatusPoll, SkipsItsTickWhileAReplyMayStillCome)

@@ -121,6 +121,22 @@ TEST(TimingCodec, TenthsAreCutNotRounded)
     EXPECT_DOUBLE_EQ(decode(0x2DD2, 30), 10.7);
 }
 
+// Eight steps of 0.1 add up to 0.7999...: a value that is a whole number of
+// tenths but for binary rounding is that number, while one truly below it
+// is still cut.
+TEST(TimingCodec, AWholeNumberOfTenthsIsNotLostToBinaryRounding)
+{
+    useDevice(36, 570);
+    double stepped = 0.0;
+    for (int i = 0; i < 8; ++i)
+        stepped += 0.1;
+    ASSERT_LT(stepped, 0.8);
+    for (int index : {10, 60, 120})
+        EXPECT_EQ(encode(stepped, index), encode(0.8, index)) << index;
+    EXPECT_EQ(encode(0.7999, 60), encode(0.7, 60));
+    EXPECT_NE(encode(0.8, 60), encode(0.7, 60));
+}
+
 TEST(TimingCodec, DecodingIgnoresBits15And10AndDoesNotClamp)
 {
     useDevice(36, 570);
