@@ -17,6 +17,7 @@
 #include "my_chart.h"
 #include "option_bindings.h"
 #include "toolkit_dialogs.h"
+#include "undo_redo.h"
 
 namespace {
 void wireChart(MyChart* chart, MapTable& table, double upper, int valueRange, int yStep)
@@ -55,6 +56,7 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     widgets.ignMap0->value(1);
     widgets.ignitionChart->selectedMap = 0;
     widgets.tabs->value(widgets.deviceTab);
+    startEditHistory();
 
     window->show(argc, argv);
     Fl::add_timeout(0.5, pollStatus);

@@ -17,6 +17,7 @@
 #include "my_chart.h"
 #include "option_bindings.h"
 #include "toolkit_dialogs.h"
+#include "undo_redo.h"
 #include "unit_commands.h"
 
 namespace {
@@ -61,6 +62,7 @@ void onFileOpen(Fl_Widget*, void*)
     }
     redrawCharts();
     setWindowTitle(path.c_str());
+    recordCommandChange();
 }
 
 void onFileSave(Fl_Widget*, void*)
@@ -111,6 +113,7 @@ void onDeviceRead(Fl_Widget*, void*)
     }
     redrawCharts();
     refreshOptionWidgets();
+    recordCommandChange();
 }
 
 void onDeviceWrite(Fl_Widget*, void*)
@@ -127,6 +130,7 @@ void onDeviceWrite(Fl_Widget*, void*)
         if (report.readBackRan) {
             redrawCharts();
             refreshOptionWidgets();
+            recordCommandChange();
         }
         dialogs.messageBox(written ? "Writing device map successfully." : "Writing device map error.");
     }
