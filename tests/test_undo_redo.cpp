@@ -11,18 +11,14 @@
 #include <FL/Fl_Tabs.H>
 #include <FL/Fl_Value_Slider.H>
 
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <string>
 
-#include "cdi_device.h"
 #include "device_status.h"
 #include "dialogs.h"
 #include "edit_history.h"
 #include "main_window.h"
-#include "map_table.h"
 #include "my_chart.h"
 #include "option_bindings.h"
 #include "sim_unit.h"
@@ -32,54 +28,47 @@
 
 namespace {
 namespace fs = std::filesystem;
+fs::path root;
 double seconds;
-std::string chosenPath;
 
-void noBox(const char*) {}
-int answerNo(const char*) { return 0; }
-void noBeep() {}
-int choose(const FileChooserRequest&, std::string& path)
-{
-    path = chosenPath;
-    return 0;
-}
-
-// No autosave, restore points and fallbacks in a folder of our own, the
-// poll stopped so only commands reach the unit.
+// No autosave, restore points in a folder of our own, the poll stopped so
+// only commands reach the unit, no boxes, and a chooser that picks tune.cdi.
 class StartedWindow : public testing::Environment {
-public:
     void SetUp() override
     {
         std::string pattern = (fs::current_path() / "undo-tmp-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root = pattern;
         for (const char* name : {"TMPDIR", "XDG_DATA_HOME", "XDG_STATE_HOME"})
-            setenv(name, root.c_str(), 1);
+            setenv(name, pattern.c_str(), 1);
         static char program[] = "kvz-cdi";
         static char* argv[] = {program, nullptr};
         startApplication(1, argv);
         Fl::remove_timeout(pollStatus);
-        dialogs = {noBox, noBox, answerNo, noBeep};
-        chooseFile = choose;
+        dialogs = {[](const char*) {}, [](const char*) {}, [](const char*) { return 0; }, [] {}};
+        chooseFile = [](const FileChooserRequest&, std::string& path) {
+            path = (root / "tune.cdi").string();
+            return 0;
+        };
         editClock = [] { return seconds; };
     }
     void TearDown() override { fs::remove_all(root); }
-    static inline fs::path root;
 };
 [[maybe_unused]] const auto* const environment = testing::AddGlobalTestEnvironment(new StartedWindow);
 
 EditState shown() { return captureState(ignitionTable, valveTable, cdiDevice); }
 
 // A key through the program's event dispatch, as from the X server.
-int pressKey(int key, int state, const char* text = "")
+void pressKey(int key, int state, const char* text = "")
 {
     Fl::e_keysym = key;
     Fl::e_state = state;
     Fl::e_text = const_cast<char*>(text);
     Fl::e_length = static_cast<int>(std::strlen(text));
-    return Fl::handle(FL_KEYBOARD, widgets.window);
+    Fl::handle(FL_KEYBOARD, widgets.window);
 }
 
+// Presses 50 ms apart.
 void press(Fl_Widget* widget, int times = 1)
 {
     testing::internal::CaptureStdout();  // the transfers' trace
@@ -88,8 +77,13 @@ void press(Fl_Widget* widget, int times = 1)
     testing::internal::GetCapturedStdout();
 }
 
+void select(Fl_Light_Button* map)
+{
+    map->setonly();
+    press(map);
+}
+
 class UndoRedo : public testing::Test {
-protected:
     void SetUp() override
     {
         for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
@@ -99,8 +93,7 @@ protected:
         applyEnginePreset(2);
         cdiDevice.config.revLimit = 120;
         refreshOptionWidgets();
-        widgets.ignMap0->setonly();
-        press(widgets.ignMap0);
+        select(widgets.ignMap0);
         widgets.ignitionChart->cursor = widgets.valveChart->cursor = 80;
         widgets.tabs->value(widgets.mapTab);
         seconds += 10;
@@ -115,46 +108,64 @@ TEST_F(UndoRedo, EightUpPressesUndoAsOneChangeAndRedo)
     const EditState after = shown();
     ASSERT_FALSE(sameState(before, after));
 
-    EXPECT_EQ(pressKey('z', FL_CTRL), 1);
+    pressKey('z', FL_CTRL);
     EXPECT_TRUE(sameState(shown(), before));
     pressKey('y', FL_CTRL);
     EXPECT_TRUE(sameState(shown(), after));
     pressKey('z', FL_CTRL);
     pressKey('z', FL_CTRL | FL_SHIFT);
     EXPECT_TRUE(sameState(shown(), after));
+
+    // Nothing changes under an open box, such as the question before a write.
+    Fl_Double_Window box(200, 100);
+    box.set_modal();
+    box.show();
+    ASSERT_EQ(Fl::modal(), &box);
+    pressKey('z', FL_CTRL);
+    EXPECT_TRUE(sameState(shown(), after));
 }
 
-// A map edit comes back with its map and cursor; an option change leaves
-// the map, the cursor and the tab as they are.
-TEST_F(UndoRedo, UndoPutsAMapEditBackWhereItHappened)
+// An option change is undone from the pickup field, whose own text undo
+// never runs: what was typed is dropped and leaving the field commits
+// nothing; map, cursor and tab stay. The map edit before it comes back
+// with its map and cursor.
+TEST_F(UndoRedo, UndoFromThePickupFieldAndBackToWhereAMapEditHappened)
 {
-    widgets.pvsMap1->setonly();
-    press(widgets.pvsMap1);
+    select(widgets.pvsMap1);
     press(widgets.cursorRight, 2);
-    const EditState before = shown();
+    const EditState beforeStep = shown();
     press(widgets.valueUp);
-    widgets.ignMap1->setonly();
-    press(widgets.ignMap1);
+    select(widgets.ignMap1);
     press(widgets.cursorLeft, 4);
     const EditState beforeSlider = shown();
     widgets.revLimit->value(150);
     press(widgets.revLimit);
-    widgets.tabs->value(widgets.optionsTab);
 
+    widgets.tabs->value(widgets.deviceTab);
+    Fl::focus(widgets.pickup);
+    widgets.pickup->position(widgets.pickup->size());
+    pressKey('9', 0, "9");
+    ASSERT_STREQ(widgets.pickup->value(), "369");
+    widgets.ignitionChart->clear_damage();
+    widgets.valveChart->clear_damage();
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(sameState(shown(), beforeSlider));
     EXPECT_EQ(widgets.revLimit->value(), 120);
+    EXPECT_STREQ(widgets.pickup->value(), "36");
+    EXPECT_TRUE(widgets.ignitionChart->damage() && widgets.valveChart->damage());
     EXPECT_EQ(widgets.ignitionChart->cursor, 70);
     EXPECT_EQ(widgets.ignitionChart->selectedMap, 1);
+    Fl::focus(widgets.log);
+    EXPECT_TRUE(sameState(shown(), beforeSlider));
 
     pressKey('z', FL_CTRL);
-    EXPECT_TRUE(sameState(shown(), before));
+    EXPECT_TRUE(sameState(shown(), beforeStep));
     EXPECT_TRUE(widgets.pvsMap1->value() && !widgets.ignMap1->value());
     EXPECT_EQ(widgets.ignitionChart->selectedMap, -1);
     EXPECT_EQ(widgets.valveChart->selectedMap, 1);
     EXPECT_EQ(widgets.ignitionChart->cursor, 90);
     EXPECT_EQ(widgets.valveChart->cursor, 90);
-    EXPECT_EQ(widgets.tabs->value(), widgets.optionsTab);
+    EXPECT_EQ(widgets.tabs->value(), widgets.deviceTab);
 }
 
 // Undo gives back the maps and options from before a load and before a
@@ -166,13 +177,12 @@ TEST_F(UndoRedo, FileOpenAndDeviceReadAreEachAChange)
     sim::block(30)[8] = 90;
     sim::block(30)[12] = 2;
     sim::block(30)[13] = 36;
-    chosenPath = (StartedWindow::root / "tune.cdi").string();
-    {
-        std::ofstream file(chosenPath);
-        for (int k = 0; k < 640; ++k)
-            file << (k < 320 ? "IG:" : "PV:") << k / 160 % 2 << '\t' << k % 160 << '\t' << k % 30 << '\n';
-        file << "QS-RPM\t60\nQS_ONT\t2\nQS-CUT\t10\nQS-DIS\t80\nrev_limit\t110\nPulseType\t1\nPickupDeg\t70\n";
-    }
+    std::ofstream file(root / "tune.cdi");
+    for (int k = 0; k < 640; ++k)
+        file << (k < 320 ? "IG:" : "PV:") << k / 160 % 2 << '\t' << k % 160 << '\t' << k % 30 << '\n';
+    file << "QS-RPM\t60\nQS_ONT\t2\nQS-CUT\t10\nQS-DIS\t80\nrev_limit\t110\nPulseType\t1\nPickupDeg\t70\n";
+    file.close();
+
     const EditState before = shown();
     press(widgets.fileOpen);
     const EditState loaded = shown();
@@ -190,45 +200,5 @@ TEST_F(UndoRedo, FileOpenAndDeviceReadAreEachAChange)
     EXPECT_EQ(widgets.revLimit->value(), 120);
     EXPECT_EQ(widgets.window->label(), title);
     EXPECT_EQ(sim::requests().size(), requests);
-}
-
-// The field's own text undo never runs; what was typed is dropped, and
-// leaving the field afterwards commits nothing.
-TEST_F(UndoRedo, KeysWorkFromThePickupField)
-{
-    widgets.revLimit->value(150);
-    press(widgets.revLimit);
-    widgets.tabs->value(widgets.deviceTab);
-    Fl::focus(widgets.pickup);
-    widgets.pickup->position(widgets.pickup->size());
-    pressKey('9', 0, "9");
-    ASSERT_STREQ(widgets.pickup->value(), "369");
-    widgets.ignitionChart->clear_damage();
-    widgets.valveChart->clear_damage();
-
-    pressKey('z', FL_CTRL);
-    EXPECT_EQ(cdiDevice.config.revLimit, 120);
-    EXPECT_TRUE(widgets.ignitionChart->damage() && widgets.valveChart->damage());
-    EXPECT_STREQ(widgets.pickup->value(), "36");
-    Fl::focus(widgets.log);
-    EXPECT_EQ(cdiDevice.config.pickupDeg, 36);
-    pressKey('y', FL_CTRL);
-    EXPECT_EQ(cdiDevice.config.revLimit, 150) << "leaving the field made no change";
-}
-
-// Nothing changes under an open box, such as the question before a write.
-TEST_F(UndoRedo, KeysDoNothingWhileABoxIsOpen)
-{
-    press(widgets.valueUp);
-    const EditState after = shown();
-    Fl_Double_Window box(200, 100);
-    box.set_modal();
-    box.show();
-    ASSERT_EQ(Fl::modal(), &box);
-    pressKey('z', FL_CTRL);
-    EXPECT_TRUE(sameState(shown(), after));
-    box.hide();
-    pressKey('z', FL_CTRL);
-    EXPECT_FALSE(sameState(shown(), after));
 }
 }  // namespace
