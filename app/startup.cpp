@@ -20,6 +20,7 @@
 #include "option_bindings.h"
 #include "session_end.h"
 #include "toolkit_dialogs.h"
+#include "undo_redo.h"
 
 namespace {
 void wireChart(MyChart* chart, MapTable& table, double upper, int valueRange, int yStep)
@@ -57,6 +58,7 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     widgets.ignMap0->value(1);
     widgets.ignitionChart->selectedMap = 0;
     widgets.tabs->value(widgets.deviceTab);
+    startEditHistory();
 
     window->show(argc, argv);
     Fl::add_timeout(0.5, pollStatus);

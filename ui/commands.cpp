@@ -18,6 +18,7 @@
 #include "option_bindings.h"
 #include "platform_paths.h"
 #include "toolkit_dialogs.h"
+#include "undo_redo.h"
 #include "unit_commands.h"
 
 namespace {
@@ -62,6 +63,7 @@ void onFileOpen(Fl_Widget*, void*)
     }
     redrawCharts();
     setWindowTitle(path.c_str());
+    recordCommandChange();
 }
 
 void onFileSave(Fl_Widget*, void*)
@@ -118,6 +120,7 @@ void onDeviceRead(Fl_Widget*, void*)
     }
     redrawCharts();
     refreshOptionWidgets();
+    recordCommandChange();
 }
 
 void onDeviceWrite(Fl_Widget*, void*)
@@ -134,6 +137,7 @@ void onDeviceWrite(Fl_Widget*, void*)
         if (report.readBackRan) {
             redrawCharts();
             refreshOptionWidgets();
+            recordCommandChange();
         }
         dialogs.messageBox(written ? "Writing device map successfully." : "Writing device map error.");
     }

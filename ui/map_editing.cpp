@@ -9,6 +9,7 @@
 #include "main_window.h"
 #include "map_table.h"
 #include "my_chart.h"
+#include "undo_redo.h"
 
 void onMapSelect(Fl_Widget*, void*)
 {
@@ -57,6 +58,7 @@ void stepValue(double ignitionStep, double valveStep)
     ign->redraw();
     pvs->spread(ign->cursor);
     pvs->redraw();
+    recordMapStep();
 }
 
 }  // namespace

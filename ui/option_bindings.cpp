@@ -15,6 +15,7 @@
 #include "cdi_device.h"
 #include "dialogs.h"
 #include "main_window.h"
+#include "undo_redo.h"
 
 namespace {
 // A whole number 1..255 in decimal, blanks around it allowed. The pickup
@@ -64,7 +65,7 @@ void refreshOptionWidgets()
 }
 
 // All five at once, whichever slider moved.
-void onSliderChanged(Fl_Widget*, void*)
+void onSliderChanged(Fl_Widget* control, void*)
 {
     ConfigBlock& config = cdiDevice.config;
     config.qsEnablePoint = lowByte(widgets.enablePoint->value());
@@ -72,20 +73,23 @@ void onSliderChanged(Fl_Widget*, void*)
     config.qsCutCount = lowByte(widgets.cutCount->value());
     config.qsInvalidCount = lowByte(widgets.invalidCount->value());
     config.revLimit = lowByte(widgets.revLimit->value());
+    recordOptionChange(control);
 }
 
 // Both flags on every call, whichever button was toggled.
-void onSwitchChanged(Fl_Widget*, void*)
+void onSwitchChanged(Fl_Widget* control, void*)
 {
     cdiDevice.config.qsReverse = widgets.reverseSwitch->value() ? 1 : 0;
     cdiDevice.config.qsStopSwitch = widgets.stopSwitch->value() ? 1 : 0;
+    recordOptionChange(control);
 }
 
-void onPulseTypeChanged(Fl_Widget*, void*)
+void onPulseTypeChanged(Fl_Widget* control, void*)
 {
     const int type = 2 * (widgets.twoPulse->value() ? 1 : 0) + (widgets.onePulse->value() ? 1 : 0);
     applyEnginePreset(static_cast<std::uint8_t>(type));
     refreshOptionWidgets();
+    recordOptionChange(control);
 }
 
 
@@ -102,7 +106,8 @@ bool commitPickupField(bool beepOnRefusal)
     return false;
 }
 
-void onPickupChanged(Fl_Widget*, void*)
+void onPickupChanged(Fl_Widget* control, void*)
 {
     commitPickupField(true);
+    recordOptionChange(control);
 }
