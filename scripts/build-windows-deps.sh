@@ -8,16 +8,36 @@
 # the installer ships go into its share/licenses/. Prints the prefix.
 #
 # KVZ_THIRD_PARTY names the folder with the sources and SHA256SUMS
-# (default: shared/third_party beside the clone, ../shared/third_party).
+# (default: shared/third_party beside the clone, ../shared/third_party, or
+# beside a folder further up). Without the sources, a prefix finished
+# earlier from checked sources is used when there is exactly one.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-third_party=${KVZ_THIRD_PARTY:-$root/../shared/third_party}
+cache=${XDG_CACHE_HOME:-$HOME/.cache}/kvz-cdi-mingw
 googletest=/usr/src/googletest
+
+third_party=${KVZ_THIRD_PARTY:-}
+dir=$root
+while [ -z "$third_party" ] && [ "$dir" != / ]; do
+    dir=$(dirname "$dir")
+    [ -f "$dir/shared/third_party/SHA256SUMS" ] && third_party=$dir/shared/third_party
+done
+if [ -z "$third_party" ]; then
+    set -- "$cache"/*/kvz-cdi-deps.complete
+    if [ $# -eq 1 ] && [ -f "$1" ]; then
+        prefix=$(dirname "$1")
+        echo "no release sources beside $root; reusing $prefix, built from checked sources" >&2
+        echo "$prefix"
+        exit 0
+    fi
+    echo "no release sources beside $root (set KVZ_THIRD_PARTY)" >&2
+    exit 1
+fi
 
 (cd "$third_party" && sha256sum --check --quiet SHA256SUMS) >&2 ||
     { echo "the sources in $third_party do not match their SHA256SUMS" >&2; exit 1; }
 key=$(sha256sum "$third_party/SHA256SUMS" | cut -c 1-12)
-prefix=${XDG_CACHE_HOME:-$HOME/.cache}/kvz-cdi-mingw/$key
+prefix=$cache/$key
 stamp=$prefix/kvz-cdi-deps.complete
 
 if [ -f "$stamp" ]; then

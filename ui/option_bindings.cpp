@@ -92,7 +92,6 @@ void onPulseTypeChanged(Fl_Widget* control, void*)
     recordOptionChange(control);
 }
 
-
 bool commitPickupField(bool beepOnRefusal)
 {
     std::uint8_t degrees = 0;
