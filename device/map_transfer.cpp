@@ -1,6 +1,6 @@
 // Moving both tables and the configuration block between the program and
 // the unit, one 32-byte block per request, with every write checked against
-// the unit's echo and every report traced on standard output.
+// the unit's echo and every report traced (traceStream, standard output by default).
 #include "map_transfer.h"
 
 #include <hidapi.h>
@@ -120,9 +120,11 @@ Block exchangeReadBlock(CdiDevice& device)
 
 void traceExchange(const CdiDevice& device)
 {
-    std::printf("TX\n");
+    if (!traceStream)
+        return;
+    std::fputs("TX\n", traceStream);
     traceDump(device.outReport);
-    std::printf("RX\n");
+    std::fputs("RX\n", traceStream);
     traceDump(device.inReport);
 }
 
@@ -328,13 +330,15 @@ bool verifyEcho()
 
 void traceDump(const std::uint8_t* buffer)
 {
-    std::printf("00-01-02-03-04-05-06-07-08=09-0A-0B-0C-0D-0E-0F\n");
+    if (!traceStream)
+        return;
+    std::fputs("00-01-02-03-04-05-06-07-08=09-0A-0B-0C-0D-0E-0F\n", traceStream);
     for (int row = 0; row < 4; ++row) {
         const std::uint8_t* bytes = buffer + 16 * row;
         for (int i = 0; i < 16; ++i)
-            std::printf("%02X ", bytes[i]);
+            std::fprintf(traceStream, "%02X ", bytes[i]);
         for (int i = 0; i < 16; ++i)
-            std::putchar(bytes[i] >= 0x20 && bytes[i] <= 0x7E ? bytes[i] : '.');
-        std::putchar('\n');
+            std::fputc(bytes[i] >= 0x20 && bytes[i] <= 0x7E ? bytes[i] : '.', traceStream);
+        std::fputc('\n', traceStream);
     }
 }

@@ -35,5 +35,6 @@ int writeDeviceMaps(MapTable& ignition, MapTable& valve);
 // The unit echoes a write request from byte 4 on.
 bool verifyEcho();
 
-// Prints the first 64 bytes of a report in rows of hex and characters.
+// Prints the first 64 bytes of a report in rows of hex and characters to
+// the trace stream.
 void traceDump(const std::uint8_t* buffer);
