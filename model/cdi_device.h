@@ -82,5 +82,7 @@ struct CdiDevice {
 extern CdiDevice cdiDevice;
 
 // Sets pulseType, pickupDeg, engineConstant and latencyOffset from
-// enginePreset(type), nothing else.
+// enginePreset(type), nothing else: of `cdiDevice`, or of the block and
+// offset given.
 void applyEnginePreset(std::uint8_t type);
+void applyEnginePreset(std::uint8_t type, ConfigBlock& config, std::int32_t& latencyOffset);

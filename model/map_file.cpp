@@ -3,6 +3,7 @@
 // only with a complete new one, so neither can leave half a map behind.
 #include "map_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@
 
 #include "cdi_device.h"
 #include "platform_paths.h"
+#include "user_files.h"
 
 void (*onConfigChanged)() = nullptr;
 char autosavePath[1024] = {};
@@ -115,18 +117,6 @@ bool readOptionLine(std::string_view line, const char* key, std::int32_t& value)
     return splitFields(line, fields, 2) && fields[0] == key && readNumber(fields[1], value);
 }
 
-bool readWholeFile(std::FILE* file, std::string& text)
-{
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (text.size() + got > kMaxFileSize)
-            return false;
-        text.append(chunk, got);
-    }
-    return !std::ferror(file);
-}
-
 int loadFrom(const char* path, bool ownedOnly)
 {
     std::FILE* file = openMapForReading(path, ownedOnly);
@@ -134,7 +124,7 @@ int loadFrom(const char* path, bool ownedOnly)
         return 0;
     std::string text;
     MapFileRecord record;
-    int result = readWholeFile(file, text) && parseMapFile(text, record);
+    int result = readWhole(file, kMaxFileSize, text) && parseMapFile(text, record);
     std::fclose(file);
     if (result)
         applyMapFile(record);
@@ -159,18 +149,27 @@ bool writeTable(std::FILE* file, const char* key, const MapTable& table)
 // when this user may not write it.
 bool writeMapFile(const char* target)
 {
-    if (isReadOnlyFile(target))
-        return false;
-    std::string tempPath;
-    std::FILE* file = createFileBeside(target, tempPath, Contents::text);
-    if (!file)
-        return false;
-    const bool written = writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
-    const bool finished = finishFile(file);
-    if (written && finished && replaceFile(tempPath.c_str(), target))
-        return true;
-    removeFile(tempPath.c_str());
-    return false;
+    return replaceWith(target, Contents::text, [](std::FILE* file) {
+        return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+    });
+}
+
+// The options as a load applies them, into the named fields only: the low
+// byte of each number, the preset of the pulse type (the two-pulse one
+// without the line), then the file's own pickup (36 without it, whatever
+// the pulse type), and the two switches as 0 or 1.
+void applyOptions(const MapFileRecord& record, ConfigBlock& c, std::int32_t& latencyOffset)
+{
+    const std::int32_t* o = record.options;
+    c.qsEnablePoint = lowByte(o[0]);
+    c.qsDelayCount = lowByte(o[1]);
+    c.qsCutCount = lowByte(o[2]);
+    c.qsInvalidCount = lowByte(o[3]);
+    c.revLimit = lowByte(o[4]);
+    applyEnginePreset(record.optionCount > 5 ? lowByte(o[5]) : kTwoPulsePreset.pulseType, c, latencyOffset);
+    c.pickupDeg = record.optionCount > 6 ? lowByte(o[6]) : kTwoPulsePreset.pickupDeg;
+    c.qsStopSwitch = record.optionCount > 7 && o[7] != 0 ? 1 : 0;
+    c.qsReverse = record.optionCount > 8 && o[8] != 0 ? 1 : 0;
 }
 
 const char kAutosaveName[] = "autosaved.cdi";
@@ -246,19 +245,21 @@ void applyMapFile(const MapFileRecord& record)
         ignitionTable.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.ignition[k]);
         valveTable.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.valve[k]);
     }
-    const std::int32_t* o = record.options;
-    ConfigBlock& c = cdiDevice.config;
-    c.qsEnablePoint = lowByte(o[0]);
-    c.qsDelayCount = lowByte(o[1]);
-    c.qsCutCount = lowByte(o[2]);
-    c.qsInvalidCount = lowByte(o[3]);
-    c.revLimit = lowByte(o[4]);
-    // The preset's pickup gives way to the file's own, or to the two-pulse
-    // one without it, whatever the pulse type.
-    applyEnginePreset(record.optionCount > 5 ? lowByte(o[5]) : kTwoPulsePreset.pulseType);
-    c.pickupDeg = record.optionCount > 6 ? lowByte(o[6]) : kTwoPulsePreset.pickupDeg;
-    c.qsStopSwitch = record.optionCount > 7 && o[7] != 0 ? 1 : 0;
-    c.qsReverse = record.optionCount > 8 && o[8] != 0 ? 1 : 0;
+    applyOptions(record, cdiDevice.config, cdiDevice.latencyOffset);
+}
+
+void mapFileContents(const MapFileRecord& record, UnitContents& contents)
+{
+    std::copy(std::begin(record.ignition), std::end(record.ignition), contents.ignition.points);
+    std::copy(std::begin(record.valve), std::end(record.valve), contents.valve.points);
+    contents.config = CdiDevice::initialConfig();
+    applyOptions(record, contents.config, contents.latencyOffset);
+}
+
+int readMapFile(const char* path, MapFileRecord& record)
+{
+    std::string text;
+    return readUserFile(path, kMaxFileSize, text) && parseMapFile(text, record);
 }
 
 int loadMapFile(const char* path)
@@ -281,9 +282,14 @@ std::string mapFileName(const char* path)
 
 int saveMapFile(const char* path)
 {
-    std::string target;
     const std::string name = mapFileName(path);
-    return !name.empty() && resolveLinks(name.c_str(), target) && writeMapFile(target.c_str());
+    return !name.empty() && saveMapFileAt(name.c_str(), ignitionTable, valveTable, cdiDevice.config);
+}
+
+bool saveMapFileAt(const char* path, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config)
+{
+    return saveUserFile(path, Contents::text,
+                        [&](std::FILE* file) { return writeMapLines(file, ignition, valve, config); });
 }
 
 int loadAutosave()

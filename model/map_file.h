@@ -7,6 +7,7 @@
 
 #include "cdi_device.h"
 #include "map_table.h"
+#include "unit_image.h"
 
 // The name a save writes for `path`: ".cdi" is added to a path of more than
 // four characters that does not end in it. Empty when the name would not
@@ -19,6 +20,12 @@ std::string mapFileName(const char* path);
 // replaced only by a complete new one, keeps its permissions, and is never
 // replaced when this user may not write it.
 int saveMapFile(const char* path);
+
+// Writes a map file of these tables and this configuration to exactly
+// `path`, nothing added to the name, by saveMapFile's rules: a link is
+// followed and stays, a new file is private, an old one is replaced only by
+// a complete new one and keeps its permissions. True when written.
+bool saveMapFileAt(const char* path, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config);
 
 // 1 when the file was read through its "rev_limit" line, else 0; a load that
 // fails changes nothing. Only a sound file is read: lines of tab- or
@@ -67,5 +74,14 @@ struct MapFileRecord {
 int parseMapFile(const std::string& text, MapFileRecord& record);
 
 // Stores a parsed file into the tables, through their clamps, and into the
-// configuration block.
+// configuration block's named fields and the record's latency offset.
 void applyMapFile(const MapFileRecord& record);
+
+// What a parsed file holds, without the load's clamps: its points as they
+// stand, its options as a load applies them over the initial configuration
+// block, and the latency offset of its pulse type.
+void mapFileContents(const MapFileRecord& record, UnitContents& contents);
+
+// Reads and parses a map file the user named; unlike a load it takes a file
+// that may not be written. 1 when it is sound, else 0.
+int readMapFile(const char* path, MapFileRecord& record);

@@ -20,6 +20,11 @@ bool tempDirectory(std::string& dir);
 // the autosave file lives in a folder that others may write.
 std::FILE* openMapForReading(const char* path, bool ownedOnly);
 
+// Opens a regular file for reading its bytes, a link followed: the files
+// the user names on a command line. Null for anything else (a folder, a
+// FIFO, a device), without waiting on it.
+std::FILE* openInputFile(const char* path);
+
 // What is at a path, a link not followed: nothing, a regular file of this
 // user's, or anything else (a file of another user, a link, a folder, a
 // FIFO). On Windows, where the folders a user writes are the user's own,

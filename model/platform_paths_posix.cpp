@@ -82,6 +82,20 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
     return file;
 }
 
+std::FILE* openInputFile(const char* path)
+{
+    // O_NONBLOCK: opening a FIFO would otherwise wait for a writer.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0;
+    std::FILE* file = regular ? fdopen(fd, "r") : nullptr;
+    if (!file)
+        close(fd);
+    return file;
+}
+
 PathKind whatIsAt(const char* path)
 {
     struct stat st;

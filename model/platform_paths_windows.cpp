@@ -97,6 +97,21 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
     return file;
 }
 
+std::FILE* openInputFile(const char* path)
+{
+    std::wstring wide;
+    if (!widen(path, wide))
+        return nullptr;
+    int fd = -1;
+    if (_wsopen_s(&fd, wide.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYNO, 0) != 0)
+        return nullptr;
+    struct _stat64 st;
+    std::FILE* file = _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG ? _fdopen(fd, "rb") : nullptr;
+    if (!file)
+        _close(fd);
+    return file;
+}
+
 PathKind whatIsAt(const char* path)
 {
     std::wstring wide;

@@ -8,6 +8,7 @@
 
 #include "map_file.h"
 #include "platform_paths.h"
+#include "user_files.h"
 
 namespace {
 
@@ -22,20 +23,6 @@ std::string stampOf(std::time_t when)
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
     return stamp;
-}
-
-// A finished temporary file beside `target`, holding what `write` puts in it.
-template <typename Write>
-bool writeBeside(const std::string& target, Contents contents, std::string& tempPath, Write write)
-{
-    std::FILE* file = createFileBeside(target.c_str(), tempPath, contents);
-    if (!file)
-        return false;
-    const bool written = write(file);
-    if (finishFile(file) && written)
-        return true;
-    removeFile(tempPath.c_str());
-    return false;
 }
 
 }  // namespace
