@@ -183,11 +183,12 @@ int main()
     if (!table || !std::freopen("/dev/null", "w", stdout))
         return 1;
 
-    // Restore points go to a folder of the benchmark's own.
+    // Restore points and the unit lock go to a folder of the benchmark's own.
     char folder[] = "/tmp/kvz-bench-XXXXXX";
     if (!mkdtemp(folder))
         return 1;
     setenv("XDG_DATA_HOME", folder, 1);
+    setenv("XDG_RUNTIME_DIR", folder, 1);
     sim::reset();
     ignitionTable.upperClamp = 35.0;
     valveTable.upperClamp = 160.0;
