@@ -103,7 +103,8 @@ void programWrite()
     int requestsSent = 0;
     readUnit(cdiDevice, before, nullptr);
     const ConfigBlock config = withUnitsOwnBytes(cdiDevice.config, imageConfig(before));
-    writeUnit(cdiDevice, ignitionTable, valveTable, config, sent, requestsSent);
+    writeUnit(cdiDevice, tableBlocks(ignitionTable, valveTable, config, timingReference(cdiDevice)), sent,
+              requestsSent);
     readDeviceMaps(cdiDevice, ignitionTable, valveTable);
     closeUnit(cdiDevice.deviceHandle);
     cdiDevice.deviceHandle = nullptr;

@@ -186,20 +186,20 @@ void keepBlock(const CdiDevice& device, int block, UnitImage& image)
     std::memcpy(image.block(block), device.inReport + kReplyPayload, kBlockSize);
 }
 
-// Writes blocks first..last, each framed, its payload filled by `fill`, kept
-// in `sent` and checked against the echo, a dot per block and "OK\n" after
-// the last; a read writes "OK.\n" there.
-template <typename Fill>
-bool writeBlocks(CdiDevice& device, int first, int last, const WritePhase& phase, UnitImage& sent,
-                 int& requestsSent, Fill fill)
+// Writes blocks first..last, each framed, its payload filled by the source,
+// kept in `sent` and checked against the echo, a dot per block and "OK\n"
+// after the last; a read writes "OK.\n" there.
+bool writeBlocks(CdiDevice& device, int first, int last, const WritePhase& phase, const BlockSource& source,
+                 UnitImage& sent, int& requestsSent)
 {
     std::uint8_t* payload = device.outReport + kRequestPayload;
     for (int block = first; block <= last; ++block) {
         frameRequest(device, CMD_WRITE_BLOCK, block);
-        fill(block, payload);
+        source(block, payload);
         std::memcpy(sent.block(block), payload, kBlockSize);
         if (!writeBlock(device, phase, requestsSent))
             return false;
+        device.blockDone(block);
         device.print(".");
     }
     device.print("OK\n");
@@ -215,6 +215,7 @@ int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents)
             return 0;
         traceDump(device.inReport);  // the configuration's reply is dumped without headings
         keepBlock(device, block, image);
+        device.blockDone(block);
         device.print(".");
     }
     // The configuration comes first, so the ignition words can be decoded
@@ -240,6 +241,7 @@ int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents)
             contents->ignition.points[k] =
                 traceDecode(ignitionWord(image, k), static_cast<std::uint16_t>(k % MapTable::kPoints), reference);
         traceExchange(device);
+        device.blockDone(block);
         device.print(".");
     }
     device.print("OK.\n");
@@ -253,6 +255,7 @@ int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents)
         keepBlock(device, block, image);
         for (int j = 0; contents && j < kBlockSize; ++j)
             contents->valve.points[kBlockSize * (block - kFirstValveBlock) + j] = image.block(block)[j];
+        device.blockDone(block);
         device.print(".");
     }
     device.print("OK.\n");
@@ -274,8 +277,33 @@ int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve, UnitI
     return 1;
 }
 
-int writeUnit(CdiDevice& device, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config,
-              UnitImage& sent, int& requestsSent)
+BlockSource tableBlocks(const MapTable& ignition, const MapTable& valve, const ConfigBlock& config,
+                        const TimingReference& reference)
+{
+    return [&ignition, &valve, config, reference](int block, std::uint8_t* payload) {
+        if (block <= kLastIgnitionBlock) {
+            for (int m = 0; m < kBlockSize / 2; ++m) {
+                const std::uint32_t k = (kBlockSize / 2) * (block - kFirstIgnitionBlock) + m;
+                const TimerWord word =
+                    traceEncode(ignition.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints), reference);
+                payload[2 * m] = static_cast<std::uint8_t>(word & 0xFF);
+                payload[2 * m + 1] = static_cast<std::uint8_t>(word >> 8);
+            }
+        } else if (block <= kLastValveBlock) {
+            for (int j = 0; j < kBlockSize; ++j)
+                payload[j] = lowByte(valve.points[kBlockSize * (block - kFirstValveBlock) + j]);
+        } else {
+            std::memcpy(payload, config.bytes() + kBlockSize * (block - kFirstConfigBlock), kBlockSize);
+        }
+    };
+}
+
+BlockSource imageBlocks(const UnitImage& image)
+{
+    return [&image](int block, std::uint8_t* payload) { std::memcpy(payload, image.block(block), kBlockSize); };
+}
+
+int writeUnit(CdiDevice& device, const BlockSource& source, UnitImage& sent, int& requestsSent)
 {
     requestsSent = 0;
     // Bytes 3-4 and 37-64 stay zero for the whole write.
@@ -283,29 +311,10 @@ int writeUnit(CdiDevice& device, const MapTable& ignition, const MapTable& valve
 
     // Only the ignition phase has a heading.
     device.print("Writing IG table\n");
-    std::uint32_t k = 0;
-    const TimingReference reference = timingReference(device);
-    if (!writeBlocks(device, kFirstIgnitionBlock, kLastIgnitionBlock, kWriteIgnition, sent, requestsSent,
-                     [&](int, std::uint8_t* payload) {
-                         for (int m = 0; m < kBlockSize / 2; ++m, ++k) {
-                             const TimerWord word = traceEncode(
-                                 ignition.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints), reference);
-                             payload[2 * m] = static_cast<std::uint8_t>(word & 0xFF);
-                             payload[2 * m + 1] = static_cast<std::uint8_t>(word >> 8);
-                         }
-                     }))
-        return 0;
-    if (!writeBlocks(device, kFirstValveBlock, kLastValveBlock, kWriteValve, sent, requestsSent,
-                     [&](int block, std::uint8_t* payload) {
-                         for (int j = 0; j < kBlockSize; ++j)
-                             payload[j] = lowByte(valve.points[kBlockSize * (block - kFirstValveBlock) + j]);
-                     }))
-        return 0;
-    return writeBlocks(device, kFirstConfigBlock, kLastConfigBlock, kWriteConfig, sent, requestsSent,
-                       [&](int block, std::uint8_t* payload) {
-                           std::memcpy(payload, config.bytes() + kBlockSize * (block - kFirstConfigBlock),
-                                       kBlockSize);
-                       })
+    return writeBlocks(device, kFirstIgnitionBlock, kLastIgnitionBlock, kWriteIgnition, source, sent, requestsSent)
+                   && writeBlocks(device, kFirstValveBlock, kLastValveBlock, kWriteValve, source, sent, requestsSent)
+                   && writeBlocks(device, kFirstConfigBlock, kLastConfigBlock, kWriteConfig, source, sent,
+                                  requestsSent)
                ? 1
                : 0;
 }
@@ -314,7 +323,8 @@ int writeDeviceMaps(MapTable& ignition, MapTable& valve)
 {
     UnitImage sent;
     int requestsSent = 0;
-    return writeUnit(cdiDevice, ignition, valve, cdiDevice.config, sent, requestsSent);
+    return writeUnit(cdiDevice, tableBlocks(ignition, valve, cdiDevice.config, timingReference(cdiDevice)), sent,
+                     requestsSent);
 }
 
 bool verifyEcho()

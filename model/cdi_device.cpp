@@ -41,6 +41,12 @@ void CdiDevice::print(const char* text) const
         log(text);
 }
 
+void CdiDevice::blockDone(int block) const
+{
+    if (progress)
+        progress(block);
+}
+
 void applyEnginePreset(std::uint8_t type)
 {
     applyEnginePreset(type, cdiDevice.config, cdiDevice.latencyOffset);

@@ -114,8 +114,8 @@ void onDeviceRead(Fl_Widget*, void*)
     ConfigBlock& config = cdiDevice.config;
     const std::uint8_t heldPulseType = config.pulseType;
 
-    std::string restorePoint;
-    const bool read = readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, restorePoint);
+    ReadReport report;
+    const bool read = readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report);
     // The poll runs again while the result box is open.
     releaseUnitLock(lock);
     if (read) {
@@ -134,10 +134,8 @@ void onDeviceRead(Fl_Widget*, void*)
         widgets.onePulse->value(config.pulseType == 1);
         widgets.twoPulse->value(config.pulseType == 2);
     }
-    if (read && config.pickupDeg == 0) {
-        dialogs.errorBox("WARNNING:Pickup degree is zero!\nCheck your config.");
-        config.pickupDeg = enginePreset(config.pulseType).pickupDeg;
-    }
+    if (read)
+        fixZeroPickup(config);
     redrawCharts();
     refreshOptionWidgets();
     recordCommandChange();
