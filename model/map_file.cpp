@@ -4,37 +4,28 @@
 #include "map_file.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "cdi_device.h"
 #include "platform_paths.h"
+#include "text_fields.h"
 #include "user_files.h"
 
 void (*onConfigChanged)() = nullptr;
 char autosavePath[1024] = {};
+const char* const kOptionKeys[kOptionLines] = {"QS-RPM",    "QS_ONT",    "QS-CUT", "QS-DIS", "rev_limit",
+                                               "PulseType", "PickupDeg", "QS-STP", "QS-REV"};
 
 namespace {
 
-// The option keys in the order the lines stand in the file; the order is not
-// the byte order of the configuration block.
-const char* const kOptionKeys[9] = {"QS-RPM",    "QS_ONT",    "QS-CUT", "QS-DIS", "rev_limit",
-                                    "PulseType", "PickupDeg", "QS-STP", "QS-REV"};
-// Lines a file must have; the last four may be missing.
-constexpr int kRequiredOptions = 5;
-
-// A saved file is about 12 KB; anything this large is not a map file.
-constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
-
 constexpr std::size_t kMapLines = 2 * MapTable::kRun;
 // Lines after the last option line are not read.
-constexpr std::size_t kFileLines = kMapLines + std::size(kOptionKeys);
+constexpr std::size_t kFileLines = kMapLines + kOptionLines;
 // A path and its terminator fit in this many bytes, as in autosavePath.
 constexpr std::size_t kPathBuffer = sizeof autosavePath;
 const char kBlanks[] = " \t";
@@ -83,20 +74,6 @@ bool splitFields(std::string_view line, std::string_view* fields, int count)
     return line.empty();
 }
 
-// A decimal number that fills its field, read the same in every locale: an
-// optional sign, digits, and for a real a point and an exponent. A hexadecimal
-// real is not read, nor one beyond the type's range; for an integer that is
-// 32 bits, so no value is wrapped into some byte.
-template <typename Number>
-bool readNumber(std::string_view field, Number& out)
-{
-    if (field.size() > 1 && field[0] == '+' && field[1] != '-')
-        field.remove_prefix(1);
-    const char* end = field.data() + field.size();
-    const std::from_chars_result read = std::from_chars(field.data(), end, out);
-    return read.ec == std::errc() && read.ptr == end;
-}
-
 // A map line: a key, the point index and the value. The key and the index
 // are not looked at; the line's place in the file decides where it goes.
 // nan and inf are refused: NaN passes both clamps, since it compares false
@@ -124,7 +101,7 @@ int loadFrom(const char* path, bool ownedOnly)
         return 0;
     std::string text;
     MapFileRecord record;
-    int result = readWhole(file, kMaxFileSize, text) && parseMapFile(text, record);
+    int result = readWhole(file, kMaxMapFileSize, text) && parseMapFile(text, record);
     std::fclose(file);
     if (result)
         applyMapFile(record);
@@ -213,19 +190,26 @@ bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& va
 {
     if (!writeTable(file, "IG", ignition) || !writeTable(file, "PV", valve))
         return false;
-    const ConfigBlock& c = config;
-    const std::uint8_t values[9] = {c.qsEnablePoint, c.qsDelayCount, c.qsCutCount, c.qsInvalidCount, c.revLimit,
-                                    c.pulseType,     c.pickupDeg,    c.qsStopSwitch, c.qsReverse};
-    for (int i = 0; i < 9; ++i)
+    std::uint8_t values[kOptionLines];
+    optionValues(config, values);
+    for (int i = 0; i < kOptionLines; ++i)
         if (std::fprintf(file, "%s\t%03d\n", kOptionKeys[i], values[i]) < 0)
             return false;
     return !std::ferror(file);
 }
 
+void optionValues(const ConfigBlock& c, std::uint8_t (&values)[kOptionLines])
+{
+    const std::uint8_t inFileOrder[kOptionLines] = {c.qsEnablePoint, c.qsDelayCount, c.qsCutCount,
+                                                    c.qsInvalidCount, c.revLimit,   c.pulseType,
+                                                    c.pickupDeg,     c.qsStopSwitch, c.qsReverse};
+    std::copy(std::begin(inFileOrder), std::end(inFileOrder), values);
+}
+
 int parseMapFile(const std::string& text, MapFileRecord& record)
 {
     std::vector<std::string_view> lines;
-    if (!readLines(text, lines) || lines.size() < kMapLines + kRequiredOptions)
+    if (!readLines(text, lines) || lines.size() < kMapLines + kRequiredOptionLines)
         return 0;
     for (std::size_t k = 0; k < kMapLines; ++k) {
         double& value = k < MapTable::kRun ? record.ignition[k] : record.valve[k - MapTable::kRun];
@@ -259,7 +243,7 @@ void mapFileContents(const MapFileRecord& record, UnitContents& contents)
 int readMapFile(const char* path, MapFileRecord& record)
 {
     std::string text;
-    return readUserFile(path, kMaxFileSize, text) && parseMapFile(text, record);
+    return readUserFile(path, kMaxMapFileSize, text) && parseMapFile(text, record);
 }
 
 int loadMapFile(const char* path)

@@ -1,6 +1,7 @@
 // The plain-text .cdi map file, and the autosave file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -57,16 +58,26 @@ int saveAutosave();
 // a save writes them. False when a line could not be written.
 bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config);
 
+// The option lines' keys in file order, which is not the configuration
+// block's byte order: QS-RPM, QS_ONT, QS-CUT, QS-DIS and rev_limit, which a
+// file must have, then PulseType, PickupDeg, QS-STP and QS-REV.
+constexpr int kOptionLines = 9;
+constexpr int kRequiredOptionLines = 5;
+extern const char* const kOptionKeys[kOptionLines];
+
+// The configuration's values for the option lines, in file order.
+void optionValues(const ConfigBlock& config, std::uint8_t (&values)[kOptionLines]);
+
+// A saved file is about 12 KB; anything this large is not a map file.
+constexpr std::size_t kMaxMapFileSize = 16 * 1024 * 1024;
+
 // The contents of a map file, read but not yet applied, so that a file with
 // a fault changes nothing.
 struct MapFileRecord {
     double ignition[MapTable::kRun];  // run order, as read, not yet clamped
     double valve[MapTable::kRun];
-    // The option lines in file order: QS-RPM, QS_ONT, QS-CUT, QS-DIS and
-    // rev_limit, then the ones a file may lack: PulseType, PickupDeg, QS-STP
-    // and QS-REV.
-    std::int32_t options[9];
-    int optionCount;  // 5..9
+    std::int32_t options[kOptionLines];  // in file order, as read
+    int optionCount;                     // 5..9
 };
 
 // Reads the text of a map file into the record. 1 when it holds every line
