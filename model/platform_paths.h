@@ -7,7 +7,9 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
+#include <vector>
 
 // The user's temporary folder, ending in a directory separator. False when
 // the system gives none, or on Windows when it has no UTF-8 form of fewer
@@ -91,6 +93,17 @@ bool runtimeFolder(std::string& dir);
 std::intptr_t lockFile(const char* path, bool& busy);
 // Releases the lock and closes the file.
 void unlockFile(std::intptr_t handle);
+
+// The calendar time of `when` in UTC.
+std::tm utcTime(std::time_t when);
+
+// True when the stream is a terminal (a console on Windows).
+bool isTerminal(std::FILE* stream);
+
+// The program's arguments after its name, as UTF-8 like every path of the
+// program: on Windows taken from the wide command line, since argv is in
+// the ANSI code page; elsewhere argv as it stands.
+std::vector<std::string> programArguments(int argc, char** argv);
 
 // Deletes a file; false when that failed.
 bool removeFile(const char* path);

@@ -275,3 +275,20 @@ void unlockFile(std::intptr_t handle)
     // Closing the only descriptor of the open file releases its lock.
     close(static_cast<int>(handle));
 }
+
+std::tm utcTime(std::time_t when)
+{
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    return utc;
+}
+
+bool isTerminal(std::FILE* stream)
+{
+    return isatty(fileno(stream)) == 1;
+}
+
+std::vector<std::string> programArguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
+}

@@ -7,6 +7,7 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -294,4 +295,36 @@ void unlockFile(std::intptr_t handle)
     OVERLAPPED whole = {};
     UnlockFileEx(file, 0, 1, 0, &whole);
     CloseHandle(file);
+}
+
+std::tm utcTime(std::time_t when)
+{
+    std::tm utc{};
+    gmtime_s(&utc, &when);
+    return utc;
+}
+
+bool isTerminal(std::FILE* stream)
+{
+    return _isatty(_fileno(stream)) != 0;
+}
+
+std::vector<std::string> programArguments(int, char**)
+{
+    std::vector<std::string> arguments;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; wide && i < count; ++i) {
+        // An argument with no UTF-8 form (a lone surrogate) becomes empty,
+        // which names no file.
+        const int length =
+            WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(length > 0 ? static_cast<std::size_t>(length) : 1, '\0');
+        if (length > 0)
+            WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide[i], -1, &utf8[0], length, nullptr, nullptr);
+        utf8.pop_back();
+        arguments.push_back(utf8);
+    }
+    LocalFree(wide);
+    return arguments;
 }

@@ -14,12 +14,7 @@ namespace {
 
 std::string stampOf(std::time_t when)
 {
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &when);
-#else
-    gmtime_r(&when, &utc);
-#endif
+    const std::tm utc = utcTime(when);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
     return stamp;
