@@ -28,6 +28,10 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly);
 // FIFO, a device), without waiting on it.
 std::FILE* openInputFile(const char* path);
 
+// Opens an existing regular file at exactly `path` (no link) to add bytes
+// at its end; null when it cannot.
+std::FILE* openForAppending(const char* path);
+
 // What is at a path, a link not followed: nothing, a regular file of this
 // user's, or anything else (a file of another user, a link, a folder, a
 // FIFO). On Windows, where the folders a user writes are the user's own,

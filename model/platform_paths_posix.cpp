@@ -97,6 +97,18 @@ std::FILE* openInputFile(const char* path)
     return file;
 }
 
+std::FILE* openForAppending(const char* path)
+{
+    int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    std::FILE* file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "a") : nullptr;
+    if (!file)
+        close(fd);
+    return file;
+}
+
 PathKind whatIsAt(const char* path)
 {
     struct stat st;

@@ -113,6 +113,20 @@ std::FILE* openInputFile(const char* path)
     return file;
 }
 
+std::FILE* openForAppending(const char* path)
+{
+    std::wstring wide;
+    if (!widen(path, wide) || whatIsAt(path) != PathKind::ownFile)
+        return nullptr;
+    int fd = -1;
+    if (_wsopen_s(&fd, wide.c_str(), _O_WRONLY | _O_APPEND | _O_BINARY, _SH_DENYWR, 0) != 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "ab");
+    if (!file)
+        _close(fd);
+    return file;
+}
+
 PathKind whatIsAt(const char* path)
 {
     std::wstring wide;
