@@ -3,8 +3,8 @@
 // a failure prints; there is no log sink.
 #include "cli.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <string>
 
 #include "cdi_device.h"
@@ -126,8 +126,8 @@ const std::vector<Command> kCommands = {
      "Usage: kvz-cdi-cli status [--watch] [--csv FILE] [--interval S]\n"
      "Prints the unit's live values: rpm, valve_angle, map_switch (0 for map 0,\n"
      "1 for map 1) and qs_switch (1 when the quick-shifter switch is on).\n"
-     "--watch prints them as CSV every S seconds (0.5 unless --interval, at\n"
-     "least 0.05) until Ctrl+C: a comment line with the version and the unit,\n"
+     "--watch prints them as CSV every S seconds (0.5 unless --interval; from\n"
+     "0.05 to 86400) until Ctrl+C: a comment line with the version and the unit,\n"
      "the line time,rpm,valve_angle,map_switch,qs_switch, then one row a\n"
      "sample, time in UTC with milliseconds; a sample without a reply leaves\n"
      "its fields empty. --csv FILE writes those rows to FILE instead, and\n"
@@ -184,10 +184,7 @@ const Command* findCommand(const std::string& name)
 
 bool listed(const std::vector<std::string>& options, const std::string& option)
 {
-    for (const std::string& listedOption : options)
-        if (listedOption == option)
-            return true;
-    return false;
+    return std::find(options.begin(), options.end(), option) != options.end();
 }
 
 // The command's operands and options; an empty text, or what is wrong.

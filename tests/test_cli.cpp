@@ -180,6 +180,15 @@ TEST_F(Cli, ReadThenDiffAgainstTheUnitIsEqualAndAnEditShowsExactlyItsPoints)
     ASSERT_EQ(exact.size(), 5u);
     EXPECT_EQ(exact[1].rfind("ign_map0 6100 rpm: ", 0), 0u);
     EXPECT_EQ(listRestorePoints().size(), 1u) << "diff keeps no restore point";
+
+    // A pickup position of 0 is decoded and stored as its pulse type's,
+    // with the window's warning as one line; the read still succeeds.
+    sim::block(30)[13] = 0;
+    const Result warned = run({"read", path("c.cdi")});
+    EXPECT_EQ(warned.status, 0);
+    EXPECT_EQ(warned.err, "kvz-cdi-cli: WARNNING:Pickup degree is zero! Check your config.\n");
+    EXPECT_EQ(splitLines(readFile(path("c.cdi")))[646], "PickupDeg\t036");
+    EXPECT_EQ(run({"diff", path("c.cdi"), path("a.cdi")}).out, "");
 }
 
 TEST_F(Cli, DumpThenRestoreGivesTheUnitItsImageBackByteForByte)
@@ -253,6 +262,16 @@ TEST_F(Cli, WriteAsksOrRefusesAndSaysWhereTheRestorePointWent)
         expectOneLine({r.status, r.out, r.err.substr(question.size())}, refusal.says);
         EXPECT_EQ(sim::requests().size(), sent) << "sent to the unit";
     }
+
+    // Without a place for the restore point, nothing is written.
+    fs::remove_all(xdg.folder("XDG_DATA_HOME"));
+    writeFile(xdg.folder("XDG_DATA_HOME"), "");
+    const Result noRestorePoint = run({"write", path("b.cdi"), "--yes"});
+    EXPECT_EQ(noRestorePoint.status, 5);
+    expectOneLine(noRestorePoint, "Cannot write a restore point to ");
+    for (const sim::Request& request : sim::blockRequests())
+        EXPECT_NE(request[1], 0x82) << "a block was written";
+    fs::remove(xdg.folder("XDG_DATA_HOME"));
 
     const Result written = run({"write", path("b.cdi")}, "y\n", true);
     ASSERT_EQ(written.status, 0) << written.err;
