@@ -4,6 +4,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -86,6 +87,20 @@ int writeOutcome(const Console& console, const WriteReport& report)
                         + " reads back different" + held);
     }
     return kTransferFailed;
+}
+
+// Asks, then runs a write sequence (its three transfers) with the unit
+// held, and says how it ended.
+int confirmAndWrite(const Console& console, const Arguments& arguments, const std::string& file,
+                    const std::function<void(WriteReport&)>& sequence)
+{
+    if (const int status = confirmWrite(console, arguments, file))
+        return status;
+    return withUnit(console, 3 * kUnitBlocks, [&] {
+        WriteReport report;
+        sequence(report);
+        return writeOutcome(console, report);
+    });
 }
 
 // A sample's row: the time in UTC with milliseconds, then the four values,
@@ -195,12 +210,8 @@ int runWrite(const Arguments& arguments, const Console& console)
     applyMapFile(record);
     if (refuseUnsafeWrite(cdiDevice.config))
         return fail(console, kRefused, takeNotes());
-    if (const int status = confirmWrite(console, arguments, file))
-        return status;
-    return withUnit(console, 3 * kUnitBlocks, [&] {
-        WriteReport report;
+    return confirmAndWrite(console, arguments, file, [](WriteReport& report) {
         writeKeepingRestorePoints(cdiDevice, ignitionTable, valveTable, report);
-        return writeOutcome(console, report);
     });
 }
 
@@ -214,12 +225,8 @@ int runRestore(const Arguments& arguments, const Console& console)
         return fail(console, kFileError, cannotRead(file, "a 1024-byte memory image"));
     if (!arguments.has("--force") && refuseUnsafeWrite(imageConfig(image)))
         return fail(console, kRefused, takeNotes() + " (--force writes it anyway)");
-    if (const int status = confirmWrite(console, arguments, file))
-        return status;
-    return withUnit(console, 3 * kUnitBlocks, [&] {
-        WriteReport report;
+    return confirmAndWrite(console, arguments, file, [&](WriteReport& report) {
         restoreKeepingRestorePoints(cdiDevice, image, ignitionTable, valveTable, report);
-        return writeOutcome(console, report);
     });
 }
 
