@@ -311,12 +311,11 @@ int writeUnit(CdiDevice& device, const BlockSource& source, UnitImage& sent, int
 
     // Only the ignition phase has a heading.
     device.print("Writing IG table\n");
-    return writeBlocks(device, kFirstIgnitionBlock, kLastIgnitionBlock, kWriteIgnition, source, sent, requestsSent)
-                   && writeBlocks(device, kFirstValveBlock, kLastValveBlock, kWriteValve, source, sent, requestsSent)
-                   && writeBlocks(device, kFirstConfigBlock, kLastConfigBlock, kWriteConfig, source, sent,
-                                  requestsSent)
-               ? 1
-               : 0;
+    const bool written =
+        writeBlocks(device, kFirstIgnitionBlock, kLastIgnitionBlock, kWriteIgnition, source, sent, requestsSent)
+        && writeBlocks(device, kFirstValveBlock, kLastValveBlock, kWriteValve, source, sent, requestsSent)
+        && writeBlocks(device, kFirstConfigBlock, kLastConfigBlock, kWriteConfig, source, sent, requestsSent);
+    return written ? 1 : 0;
 }
 
 int writeDeviceMaps(MapTable& ignition, MapTable& valve)
