@@ -1,9 +1,10 @@
 // The commands that talk to the unit: detect, read, dump, write, restore,
 // status; and backups, which lists what they kept.
+#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <functional>
 #include <optional>
 #include <string>
@@ -13,7 +14,6 @@
 #include "commands.h"
 #include "map_file.h"
 #include "map_table.h"
-#include "map_transfer.h"
 #include "platform_paths.h"
 #include "restore_points.h"
 #include "status_poll.h"
