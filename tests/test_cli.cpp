@@ -369,8 +369,9 @@ TEST_F(Cli, AnotherProgramTalkingToTheUnitIsWaitedForThenSaid)
     EXPECT_TRUE(sim::requests().empty());
 }
 
-TEST_F(Cli, StatusOnceOrWatchedUntilCtrlC)
+TEST_F(Cli, DetectAndStatusOnceOrWatchedUntilCtrlC)
 {
+    EXPECT_EQ(run({"detect"}).out, "ids: 04d8:003c\nmaker: KVZ Electronics\nproduct: KVZ-CDI\nrelease: 1.00\n");
     sim::status() = {4321, 1, 77, 0};
     const Result once = run({"status"});
     EXPECT_EQ(once.status, 0);
@@ -395,7 +396,8 @@ TEST_F(Cli, StatusOnceOrWatchedUntilCtrlC)
         EXPECT_EQ(watched.status, 0);
         EXPECT_EQ(watched.out + watched.err, "");
         const std::vector<std::string> rows = splitLines(readFile(path("live.csv")));
-        EXPECT_EQ(rows[0], absent ? "# kvz-cdi-cli 1.2.0, unit not found" : "# kvz-cdi-cli 1.2.0, unit KVZ Electronics KVZ-CDI");
+        EXPECT_EQ(rows[0], std::string("# kvz-cdi-cli 1.2.0, unit ")
+                               + (absent ? "not found" : "KVZ Electronics KVZ-CDI"));
         EXPECT_EQ(rows[1], "time,rpm,valve_angle,map_switch,qs_switch");
         for (std::size_t i = 2; i < rows.size(); ++i)
             EXPECT_TRUE(testing::internal::RE::FullMatch(
