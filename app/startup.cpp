@@ -23,10 +23,8 @@
 #include "undo_redo.h"
 
 namespace {
-void wireChart(MyChart* chart, MapTable& table, double upper, int valueRange, int yStep)
+void wireChart(MyChart* chart, MapTable& table, int valueRange, int yStep)
 {
-    table.lowerClamp = 0.0;
-    table.upperClamp = upper;
     chart->table = &table;
     chart->valueRange = valueRange;
     chart->xStep = 5;
@@ -42,8 +40,9 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     window->callback(onWindowClose);
     window->label(kProgramTitle);
 
-    wireChart(widgets.ignitionChart, ignitionTable, 35.0, 35, 5);
-    wireChart(widgets.valveChart, valveTable, 160.0, 160, 25);
+    setTableClamps();
+    wireChart(widgets.ignitionChart, ignitionTable, 35, 5);
+    wireChart(widgets.valveChart, valveTable, 160, 25);
     onConfigChanged = refreshOptionWidgets;
 
     if (!loadAutosave()) {

@@ -103,7 +103,8 @@ void programWrite()
     int requestsSent = 0;
     readUnit(cdiDevice, before, nullptr);
     const ConfigBlock config = withUnitsOwnBytes(cdiDevice.config, imageConfig(before));
-    writeUnit(cdiDevice, ignitionTable, valveTable, config, sent, requestsSent);
+    writeUnit(cdiDevice, tableBlocks(ignitionTable, valveTable, config, timingReference(cdiDevice)), sent,
+              requestsSent);
     readDeviceMaps(cdiDevice, ignitionTable, valveTable);
     closeUnit(cdiDevice.deviceHandle);
     cdiDevice.deviceHandle = nullptr;
@@ -183,11 +184,12 @@ int main()
     if (!table || !std::freopen("/dev/null", "w", stdout))
         return 1;
 
-    // Restore points go to a folder of the benchmark's own.
+    // Restore points and the unit lock go to a folder of the benchmark's own.
     char folder[] = "/tmp/kvz-bench-XXXXXX";
     if (!mkdtemp(folder))
         return 1;
     setenv("XDG_DATA_HOME", folder, 1);
+    setenv("XDG_RUNTIME_DIR", folder, 1);
     sim::reset();
     ignitionTable.upperClamp = 35.0;
     valveTable.upperClamp = 160.0;

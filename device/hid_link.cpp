@@ -65,6 +65,11 @@ bool lateReplyDue()
     return unansweredSince.has_value();
 }
 
+void printToStandardError(const char* text)
+{
+    std::fprintf(stderr, "kvz-cdi: %s\n", text);
+}
+
 char32_t codeUnit(wchar_t c)
 {
     return static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(c));
@@ -78,6 +83,8 @@ std::string errorText(hid_device* handle)
 }
 
 }  // namespace
+
+void (*hidErrorSink)(const char* text) = printToStandardError;
 
 hid_device* openUnit()
 {
@@ -175,5 +182,5 @@ void setExchangeClock(long long (*nowMs)())
 void printHidError(const Exchange& exchange)
 {
     const char* call = exchange.outcome == Outcome::writeFailed ? "hid_write" : "hid_read_timeout";
-    std::fprintf(stderr, "kvz-cdi: %s failed: %s\n", call, exchange.error.c_str());
+    hidErrorSink((std::string(call) + " failed: " + exchange.error).c_str());
 }

@@ -77,6 +77,10 @@ Exchange exchangeReport(hid_device* handle, const std::uint8_t (&request)[kReque
 // fits in `limit` bytes.
 std::string toUtf8(const wchar_t* wide, std::size_t limit);
 
-// One line on standard error with the call that failed and hid_error()'s
-// text, for an exchange whose hid_write or hid_read_timeout returned -1.
+// The call that failed and hid_error()'s text, for an exchange whose
+// hid_write or hid_read_timeout returned -1, to the sink below.
 void printHidError(const Exchange& exchange);
+
+// Where printHidError's text goes: by default one line on standard error,
+// "kvz-cdi: " in front. The command-line program puts it in its own line.
+extern void (*hidErrorSink)(const char* text);

@@ -1,6 +1,6 @@
 // Moving both tables and the configuration block between the program and
 // the unit, one 32-byte block per request, with every write checked against
-// the unit's echo and every report traced on standard output.
+// the unit's echo and every report traced (traceStream, standard output by default).
 #include "map_transfer.h"
 
 #include <hidapi.h>
@@ -120,9 +120,11 @@ Block exchangeReadBlock(CdiDevice& device)
 
 void traceExchange(const CdiDevice& device)
 {
-    std::printf("TX\n");
+    if (!traceStream)
+        return;
+    std::fputs("TX\n", traceStream);
     traceDump(device.outReport);
-    std::printf("RX\n");
+    std::fputs("RX\n", traceStream);
     traceDump(device.inReport);
 }
 
@@ -184,20 +186,20 @@ void keepBlock(const CdiDevice& device, int block, UnitImage& image)
     std::memcpy(image.block(block), device.inReport + kReplyPayload, kBlockSize);
 }
 
-// Writes blocks first..last, each framed, its payload filled by `fill`, kept
-// in `sent` and checked against the echo, a dot per block and "OK\n" after
-// the last; a read writes "OK.\n" there.
-template <typename Fill>
-bool writeBlocks(CdiDevice& device, int first, int last, const WritePhase& phase, UnitImage& sent,
-                 int& requestsSent, Fill fill)
+// Writes blocks first..last, each framed, its payload filled by the source,
+// kept in `sent` and checked against the echo, a dot per block and "OK\n"
+// after the last; a read writes "OK.\n" there.
+bool writeBlocks(CdiDevice& device, int first, int last, const WritePhase& phase, const BlockSource& source,
+                 UnitImage& sent, int& requestsSent)
 {
     std::uint8_t* payload = device.outReport + kRequestPayload;
     for (int block = first; block <= last; ++block) {
         frameRequest(device, CMD_WRITE_BLOCK, block);
-        fill(block, payload);
+        source(block, payload);
         std::memcpy(sent.block(block), payload, kBlockSize);
         if (!writeBlock(device, phase, requestsSent))
             return false;
+        device.blockDone(block);
         device.print(".");
     }
     device.print("OK\n");
@@ -213,6 +215,7 @@ int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents)
             return 0;
         traceDump(device.inReport);  // the configuration's reply is dumped without headings
         keepBlock(device, block, image);
+        device.blockDone(block);
         device.print(".");
     }
     // The configuration comes first, so the ignition words can be decoded
@@ -238,6 +241,7 @@ int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents)
             contents->ignition.points[k] =
                 traceDecode(ignitionWord(image, k), static_cast<std::uint16_t>(k % MapTable::kPoints), reference);
         traceExchange(device);
+        device.blockDone(block);
         device.print(".");
     }
     device.print("OK.\n");
@@ -251,6 +255,7 @@ int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents)
         keepBlock(device, block, image);
         for (int j = 0; contents && j < kBlockSize; ++j)
             contents->valve.points[kBlockSize * (block - kFirstValveBlock) + j] = image.block(block)[j];
+        device.blockDone(block);
         device.print(".");
     }
     device.print("OK.\n");
@@ -272,8 +277,33 @@ int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve, UnitI
     return 1;
 }
 
-int writeUnit(CdiDevice& device, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config,
-              UnitImage& sent, int& requestsSent)
+BlockSource tableBlocks(const MapTable& ignition, const MapTable& valve, const ConfigBlock& config,
+                        const TimingReference& reference)
+{
+    return [&ignition, &valve, config, reference](int block, std::uint8_t* payload) {
+        if (block <= kLastIgnitionBlock) {
+            for (int m = 0; m < kBlockSize / 2; ++m) {
+                const std::uint32_t k = (kBlockSize / 2) * (block - kFirstIgnitionBlock) + m;
+                const TimerWord word =
+                    traceEncode(ignition.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints), reference);
+                payload[2 * m] = static_cast<std::uint8_t>(word & 0xFF);
+                payload[2 * m + 1] = static_cast<std::uint8_t>(word >> 8);
+            }
+        } else if (block <= kLastValveBlock) {
+            for (int j = 0; j < kBlockSize; ++j)
+                payload[j] = lowByte(valve.points[kBlockSize * (block - kFirstValveBlock) + j]);
+        } else {
+            std::memcpy(payload, config.bytes() + kBlockSize * (block - kFirstConfigBlock), kBlockSize);
+        }
+    };
+}
+
+BlockSource imageBlocks(const UnitImage& image)
+{
+    return [&image](int block, std::uint8_t* payload) { std::memcpy(payload, image.block(block), kBlockSize); };
+}
+
+int writeUnit(CdiDevice& device, const BlockSource& source, UnitImage& sent, int& requestsSent)
 {
     requestsSent = 0;
     // Bytes 3-4 and 37-64 stay zero for the whole write.
@@ -281,38 +311,19 @@ int writeUnit(CdiDevice& device, const MapTable& ignition, const MapTable& valve
 
     // Only the ignition phase has a heading.
     device.print("Writing IG table\n");
-    std::uint32_t k = 0;
-    const TimingReference reference = timingReference(device);
-    if (!writeBlocks(device, kFirstIgnitionBlock, kLastIgnitionBlock, kWriteIgnition, sent, requestsSent,
-                     [&](int, std::uint8_t* payload) {
-                         for (int m = 0; m < kBlockSize / 2; ++m, ++k) {
-                             const TimerWord word = traceEncode(
-                                 ignition.points[k], static_cast<std::uint16_t>(k % MapTable::kPoints), reference);
-                             payload[2 * m] = static_cast<std::uint8_t>(word & 0xFF);
-                             payload[2 * m + 1] = static_cast<std::uint8_t>(word >> 8);
-                         }
-                     }))
-        return 0;
-    if (!writeBlocks(device, kFirstValveBlock, kLastValveBlock, kWriteValve, sent, requestsSent,
-                     [&](int block, std::uint8_t* payload) {
-                         for (int j = 0; j < kBlockSize; ++j)
-                             payload[j] = lowByte(valve.points[kBlockSize * (block - kFirstValveBlock) + j]);
-                     }))
-        return 0;
-    return writeBlocks(device, kFirstConfigBlock, kLastConfigBlock, kWriteConfig, sent, requestsSent,
-                       [&](int block, std::uint8_t* payload) {
-                           std::memcpy(payload, config.bytes() + kBlockSize * (block - kFirstConfigBlock),
-                                       kBlockSize);
-                       })
-               ? 1
-               : 0;
+    const bool written =
+        writeBlocks(device, kFirstIgnitionBlock, kLastIgnitionBlock, kWriteIgnition, source, sent, requestsSent)
+        && writeBlocks(device, kFirstValveBlock, kLastValveBlock, kWriteValve, source, sent, requestsSent)
+        && writeBlocks(device, kFirstConfigBlock, kLastConfigBlock, kWriteConfig, source, sent, requestsSent);
+    return written ? 1 : 0;
 }
 
 int writeDeviceMaps(MapTable& ignition, MapTable& valve)
 {
     UnitImage sent;
     int requestsSent = 0;
-    return writeUnit(cdiDevice, ignition, valve, cdiDevice.config, sent, requestsSent);
+    return writeUnit(cdiDevice, tableBlocks(ignition, valve, cdiDevice.config, timingReference(cdiDevice)), sent,
+                     requestsSent);
 }
 
 bool verifyEcho()
@@ -328,13 +339,15 @@ bool verifyEcho()
 
 void traceDump(const std::uint8_t* buffer)
 {
-    std::printf("00-01-02-03-04-05-06-07-08=09-0A-0B-0C-0D-0E-0F\n");
+    if (!traceStream)
+        return;
+    std::fputs("00-01-02-03-04-05-06-07-08=09-0A-0B-0C-0D-0E-0F\n", traceStream);
     for (int row = 0; row < 4; ++row) {
         const std::uint8_t* bytes = buffer + 16 * row;
         for (int i = 0; i < 16; ++i)
-            std::printf("%02X ", bytes[i]);
+            std::fprintf(traceStream, "%02X ", bytes[i]);
         for (int i = 0; i < 16; ++i)
-            std::putchar(bytes[i] >= 0x20 && bytes[i] <= 0x7E ? bytes[i] : '.');
-        std::putchar('\n');
+            std::fputc(bytes[i] >= 0x20 && bytes[i] <= 0x7E ? bytes[i] : '.', traceStream);
+        std::fputc('\n', traceStream);
     }
 }

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "cdi_device.h"
 #include "map_table.h"
+#include "timing_codec.h"
 #include "unit_image.h"
 
 // Reads all 32 blocks into `image` as the unit returns them, with the read's
@@ -22,12 +24,24 @@ int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents);
 // 1 when all 32 blocks were read, else 0 and nothing changed.
 int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve, UnitImage* image = nullptr);
 
-// Writes all 32 blocks: both ignition maps encoded with the record's
-// reference, the valve maps, then `config`; each checked against its echo.
-// `sent` gets every block as it went out, `requestsSent` the requests the
-// unit may have acted on. 1 when all were written and echoed, else 0.
-int writeUnit(CdiDevice& device, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config,
-              UnitImage& sent, int& requestsSent);
+// What a write sends, block by block: puts block `block`'s 32 bytes at
+// `payload` as the block goes out, so encoding prints its codec lines among
+// that block's dumps.
+using BlockSource = std::function<void(int block, std::uint8_t* payload)>;
+
+// Both ignition maps encoded with `reference`, the valve maps as the low
+// byte of each point's integer part, then `config`. The tables must outlive
+// the source.
+BlockSource tableBlocks(const MapTable& ignition, const MapTable& valve, const ConfigBlock& config,
+                        const TimingReference& reference);
+// An image's blocks as they stand; the image must outlive the source.
+BlockSource imageBlocks(const UnitImage& image);
+
+// Writes all 32 blocks from `source` in the order ignition, valve,
+// configuration, each checked against its echo. `sent` gets every block as
+// it went out, `requestsSent` the requests the unit may have acted on.
+// 1 when all were written and echoed, else 0.
+int writeUnit(CdiDevice& device, const BlockSource& source, UnitImage& sent, int& requestsSent);
 
 // writeUnit of both tables and the configuration block of `cdiDevice`.
 int writeDeviceMaps(MapTable& ignition, MapTable& valve);
@@ -35,5 +49,6 @@ int writeDeviceMaps(MapTable& ignition, MapTable& valve);
 // The unit echoes a write request from byte 4 on.
 bool verifyEcho();
 
-// Prints the first 64 bytes of a report in rows of hex and characters.
+// Prints the first 64 bytes of a report in rows of hex and characters to
+// the trace stream.
 void traceDump(const std::uint8_t* buffer);

@@ -34,15 +34,29 @@ std::optional<std::string> identityText(const wchar_t* wide)
 }
 }  // namespace
 
+std::optional<UnitIdentity> findUnit()
+{
+    hid_device_info* units = hid_enumerate(CDI_VENDOR_ID, CDI_PRODUCT_ID);
+    if (!units)
+        return std::nullopt;
+    UnitIdentity unit;
+    unit.manufacturer = identityText(units->manufacturer_string);
+    unit.product = identityText(units->product_string);
+    unit.vendorId = units->vendor_id;
+    unit.productId = units->product_id;
+    unit.release = units->release_number;
+    hid_free_enumeration(units);
+    return unit;
+}
+
 UnitStatus queryUnitStatus()
 {
     UnitStatus status;
 
-    if (hid_device_info* units = hid_enumerate(CDI_VENDOR_ID, CDI_PRODUCT_ID)) {
+    if (const std::optional<UnitIdentity> unit = findUnit()) {
         status.enumerated = true;
-        status.manufacturer = identityText(units->manufacturer_string);
-        status.product = identityText(units->product_string);
-        hid_free_enumeration(units);
+        status.manufacturer = unit->manufacturer;
+        status.product = unit->product;
     }
 
     hid_device* handle = openUnit();

@@ -9,6 +9,19 @@
 
 #include "hid_link.h"
 
+// The first unit on the bus as the enumeration describes it.
+struct UnitIdentity {
+    // Its strings as UTF-8; empty where hidapi gave none.
+    std::optional<std::string> manufacturer;
+    std::optional<std::string> product;
+    unsigned short vendorId = 0;
+    unsigned short productId = 0;
+    unsigned short release = 0;  // binary-coded decimal, 0x0100 is 1.00
+};
+
+// Enumerates only: nothing is sent to the unit.
+std::optional<UnitIdentity> findUnit();
+
 struct UnitStatus {
     bool enumerated = false;
     // The first unit's strings as UTF-8; empty where hidapi gave none.

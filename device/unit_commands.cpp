@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <functional>
 
 #include "dialogs.h"
 #include "map_transfer.h"
@@ -30,6 +31,59 @@ int firstDifference(const UnitImage& a, const UnitImage& b)
     return -1;
 }
 
+// What a write sends, known once the unit's image before it is.
+using WriteSource = std::function<BlockSource(const UnitImage& before)>;
+
+// The one write sequence: read the whole unit and keep it, write, read
+// everything back into the tables and the record, keep that, compare.
+int writeSequence(CdiDevice& device, const WriteSource& source, MapTable& ignition, MapTable& valve,
+                  WriteReport& report)
+{
+    UnitImage before;
+    if (!readUnit(device, before, nullptr)) {
+        report.stop = WriteStop::readBefore;
+        return 0;
+    }
+    if (!keep(device, before, "before-write", report.beforeWrite)) {
+        report.stop = WriteStop::restorePoint;
+        const std::string box = "Cannot write a restore point to " + report.beforeWrite + ". Nothing was written.";
+        dialogs.errorBox(box.c_str());
+        return 0;
+    }
+
+    UnitImage sent;
+    int requestsSent = 0;
+    if (!writeUnit(device, source(before), sent, requestsSent)) {
+        report.stop = WriteStop::write;
+        report.partWritten = requestsSent > 0;
+        if (report.partWritten) {
+            const std::string line = "The unit now holds part new and part old data. What it held before is in "
+                                     + report.beforeWrite + ".\n";
+            device.print(line.c_str());
+        }
+        return 0;
+    }
+
+    report.readBackRan = true;
+    UnitImage after;
+    if (!readDeviceMaps(device, ignition, valve, &after)) {
+        report.stop = WriteStop::readBack;
+        return 0;
+    }
+    report.afterWriteKept = keep(device, after, "after-write", report.afterWrite);
+
+    // As the unit returned it, before the read's fix-ups.
+    report.differingBlock = firstDifference(after, sent);
+    if (report.differingBlock >= 0) {
+        report.stop = WriteStop::differs;
+        const std::string line = "The unit does not hold what was written: block "
+                                 + std::to_string(report.differingBlock) + " reads back different.\n";
+        device.print(line.c_str());
+        return 0;
+    }
+    return 1;
+}
+
 }  // namespace
 
 bool refuseUnsafeWrite(const ConfigBlock& config)
@@ -46,53 +100,39 @@ bool refuseUnsafeWrite(const ConfigBlock& config)
     return false;
 }
 
-int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& valve, std::string& restorePoint)
+int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& valve, ReadReport& report)
 {
-    UnitImage image;
-    if (!readDeviceMaps(device, ignition, valve, &image))
+    if (!readDeviceMaps(device, ignition, valve, &report.image))
         return 0;
-    keep(device, image, "read", restorePoint);
+    report.kept = keep(device, report.image, "read", report.restorePoint);
     return 1;
+}
+
+bool fixZeroPickup(ConfigBlock& config)
+{
+    if (config.pickupDeg != 0)
+        return false;
+    dialogs.errorBox("WARNNING:Pickup degree is zero!\nCheck your config.");
+    config.pickupDeg = enginePreset(config.pulseType).pickupDeg;
+    return true;
 }
 
 int writeKeepingRestorePoints(CdiDevice& device, MapTable& ignition, MapTable& valve, WriteReport& report)
 {
-    // What the unit holds now: the restore point, and its own configuration
-    // bytes, which the tool carries but never decides.
-    UnitImage before;
-    if (!readUnit(device, before, nullptr))
-        return 0;
-    if (!keep(device, before, "before-write", report.beforeWrite)) {
-        const std::string box = "Cannot write a restore point to " + report.beforeWrite + ". Nothing was written.";
-        dialogs.errorBox(box.c_str());
-        return 0;
-    }
+    // The tool's named fields over the unit's own bytes, which the tool
+    // carries but never decides.
+    return writeSequence(
+        device,
+        [&](const UnitImage& before) {
+            return tableBlocks(ignition, valve, withUnitsOwnBytes(device.config, imageConfig(before)),
+                               timingReference(device));
+        },
+        ignition, valve, report);
+}
 
-    const ConfigBlock config = withUnitsOwnBytes(device.config, imageConfig(before));
-    UnitImage sent;
-    int requestsSent = 0;
-    if (!writeUnit(device, ignition, valve, config, sent, requestsSent)) {
-        if (requestsSent > 0) {
-            const std::string line = "The unit now holds part new and part old data. What it held before is in "
-                                     + report.beforeWrite + ".\n";
-            device.print(line.c_str());
-        }
-        return 0;
-    }
-
-    report.readBackRan = true;
-    UnitImage after;
-    if (!readDeviceMaps(device, ignition, valve, &after))
-        return 0;
-    keep(device, after, "after-write", report.afterWrite);
-
-    // As the unit returned it, before the read's fix-ups.
-    const int differs = firstDifference(after, sent);
-    if (differs >= 0) {
-        const std::string line = "The unit does not hold what was written: block " + std::to_string(differs)
-                                 + " reads back different.\n";
-        device.print(line.c_str());
-        return 0;
-    }
-    return 1;
+int restoreKeepingRestorePoints(CdiDevice& device, const UnitImage& image, MapTable& ignition, MapTable& valve,
+                                WriteReport& report)
+{
+    return writeSequence(
+        device, [&](const UnitImage&) { return imageBlocks(image); }, ignition, valve, report);
 }

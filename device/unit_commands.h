@@ -8,20 +8,46 @@
 
 #include "cdi_device.h"
 #include "map_table.h"
+#include "unit_image.h"
 
 // A configuration no unit may be given: a pulse type other than 1 or 2, or
 // a pickup position of 0. Shows the box that says why and returns true.
 bool refuseUnsafeWrite(const ConfigBlock& config);
 
+struct ReadReport {
+    UnitImage image;           // what the unit returned
+    std::string restorePoint;  // its path, or the folder it could not go to
+    bool kept = false;
+};
+
 // readDeviceMaps on the record's open handle, and when it succeeded the
 // image kept as a restore point; a log line says where it went, or that it
-// could not be kept. `restorePoint` gets its path. 1 when the read succeeded.
-int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& valve, std::string& restorePoint);
+// could not be kept. 1 when the read succeeded.
+int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& valve, ReadReport& report);
+
+// After a read that succeeded: a pickup position of 0 is warned of in a box
+// and replaced by the preset's for the pulse type, the one the maps were
+// decoded with. True when it was 0.
+bool fixZeroPickup(ConfigBlock& config);
+
+// Where a write sequence stopped.
+enum class WriteStop {
+    none,          // the unit holds exactly what was sent
+    readBefore,    // the read before it failed: nothing was written
+    restorePoint,  // that read could not be kept: nothing was written
+    write,         // a block was not written or not echoed
+    readBack,      // the read-back failed
+    differs,       // the read-back is not what was sent
+};
 
 struct WriteReport {
+    WriteStop stop = WriteStop::none;
     bool readBackRan = false;  // the tables and record now hold the read-back
+    bool partWritten = false;  // the unit may hold part new and part old data
+    int differingBlock = -1;   // the first block read back different
     std::string beforeWrite;   // the restore point of what the unit held
-    std::string afterWrite;
+    std::string afterWrite;    // of what it holds after, or the folder
+    bool afterWriteKept = false;
 };
 
 // Device Write once the user said yes, on the record's open handle: reads
@@ -31,3 +57,8 @@ struct WriteReport {
 // into the tables and the record, keeps that too, and compares it with what
 // was sent. 1 when the unit holds exactly what was sent.
 int writeKeepingRestorePoints(CdiDevice& device, MapTable& ignition, MapTable& valve, WriteReport& report);
+
+// The same sequence for a whole image, sent as it stands: no encoding, no
+// fix-ups, the unit's own bytes those of the image.
+int restoreKeepingRestorePoints(CdiDevice& device, const UnitImage& image, MapTable& ignition, MapTable& valve,
+                                WriteReport& report);

@@ -41,11 +41,22 @@ void CdiDevice::print(const char* text) const
         log(text);
 }
 
+void CdiDevice::blockDone(int block) const
+{
+    if (progress)
+        progress(block);
+}
+
 void applyEnginePreset(std::uint8_t type)
 {
+    applyEnginePreset(type, cdiDevice.config, cdiDevice.latencyOffset);
+}
+
+void applyEnginePreset(std::uint8_t type, ConfigBlock& config, std::int32_t& latencyOffset)
+{
     const EnginePreset& preset = enginePreset(type);
-    cdiDevice.config.pulseType = preset.pulseType;
-    cdiDevice.config.pickupDeg = preset.pickupDeg;
-    cdiDevice.config.setEngineConstant(preset.engineConstant);
-    cdiDevice.latencyOffset = preset.latencyOffset;
+    config.pulseType = preset.pulseType;
+    config.pickupDeg = preset.pickupDeg;
+    config.setEngineConstant(preset.engineConstant);
+    latencyOffset = preset.latencyOffset;
 }

@@ -59,17 +59,24 @@ constexpr const EnginePreset& enginePreset(std::uint8_t type)
 // Where the map transfer writes its progress; null means no logging.
 typedef void (*LogSink)(const char* text);
 
+// Told of each block a transfer has exchanged, by its number; null means
+// nobody is told.
+typedef void (*BlockHook)(int block);
+
 struct CdiDevice {
     std::uint8_t outReport[65] = {};
     hid_device* deviceHandle = nullptr;
     std::uint8_t inReport[64] = {};
     ConfigBlock config = initialConfig();  // all 0 but pickupDeg 36
     LogSink log = nullptr;
+    BlockHook progress = nullptr;
     std::int32_t latencyOffset = kTwoPulsePreset.latencyOffset;  // timer ticks
     double timerConstant = 666.666667;    // ticks per crank degree at 1000 rpm
 
     // Writes the text to the log sink, if one is set.
     void print(const char* text) const;
+    // Tells the progress hook, if one is set.
+    void blockDone(int block) const;
 
     // The advance a word read from the unit stands for at point `index`,
     // with this record's pickup position and latency offset. Defined in
@@ -82,5 +89,7 @@ struct CdiDevice {
 extern CdiDevice cdiDevice;
 
 // Sets pulseType, pickupDeg, engineConstant and latencyOffset from
-// enginePreset(type), nothing else.
+// enginePreset(type), nothing else: of `cdiDevice`, or of the block and
+// offset given.
 void applyEnginePreset(std::uint8_t type);
+void applyEnginePreset(std::uint8_t type, ConfigBlock& config, std::int32_t& latencyOffset);

@@ -3,36 +3,29 @@
 // only with a complete new one, so neither can leave half a map behind.
 #include "map_file.h"
 
-#include <charconv>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string_view>
-#include <system_error>
 #include <vector>
 
 #include "cdi_device.h"
 #include "platform_paths.h"
+#include "text_fields.h"
+#include "user_files.h"
 
 void (*onConfigChanged)() = nullptr;
 char autosavePath[1024] = {};
+const char* const kOptionKeys[kOptionLines] = {"QS-RPM",    "QS_ONT",    "QS-CUT", "QS-DIS", "rev_limit",
+                                               "PulseType", "PickupDeg", "QS-STP", "QS-REV"};
 
 namespace {
 
-// The option keys in the order the lines stand in the file; the order is not
-// the byte order of the configuration block.
-const char* const kOptionKeys[9] = {"QS-RPM",    "QS_ONT",    "QS-CUT", "QS-DIS", "rev_limit",
-                                    "PulseType", "PickupDeg", "QS-STP", "QS-REV"};
-// Lines a file must have; the last four may be missing.
-constexpr int kRequiredOptions = 5;
-
-// A saved file is about 12 KB; anything this large is not a map file.
-constexpr std::size_t kMaxFileSize = 16 * 1024 * 1024;
-
 constexpr std::size_t kMapLines = 2 * MapTable::kRun;
 // Lines after the last option line are not read.
-constexpr std::size_t kFileLines = kMapLines + std::size(kOptionKeys);
+constexpr std::size_t kFileLines = kMapLines + kOptionLines;
 // A path and its terminator fit in this many bytes, as in autosavePath.
 constexpr std::size_t kPathBuffer = sizeof autosavePath;
 const char kBlanks[] = " \t";
@@ -81,20 +74,6 @@ bool splitFields(std::string_view line, std::string_view* fields, int count)
     return line.empty();
 }
 
-// A decimal number that fills its field, read the same in every locale: an
-// optional sign, digits, and for a real a point and an exponent. A hexadecimal
-// real is not read, nor one beyond the type's range; for an integer that is
-// 32 bits, so no value is wrapped into some byte.
-template <typename Number>
-bool readNumber(std::string_view field, Number& out)
-{
-    if (field.size() > 1 && field[0] == '+' && field[1] != '-')
-        field.remove_prefix(1);
-    const char* end = field.data() + field.size();
-    const std::from_chars_result read = std::from_chars(field.data(), end, out);
-    return read.ec == std::errc() && read.ptr == end;
-}
-
 // A map line: a key, the point index and the value. The key and the index
 // are not looked at; the line's place in the file decides where it goes.
 // nan and inf are refused: NaN passes both clamps, since it compares false
@@ -115,18 +94,6 @@ bool readOptionLine(std::string_view line, const char* key, std::int32_t& value)
     return splitFields(line, fields, 2) && fields[0] == key && readNumber(fields[1], value);
 }
 
-bool readWholeFile(std::FILE* file, std::string& text)
-{
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (text.size() + got > kMaxFileSize)
-            return false;
-        text.append(chunk, got);
-    }
-    return !std::ferror(file);
-}
-
 int loadFrom(const char* path, bool ownedOnly)
 {
     std::FILE* file = openMapForReading(path, ownedOnly);
@@ -134,7 +101,7 @@ int loadFrom(const char* path, bool ownedOnly)
         return 0;
     std::string text;
     MapFileRecord record;
-    int result = readWholeFile(file, text) && parseMapFile(text, record);
+    int result = readWhole(file, kMaxMapFileSize, text) && parseMapFile(text, record);
     std::fclose(file);
     if (result)
         applyMapFile(record);
@@ -159,18 +126,27 @@ bool writeTable(std::FILE* file, const char* key, const MapTable& table)
 // when this user may not write it.
 bool writeMapFile(const char* target)
 {
-    if (isReadOnlyFile(target))
-        return false;
-    std::string tempPath;
-    std::FILE* file = createFileBeside(target, tempPath, Contents::text);
-    if (!file)
-        return false;
-    const bool written = writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
-    const bool finished = finishFile(file);
-    if (written && finished && replaceFile(tempPath.c_str(), target))
-        return true;
-    removeFile(tempPath.c_str());
-    return false;
+    return replaceWith(target, Contents::text, [](std::FILE* file) {
+        return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+    });
+}
+
+// The options as a load applies them, into the named fields only: the low
+// byte of each number, the preset of the pulse type (the two-pulse one
+// without the line), then the file's own pickup (36 without it, whatever
+// the pulse type), and the two switches as 0 or 1.
+void applyOptions(const MapFileRecord& record, ConfigBlock& c, std::int32_t& latencyOffset)
+{
+    const std::int32_t* o = record.options;
+    c.qsEnablePoint = lowByte(o[0]);
+    c.qsDelayCount = lowByte(o[1]);
+    c.qsCutCount = lowByte(o[2]);
+    c.qsInvalidCount = lowByte(o[3]);
+    c.revLimit = lowByte(o[4]);
+    applyEnginePreset(record.optionCount > 5 ? lowByte(o[5]) : kTwoPulsePreset.pulseType, c, latencyOffset);
+    c.pickupDeg = record.optionCount > 6 ? lowByte(o[6]) : kTwoPulsePreset.pickupDeg;
+    c.qsStopSwitch = record.optionCount > 7 && o[7] != 0 ? 1 : 0;
+    c.qsReverse = record.optionCount > 8 && o[8] != 0 ? 1 : 0;
 }
 
 const char kAutosaveName[] = "autosaved.cdi";
@@ -214,19 +190,26 @@ bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& va
 {
     if (!writeTable(file, "IG", ignition) || !writeTable(file, "PV", valve))
         return false;
-    const ConfigBlock& c = config;
-    const std::uint8_t values[9] = {c.qsEnablePoint, c.qsDelayCount, c.qsCutCount, c.qsInvalidCount, c.revLimit,
-                                    c.pulseType,     c.pickupDeg,    c.qsStopSwitch, c.qsReverse};
-    for (int i = 0; i < 9; ++i)
+    std::uint8_t values[kOptionLines];
+    optionValues(config, values);
+    for (int i = 0; i < kOptionLines; ++i)
         if (std::fprintf(file, "%s\t%03d\n", kOptionKeys[i], values[i]) < 0)
             return false;
     return !std::ferror(file);
 }
 
+void optionValues(const ConfigBlock& c, std::uint8_t (&values)[kOptionLines])
+{
+    const std::uint8_t inFileOrder[kOptionLines] = {c.qsEnablePoint, c.qsDelayCount, c.qsCutCount,
+                                                    c.qsInvalidCount, c.revLimit,   c.pulseType,
+                                                    c.pickupDeg,     c.qsStopSwitch, c.qsReverse};
+    std::copy(std::begin(inFileOrder), std::end(inFileOrder), values);
+}
+
 int parseMapFile(const std::string& text, MapFileRecord& record)
 {
     std::vector<std::string_view> lines;
-    if (!readLines(text, lines) || lines.size() < kMapLines + kRequiredOptions)
+    if (!readLines(text, lines) || lines.size() < kMapLines + kRequiredOptionLines)
         return 0;
     for (std::size_t k = 0; k < kMapLines; ++k) {
         double& value = k < MapTable::kRun ? record.ignition[k] : record.valve[k - MapTable::kRun];
@@ -246,19 +229,21 @@ void applyMapFile(const MapFileRecord& record)
         ignitionTable.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.ignition[k]);
         valveTable.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.valve[k]);
     }
-    const std::int32_t* o = record.options;
-    ConfigBlock& c = cdiDevice.config;
-    c.qsEnablePoint = lowByte(o[0]);
-    c.qsDelayCount = lowByte(o[1]);
-    c.qsCutCount = lowByte(o[2]);
-    c.qsInvalidCount = lowByte(o[3]);
-    c.revLimit = lowByte(o[4]);
-    // The preset's pickup gives way to the file's own, or to the two-pulse
-    // one without it, whatever the pulse type.
-    applyEnginePreset(record.optionCount > 5 ? lowByte(o[5]) : kTwoPulsePreset.pulseType);
-    c.pickupDeg = record.optionCount > 6 ? lowByte(o[6]) : kTwoPulsePreset.pickupDeg;
-    c.qsStopSwitch = record.optionCount > 7 && o[7] != 0 ? 1 : 0;
-    c.qsReverse = record.optionCount > 8 && o[8] != 0 ? 1 : 0;
+    applyOptions(record, cdiDevice.config, cdiDevice.latencyOffset);
+}
+
+void mapFileContents(const MapFileRecord& record, UnitContents& contents)
+{
+    std::copy(std::begin(record.ignition), std::end(record.ignition), contents.ignition.points);
+    std::copy(std::begin(record.valve), std::end(record.valve), contents.valve.points);
+    contents.config = CdiDevice::initialConfig();
+    applyOptions(record, contents.config, contents.latencyOffset);
+}
+
+int readMapFile(const char* path, MapFileRecord& record)
+{
+    std::string text;
+    return readUserFile(path, kMaxMapFileSize, text) && parseMapFile(text, record);
 }
 
 int loadMapFile(const char* path)
@@ -281,9 +266,14 @@ std::string mapFileName(const char* path)
 
 int saveMapFile(const char* path)
 {
-    std::string target;
     const std::string name = mapFileName(path);
-    return !name.empty() && resolveLinks(name.c_str(), target) && writeMapFile(target.c_str());
+    return !name.empty() && saveMapFileAt(name.c_str(), ignitionTable, valveTable, cdiDevice.config);
+}
+
+bool saveMapFileAt(const char* path, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config)
+{
+    return saveUserFile(path, Contents::text,
+                        [&](std::FILE* file) { return writeMapLines(file, ignition, valve, config); });
 }
 
 int loadAutosave()

@@ -1,12 +1,14 @@
 // The plain-text .cdi map file, and the autosave file.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "cdi_device.h"
 #include "map_table.h"
+#include "unit_image.h"
 
 // The name a save writes for `path`: ".cdi" is added to a path of more than
 // four characters that does not end in it. Empty when the name would not
@@ -19,6 +21,12 @@ std::string mapFileName(const char* path);
 // replaced only by a complete new one, keeps its permissions, and is never
 // replaced when this user may not write it.
 int saveMapFile(const char* path);
+
+// Writes a map file of these tables and this configuration to exactly
+// `path`, nothing added to the name, by saveMapFile's rules: a link is
+// followed and stays, a new file is private, an old one is replaced only by
+// a complete new one and keeps its permissions. True when written.
+bool saveMapFileAt(const char* path, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config);
 
 // 1 when the file was read through its "rev_limit" line, else 0; a load that
 // fails changes nothing. Only a sound file is read: lines of tab- or
@@ -50,16 +58,26 @@ int saveAutosave();
 // a save writes them. False when a line could not be written.
 bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config);
 
+// The option lines' keys in file order, which is not the configuration
+// block's byte order: QS-RPM, QS_ONT, QS-CUT, QS-DIS and rev_limit, which a
+// file must have, then PulseType, PickupDeg, QS-STP and QS-REV.
+constexpr int kOptionLines = 9;
+constexpr int kRequiredOptionLines = 5;
+extern const char* const kOptionKeys[kOptionLines];
+
+// The configuration's values for the option lines, in file order.
+void optionValues(const ConfigBlock& config, std::uint8_t (&values)[kOptionLines]);
+
+// A saved file is about 12 KB; anything this large is not a map file.
+constexpr std::size_t kMaxMapFileSize = 16 * 1024 * 1024;
+
 // The contents of a map file, read but not yet applied, so that a file with
 // a fault changes nothing.
 struct MapFileRecord {
     double ignition[MapTable::kRun];  // run order, as read, not yet clamped
     double valve[MapTable::kRun];
-    // The option lines in file order: QS-RPM, QS_ONT, QS-CUT, QS-DIS and
-    // rev_limit, then the ones a file may lack: PulseType, PickupDeg, QS-STP
-    // and QS-REV.
-    std::int32_t options[9];
-    int optionCount;  // 5..9
+    std::int32_t options[kOptionLines];  // in file order, as read
+    int optionCount;                     // 5..9
 };
 
 // Reads the text of a map file into the record. 1 when it holds every line
@@ -67,5 +85,14 @@ struct MapFileRecord {
 int parseMapFile(const std::string& text, MapFileRecord& record);
 
 // Stores a parsed file into the tables, through their clamps, and into the
-// configuration block.
+// configuration block's named fields and the record's latency offset.
 void applyMapFile(const MapFileRecord& record);
+
+// What a parsed file holds, without the load's clamps: its points as they
+// stand, its options as a load applies them over the initial configuration
+// block, and the latency offset of its pulse type.
+void mapFileContents(const MapFileRecord& record, UnitContents& contents);
+
+// Reads and parses a map file the user named; unlike a load it takes a file
+// that may not be written. 1 when it is sound, else 0.
+int readMapFile(const char* path, MapFileRecord& record);

@@ -21,3 +21,11 @@ void MapTable::setValue(std::uint32_t map, std::uint32_t index, double v)
         v = lowerClamp;
     points[map * kPoints + index] = v;
 }
+
+void setTableClamps()
+{
+    ignitionTable.lowerClamp = 0.0;
+    ignitionTable.upperClamp = kIgnitionUpperClamp;
+    valveTable.lowerClamp = 0.0;
+    valveTable.upperClamp = kValveUpperClamp;
+}

@@ -22,3 +22,11 @@ struct MapTable {
 
 extern MapTable ignitionTable;  // degrees of advance, 0..35
 extern MapTable valveTable;     // power-valve values, 0..160
+
+// The upper clamps of the two tables; both lower clamps are 0.
+constexpr double kIgnitionUpperClamp = 35.0;
+constexpr double kValveUpperClamp = 160.0;
+
+// Sets both tables' clamps; start-up does so before anything stores into
+// them.
+void setTableClamps();

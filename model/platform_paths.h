@@ -5,8 +5,11 @@
 // the file system's own bytes elsewhere.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <string>
+#include <vector>
 
 // The user's temporary folder, ending in a directory separator. False when
 // the system gives none, or on Windows when it has no UTF-8 form of fewer
@@ -19,6 +22,15 @@ bool tempDirectory(std::string& dir);
 // With ownedOnly, a link is refused too, and so is a file of another user:
 // the autosave file lives in a folder that others may write.
 std::FILE* openMapForReading(const char* path, bool ownedOnly);
+
+// Opens a regular file for reading its bytes, a link followed: the files
+// the user names on a command line. Null for anything else (a folder, a
+// FIFO, a device), without waiting on it.
+std::FILE* openInputFile(const char* path);
+
+// Opens an existing regular file at exactly `path` (no link) to add bytes
+// at its end; null when it cannot.
+std::FILE* openForAppending(const char* path);
 
 // What is at a path, a link not followed: nothing, a regular file of this
 // user's, or anything else (a file of another user, a link, a folder, a
@@ -70,6 +82,32 @@ bool userFolder(UserFolder which, const char* sub, std::string& dir);
 
 // Where userFolder's folder is, without making anything or looking at it.
 bool userFolderPath(UserFolder which, const char* sub, std::string& dir);
+
+// The folder for files that live as long as the user's session, ending in a
+// directory separator: $XDG_RUNTIME_DIR when it holds an absolute path,
+// else the state folder's kvz-cdi/, made when missing (on Windows always
+// %LOCALAPPDATA%\kvz-cdi\). False when there is none.
+bool runtimeFolder(std::string& dir);
+
+// Takes an exclusive advisory lock on the file at `path` (made private when
+// missing), without waiting: flock on POSIX systems, LockFileEx on Windows.
+// Every open of the file is a holder of its own, in one process too. The
+// open file's handle, or -1 with `busy` set when another holder has the
+// lock, or not set when the file cannot be opened.
+std::intptr_t lockFile(const char* path, bool& busy);
+// Releases the lock and closes the file.
+void unlockFile(std::intptr_t handle);
+
+// The calendar time of `when` in UTC.
+std::tm utcTime(std::time_t when);
+
+// True when the stream is a terminal (a console on Windows).
+bool isTerminal(std::FILE* stream);
+
+// The program's arguments after its name, as UTF-8 like every path of the
+// program: on Windows taken from the wide command line, since argv is in
+// the ANSI code page; elsewhere argv as it stands.
+std::vector<std::string> programArguments(int argc, char** argv);
 
 // Deletes a file; false when that failed.
 bool removeFile(const char* path);

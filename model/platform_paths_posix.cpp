@@ -5,6 +5,7 @@
 #include "platform_paths.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +78,32 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
     bool fits = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && hasWriteBit(st)
                 && (!ownedOnly || st.st_uid == geteuid());
     std::FILE* file = fits ? fdopen(fd, "r") : nullptr;
+    if (!file)
+        close(fd);
+    return file;
+}
+
+std::FILE* openInputFile(const char* path)
+{
+    // O_NONBLOCK: opening a FIFO would otherwise wait for a writer.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0;
+    std::FILE* file = regular ? fdopen(fd, "r") : nullptr;
+    if (!file)
+        close(fd);
+    return file;
+}
+
+std::FILE* openForAppending(const char* path)
+{
+    int fd = open(path, O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    std::FILE* file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "a") : nullptr;
     if (!file)
         close(fd);
     return file;
@@ -228,4 +255,52 @@ bool userFolderPath(UserFolder which, const char* sub, std::string& dir)
 bool removeFile(const char* path)
 {
     return std::remove(path) == 0;
+}
+
+bool runtimeFolder(std::string& dir)
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/') {
+        dir = runtime;
+        if (dir.back() != '/')
+            dir += '/';
+        return true;
+    }
+    return userFolder(UserFolder::state, "kvz-cdi", dir);
+}
+
+std::intptr_t lockFile(const char* path, bool& busy)
+{
+    busy = false;
+    const int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return -1;
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
+        return fd;
+    busy = errno == EWOULDBLOCK;
+    close(fd);
+    return -1;
+}
+
+void unlockFile(std::intptr_t handle)
+{
+    // Closing the only descriptor of the open file releases its lock.
+    close(static_cast<int>(handle));
+}
+
+std::tm utcTime(std::time_t when)
+{
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    return utc;
+}
+
+bool isTerminal(std::FILE* stream)
+{
+    return isatty(fileno(stream)) == 1;
+}
+
+std::vector<std::string> programArguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc);
 }

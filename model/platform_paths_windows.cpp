@@ -7,6 +7,7 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -92,6 +93,35 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
         return nullptr;
     }
     std::FILE* file = _fdopen(fd, "rb");
+    if (!file)
+        _close(fd);
+    return file;
+}
+
+std::FILE* openInputFile(const char* path)
+{
+    std::wstring wide;
+    if (!widen(path, wide))
+        return nullptr;
+    int fd = -1;
+    if (_wsopen_s(&fd, wide.c_str(), _O_RDONLY | _O_BINARY, _SH_DENYNO, 0) != 0)
+        return nullptr;
+    struct _stat64 st;
+    std::FILE* file = _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG ? _fdopen(fd, "rb") : nullptr;
+    if (!file)
+        _close(fd);
+    return file;
+}
+
+std::FILE* openForAppending(const char* path)
+{
+    std::wstring wide;
+    if (!widen(path, wide) || whatIsAt(path) != PathKind::ownFile)
+        return nullptr;
+    int fd = -1;
+    if (_wsopen_s(&fd, wide.c_str(), _O_WRONLY | _O_APPEND | _O_BINARY, _SH_DENYWR, 0) != 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "ab");
     if (!file)
         _close(fd);
     return file;
@@ -248,4 +278,67 @@ bool removeFile(const char* path)
 {
     std::wstring wide;
     return widen(path, wide) && _wunlink(wide.c_str()) == 0;
+}
+
+bool runtimeFolder(std::string& dir)
+{
+    return userFolder(UserFolder::state, "kvz-cdi", dir);
+}
+
+std::intptr_t lockFile(const char* path, bool& busy)
+{
+    busy = false;
+    std::wstring wide;
+    if (!widen(path, wide))
+        return -1;
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    OVERLAPPED whole = {};
+    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole))
+        return reinterpret_cast<std::intptr_t>(handle);
+    busy = GetLastError() == ERROR_LOCK_VIOLATION;
+    CloseHandle(handle);
+    return -1;
+}
+
+void unlockFile(std::intptr_t handle)
+{
+    HANDLE file = reinterpret_cast<HANDLE>(handle);
+    OVERLAPPED whole = {};
+    UnlockFileEx(file, 0, 1, 0, &whole);
+    CloseHandle(file);
+}
+
+std::tm utcTime(std::time_t when)
+{
+    std::tm utc{};
+    gmtime_s(&utc, &when);
+    return utc;
+}
+
+bool isTerminal(std::FILE* stream)
+{
+    return _isatty(_fileno(stream)) != 0;
+}
+
+std::vector<std::string> programArguments(int, char**)
+{
+    std::vector<std::string> arguments;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; wide && i < count; ++i) {
+        // An argument with no UTF-8 form (a lone surrogate) becomes empty,
+        // which names no file.
+        const int length =
+            WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string utf8(length > 0 ? static_cast<std::size_t>(length) : 1, '\0');
+        if (length > 0)
+            WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide[i], -1, &utf8[0], length, nullptr, nullptr);
+        utf8.pop_back();
+        arguments.push_back(utf8);
+    }
+    LocalFree(wide);
+    return arguments;
 }

@@ -3,42 +3,47 @@
 // without ever replacing what is there.
 #include "restore_points.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "map_file.h"
 #include "platform_paths.h"
+#include "user_files.h"
 
 namespace {
 
 std::string stampOf(std::time_t when)
 {
-    std::tm utc{};
-#ifdef _WIN32
-    gmtime_s(&utc, &when);
-#else
-    gmtime_r(&when, &utc);
-#endif
+    const std::tm utc = utcTime(when);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
     return stamp;
 }
 
-// A finished temporary file beside `target`, holding what `write` puts in it.
-template <typename Write>
-bool writeBeside(const std::string& target, Contents contents, std::string& tempPath, Write write)
+}  // namespace
+
+bool writeImage(std::FILE* file, const UnitImage& image)
 {
-    std::FILE* file = createFileBeside(target.c_str(), tempPath, contents);
-    if (!file)
-        return false;
-    const bool written = write(file);
-    if (finishFile(file) && written)
-        return true;
-    removeFile(tempPath.c_str());
-    return false;
+    return std::fwrite(image.bytes, sizeof image.bytes, 1, file) == 1;
 }
 
-}  // namespace
+bool readImageFile(const char* path, UnitImage& image)
+{
+    std::string bytes;
+    if (!readUserFile(path, sizeof image.bytes, bytes) || bytes.size() != sizeof image.bytes)
+        return false;
+    std::memcpy(image.bytes, bytes.data(), sizeof image.bytes);
+    return true;
+}
+
+bool saveImageFile(const char* path, const UnitImage& image)
+{
+    return saveUserFile(path, Contents::bytes, [&](std::FILE* file) { return writeImage(file, image); });
+}
 
 bool restorePointFolder(std::string& dir)
 {
@@ -59,7 +64,7 @@ bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when
     std::string binTemp, cdiTemp;
     const bool written =
         writeBeside(stem + ".bin", Contents::bytes, binTemp,
-                    [&](std::FILE* f) { return std::fwrite(image.bytes, sizeof image.bytes, 1, f) == 1; })
+                    [&](std::FILE* f) { return writeImage(f, image); })
         && writeBeside(stem + ".cdi", Contents::text, cdiTemp, [&](std::FILE* f) {
                return writeMapLines(f, contents.ignition, contents.valve, contents.config);
            });
@@ -89,4 +94,37 @@ bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when
         removeFile(cdiTemp.c_str());
     path = dir;
     return false;
+}
+
+std::vector<std::string> listRestorePoints()
+{
+    namespace fs = std::filesystem;
+    struct Found {
+        std::string stamp;  // YYYYMMDD-HHMMSS, the start of the name
+        fs::file_time_type written;
+        int kind;  // within one second and one file time: a read, then a write's two
+        std::string path;
+    };
+    std::vector<Found> found;
+    std::string dir;
+    if (!userFolderPath(UserFolder::data, "kvz-cdi/backups", dir))
+        return {};
+    std::error_code error;
+    for (fs::directory_iterator entry(fs::u8path(dir), error), end; !error && entry != end; entry.increment(error)) {
+        std::error_code ignored;
+        if (entry->path().extension() != ".bin" || !entry->is_regular_file(ignored))
+            continue;
+        const std::string name = entry->path().filename().u8string();
+        const int kind = name.find("-after-write") != std::string::npos    ? 2
+                         : name.find("-before-write") != std::string::npos ? 1
+                                                                           : 0;
+        found.push_back({name.substr(0, 15), entry->last_write_time(ignored), kind, entry->path().u8string()});
+    }
+    std::sort(found.begin(), found.end(), [](const Found& a, const Found& b) {
+        return std::tie(a.stamp, a.written, a.kind, a.path) > std::tie(b.stamp, b.written, b.kind, b.path);
+    });
+    std::vector<std::string> paths;
+    for (const Found& point : found)
+        paths.push_back(point.path);
+    return paths;
 }

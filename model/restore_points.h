@@ -3,10 +3,19 @@
 // the unit held.
 #pragma once
 
+#include <cstdio>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "unit_image.h"
+
+// An image file: the 1024 bytes, block 0 first, nothing else.
+bool writeImage(std::FILE* file, const UnitImage& image);
+// Reads one; false unless the file holds exactly 1024 bytes.
+bool readImageFile(const char* path, UnitImage& image);
+// Writes one by the rules of the user's files (see saveUserFile).
+bool saveImageFile(const char* path, const UnitImage& image);
 
 // $XDG_DATA_HOME/kvz-cdi/backups/ (default ~/.local/share/kvz-cdi/backups/;
 // %LOCALAPPDATA%\kvz-cdi\backups\ on Windows), made private when missing.
@@ -20,3 +29,7 @@ bool restorePointFolder(std::string& dir);
 // .bin's path, or on failure the folder. KIND is "read", "before-write" or
 // "after-write".
 bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when, std::string& path);
+
+// The images of the restore points, newest first: by the time in their
+// names, then by when they were written. Empty when there is no folder.
+std::vector<std::string> listRestorePoints();

@@ -36,6 +36,8 @@ std::int32_t tenths(double advance)
 constexpr int kPrescales[4] = {1, 4, 16, 64};
 }  // namespace
 
+std::FILE* traceStream = stdout;
+
 TimingReference timingReference(const CdiDevice& device)
 {
     return {device.config.pickupDeg, device.latencyOffset, device.timerConstant};
@@ -90,18 +92,21 @@ Decoding decodeWord(TimerWord word, std::uint16_t index, const TimingReference& 
 TimerWord traceEncode(double advance, std::uint16_t index, const TimingReference& reference)
 {
     const Encoding e = encodeAdvance(advance, index, reference);
+    if (!traceStream)
+        return e.word;
     if (e.overflow)
-        std::printf("*** over flow ***\n");
-    std::printf("RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d WRITE:%4X\n", index, e.delay, e.prescale, e.period,
-                e.postscale, static_cast<unsigned>(e.word));
+        std::fprintf(traceStream, "*** over flow ***\n");
+    std::fprintf(traceStream, "RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d WRITE:%4X\n", index, e.delay, e.prescale,
+                 e.period, e.postscale, static_cast<unsigned>(e.word));
     return e.word;
 }
 
 double traceDecode(TimerWord word, std::uint16_t index, const TimingReference& reference)
 {
     const Decoding d = decodeWord(word, index, reference);
-    std::printf("RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d READ:%4X\n", index, truncate32(d.advance), d.prescale,
-                d.period, d.postscale, static_cast<unsigned>(word));
+    if (traceStream)
+        std::fprintf(traceStream, "RPM:%3d DEG:%3d PRE:%3d PR2:%3d POST:%3d READ:%4X\n", index,
+                     truncate32(d.advance), d.prescale, d.period, d.postscale, static_cast<unsigned>(word));
     return d.advance;
 }
 

@@ -1,9 +1,16 @@
 // Conversion between ignition advance in crank degrees and the unit's timer
 // words. encodeTiming and CdiDevice::decodeTiming print one trace line per
-// call on standard output; the plain forms below print nothing.
+// call to the trace stream; the plain forms below print nothing.
 #pragma once
 
+#include <cstdio>
+
 #include "cdi_device.h"
+
+// Where the byte-level trace goes: the codec's lines here and the report
+// dumps of the transfers. Standard output unless set; null prints no trace.
+// The command-line program keeps standard output for its results.
+extern std::FILE* traceStream;
 
 // The angles and ticks a word is worked out from: the pickup position (the
 // angle the delay starts at), the ticks the unit adds itself, and the ticks

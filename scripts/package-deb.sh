@@ -43,8 +43,13 @@ listed=$(dpkg -L kvz-cdi)
 [ "$(/usr/bin/kvz-cdi --version)" = "kvz-cdi $version" ] \
     || { echo "/usr/bin/kvz-cdi --version does not print kvz-cdi $version"; exit 1; }
 echo "ok: /usr/bin/kvz-cdi --version prints kvz-cdi $version"
-file -L /usr/bin/kvz-cdi | grep -q ', stripped' \
-    || { echo "/usr/bin/kvz-cdi is not stripped"; exit 1; }
+[ "$(/usr/bin/kvz-cdi-cli --version)" = "kvz-cdi-cli $version" ] \
+    || { echo "/usr/bin/kvz-cdi-cli --version does not print kvz-cdi-cli $version"; exit 1; }
+echo "ok: /usr/bin/kvz-cdi-cli --version prints kvz-cdi-cli $version"
+for program in kvz-cdi kvz-cdi-cli; do
+    file -L /usr/bin/$program | grep -q ', stripped' \
+        || { echo "/usr/bin/$program is not stripped"; exit 1; }
+done
 appstreamcli validate --no-net /usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml
 
 echo "--- purge"

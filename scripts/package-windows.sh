@@ -3,8 +3,9 @@
 # MinGW-w64, Wine, NSIS and the rest (through sudo when not root), builds
 # the libraries the programs link (cached, scripts/build-windows-deps.sh),
 # cross-builds everything into build-windows/, runs the unit tests under
-# Wine, starts kvz-cdi.exe under Wine and Xvfb, then makes the installer and
-# the ZIP and checks them. Prints a timing line per part. Leaves
+# Wine, starts kvz-cdi.exe under Wine and Xvfb and kvz-cdi-cli.exe under
+# Wine, then makes the installer and the ZIP and checks them. Prints a
+# timing line per part. Leaves
 #   build-windows/kvz-cdi-<version>-win64.exe   the installer
 #   build-windows/kvz-cdi-<version>-win64.zip   the programs and licence texts
 #
@@ -12,7 +13,9 @@
 #   - the GUI tests (test_my_chart, test_map_editing, test_main_window,
 #     test_option_bindings, test_startup, test_commands, test_status_poll):
 #     they drive FLTK on an X display of their own;
-#   - test_map_file: links, file owners, file-size limits and fork are POSIX;
+#   - test_map_file, test_file_safety, test_platform_paths, test_cli: links,
+#     file owners, file modes, file-size limits, fork and the environment
+#     of POSIX;
 #   - test_sim_preload: LD_PRELOAD is Linux's;
 #   - e2e_* and install_layout: shell scripts about the Linux program.
 # A Windows build does not define them (tests/CMakeLists.txt); the program
@@ -63,6 +66,18 @@ part_done "unit tests under wine"
 
 tests/run-under-xvfb.sh packaging/windows/check-program.sh "$build/app/kvz-cdi.exe" "$build/windows-check"
 part_done "kvz-cdi.exe under wine"
+
+# The command-line tool answers without a unit: its version, and status 3
+# with one line when no unit is attached (Wine passes no USB device through).
+cli="$build/cli/kvz-cdi-cli.exe"
+[ "$(timeout 60 wine "$cli" --version | tr -d '\r')" = "kvz-cdi-cli $(sed -n 's/^project(kvz-cdi VERSION \([^ ]*\).*/\1/p' CMakeLists.txt)" ] ||
+    { echo "FAIL: kvz-cdi-cli.exe --version"; exit 1; }
+status=0
+timeout 60 wine "$cli" detect >"$build/windows-check/cli-detect.log" 2>&1 || status=$?
+[ "$status" -eq 3 ] && grep -q "^kvz-cdi-cli: no unit found" "$build/windows-check/cli-detect.log" ||
+    { echo "FAIL: kvz-cdi-cli.exe detect gave status $status:"; cat "$build/windows-check/cli-detect.log"; exit 1; }
+echo "ok: kvz-cdi-cli.exe --version, and detect without a unit gives status 3"
+part_done "kvz-cdi-cli.exe under wine"
 
 (cd "$build" && cpack -G "NSIS;ZIP")
 packaging/windows/check-packages.sh "$build"

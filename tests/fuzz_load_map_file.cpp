@@ -1,77 +1,9 @@
 // libFuzzer target for the line-based map file reader: any bytes at all
 // must either be refused without touching the tables and the configuration,
 // or give finite values that land inside the clamps with valid option bytes.
-#include <cmath>
-#include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <string>
-
-#include "cdi_device.h"
-#include "map_file.h"
-#include "map_table.h"
-
-namespace {
-
-struct Globals {
-    MapTable ignition;
-    MapTable valve;
-    ConfigBlock config;
-    std::int32_t latency;
-};
-
-Globals capture()
-{
-    return {ignitionTable, valveTable, cdiDevice.config, cdiDevice.latencyOffset};
-}
-
-bool same(const Globals& a, const Globals& b)
-{
-    return std::memcmp(&a.ignition, &b.ignition, sizeof a.ignition) == 0
-           && std::memcmp(&a.valve, &b.valve, sizeof a.valve) == 0
-           && std::memcmp(&a.config, &b.config, sizeof a.config) == 0 && a.latency == b.latency;
-}
-
-void check(bool holds)
-{
-    if (!holds)
-        std::abort();
-}
-
-}  // namespace
+#include "fuzz_map_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    // The clamps start-up sets before the autosave load.
-    ignitionTable.upperClamp = 35.0;
-    valveTable.upperClamp = 160.0;
-
-    std::string text(reinterpret_cast<const char*>(data), size);
-    Globals before = capture();
-    MapFileRecord record;
-    int result = parseMapFile(text, record);
-    check(result == 0 || result == 1);
-    check(same(before, capture()));  // reading never stores
-    if (!result)
-        return 0;
-
-    for (double v : record.ignition)
-        check(std::isfinite(v));
-    for (double v : record.valve)
-        check(std::isfinite(v));
-    check(record.optionCount >= 5 && record.optionCount <= 9);
-
-    applyMapFile(record);
-    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
-        check(ignitionTable.points[k] >= 0.0 && ignitionTable.points[k] <= 35.0);
-        check(valveTable.points[k] >= 0.0 && valveTable.points[k] <= 160.0);
-    }
-    const ConfigBlock& c = cdiDevice.config;
-    check(c.pulseType == 1 || c.pulseType == 2);
-    check(c.qsStopSwitch <= 1 && c.qsReverse <= 1);
-    check(c.engineConstantValue() == (c.pulseType == 1 ? 37500 : 18750));
-    check(cdiDevice.latencyOffset == (c.pulseType == 1 ? 610 : 570));
-    check(std::memcmp(c.bytes(), before.config.bytes(), 2) == 0 && c.bytes()[9] == before.config.bytes()[9]
-          && std::memcmp(c.bytes() + 14, before.config.bytes() + 14, 50) == 0);
-    return 0;
+    return fuzz::checkReader(data, size, parseMapFile);
 }

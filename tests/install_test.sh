@@ -18,19 +18,32 @@ expect usr/share/man/man1/kvz-cdi.1.gz
 expect usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml
 expect usr/share/doc/kvz-cdi/copyright
 expect usr/share/doc/kvz-cdi/changelog.gz
-# The command-line program, once the build has it, comes with its page.
-if [ -e "$stage/usr/bin/kvz-cdi-cli" ]; then expect usr/share/man/man1/kvz-cdi-cli.1.gz; fi
+expect usr/bin/kvz-cdi-cli
+expect usr/share/man/man1/kvz-cdi-cli.1.gz
 
-[ -x "$stage/usr/bin/kvz-cdi" ] || { echo "kvz-cdi is not executable"; fail=1; }
-
-# The program links the system's hidapi, never the simulated unit.
-if ldd "$stage/usr/bin/kvz-cdi" | grep -q 'libhidapi-hidraw'; then
-    echo "ok: links libhidapi-hidraw"
+for program in kvz-cdi kvz-cdi-cli; do
+    [ -x "$stage/usr/bin/$program" ] || { echo "$program is not executable"; fail=1; }
+    # Both programs link the system's hidapi, never the simulated unit.
+    if ldd "$stage/usr/bin/$program" | grep -q 'libhidapi-hidraw'; then
+        echo "ok: $program links libhidapi-hidraw"
+    else
+        echo "$program does not link libhidapi-hidraw"; fail=1
+    fi
+    if nm -D --defined-only "$stage/usr/bin/$program" 2>/dev/null | grep -q ' hid_'; then
+        echo "$program defines hid_* itself"; fail=1
+    fi
+    if nm -C "$stage/usr/bin/$program" 2>/dev/null | grep -q 'sim::'; then
+        echo "$program holds the simulated unit's code"; fail=1
+    fi
+done
+# The command-line program links no toolkit and no display library.
+if ldd "$stage/usr/bin/kvz-cdi-cli" | grep -E 'libfltk|libX11|libXft'; then
+    echo "kvz-cdi-cli links a toolkit or display library"; fail=1
 else
-    echo "kvz-cdi does not link libhidapi-hidraw"; fail=1
+    echo "ok: kvz-cdi-cli links no toolkit"
 fi
-if nm -D --defined-only "$stage/usr/bin/kvz-cdi" 2>/dev/null | grep -q ' hid_'; then
-    echo "kvz-cdi defines hid_* itself"; fail=1
+if nm -C "$stage/usr/bin/kvz-cdi-cli" 2>/dev/null | grep -q ' Fl_'; then
+    echo "kvz-cdi-cli holds toolkit code"; fail=1
 fi
 if find "$stage" -name '*sim*' | grep -q .; then
     echo "simulator files were installed:"; find "$stage" -name '*sim*'; fail=1
@@ -66,5 +79,8 @@ check_version "metainfo's newest release" \
     "$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo" | head -n1)"
 check_version "man page's version" \
     "$(gzip -dc "$stage/usr/share/man/man1/kvz-cdi.1.gz" | sed -n 's/^\.TH KVZ-CDI 1 [^ ]* "kvz-cdi \([^"]*\)".*/\1/p')"
+check_version "kvz-cdi-cli --version" "$("$stage/usr/bin/kvz-cdi-cli" --version | sed -n 's/^kvz-cdi-cli //p')"
+check_version "kvz-cdi-cli's man page's version" \
+    "$(gzip -dc "$stage/usr/share/man/man1/kvz-cdi-cli.1.gz" | sed -n 's/^\.TH KVZ-CDI-CLI 1 [^ ]* "kvz-cdi-cli \([^"]*\)".*/\1/p')"
 
 exit $fail

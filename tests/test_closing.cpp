@@ -88,6 +88,9 @@ protected:
         fs::create_directory(dir / "tmp");
         setenv("TMPDIR", (dir / "tmp").c_str(), 1);
         setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+        // The unit lock's file, apart from every other program's.
+        fs::create_directory(dir / "run");
+        setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
     }
     void TearDown() override { fs::remove_all(dir); }
 

@@ -16,6 +16,7 @@
 #include <hidapi.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -36,6 +37,7 @@
 #include "unit_image.h"
 #include "support.h"
 #include "toolkit_dialogs.h"
+#include "unit_lock.h"
 
 namespace {
 namespace fs = std::filesystem;
@@ -248,6 +250,23 @@ TEST_F(Commands, WriteWhileAHandleIsHeldRefusesAndLeavesItAlone)
     EXPECT_STREQ(widgets.log->value(), "");
     EXPECT_EQ(cdiDevice.deviceHandle, kForeignHandle);
     EXPECT_EQ(sim::opens(), 0);
+    EXPECT_TRUE(sim::requests().empty());
+}
+
+// The command-line program has the unit: after the question the window
+// waits a few seconds for it, then says it cannot find the unit, sending
+// nothing.
+TEST_F(Commands, WriteWhileAnotherProgramHasTheUnitWaitsThenSaysSo)
+{
+    UnitLock cli;
+    ASSERT_TRUE(takeUnitLock(cli, 0));
+    boxes.answers = {1};
+    const auto started = std::chrono::steady_clock::now();
+    press(widgets.deviceWrite);
+
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kUnitLockWaitMs));
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion, kNoUnit}));
+    EXPECT_STREQ(widgets.log->value(), "The unit is in use by another program.\n");
     EXPECT_TRUE(sim::requests().empty());
 }
 

@@ -17,6 +17,7 @@
 #include "hid_link.h"
 #include "main_window.h"
 #include "support.h"
+#include "unit_lock.h"
 
 namespace {
 constexpr Fl_Color kStartColour = FL_WHITE;
@@ -37,6 +38,9 @@ class StatusPoll : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
+        // The unit lock's file among them: another test program's lock is
+        // not this one's.
+        folders = new TemporaryXdgFolders;
         window = new TestWindow(400, 300);
         Fl_Output** fields[] = {&widgets.manufacture, &widgets.product, &widgets.mapSwitch,
                                 &widgets.quickShifterSwitch, &widgets.rpm, &widgets.valveAngle,
@@ -60,6 +64,7 @@ protected:
     }
 
     void TearDown() override { Fl::remove_timeout(pollStatus); }
+    static void TearDownTestSuite() { delete folders; }
 
     static std::vector<Fl_Output*> all()
     {
@@ -81,8 +86,10 @@ protected:
     static std::string text(Fl_Output* field) { return field->value(); }
 
     static TestWindow* window;
+    static TemporaryXdgFolders* folders;
 };
 TestWindow* StatusPoll::window = nullptr;
+TemporaryXdgFolders* StatusPoll::folders = nullptr;
 }
 
 TEST_F(StatusPoll, NoUnitEmptiesEveryField)
@@ -309,6 +316,24 @@ TEST_F(StatusPoll, SkipsItsTickWhileAReplyMayStillCome)
     sim::advanceMs(1);
     poll();
     EXPECT_EQ(sim::requests().size(), sent + 1);
+    EXPECT_EQ(text(widgets.rpm), "3000");
+}
+
+// The command-line program holds the unit lock for a whole transfer; the
+// poll then sends nothing and leaves every field as it was.
+TEST_F(StatusPoll, SkipsItsTickWhileAnotherProgramHasTheUnit)
+{
+    sim::status().rpm = 3000;
+    {
+        UnitLock cli;
+        ASSERT_TRUE(takeUnitLock(cli, 0));
+        poll();
+        EXPECT_TRUE(sim::requests().empty());
+        for (Fl_Output* field : all())
+            EXPECT_EQ(text(field), "old");
+    }
+    poll();
+    EXPECT_EQ(sim::requests().size(), 1u);
     EXPECT_EQ(text(widgets.rpm), "3000");
 }
 

@@ -39,7 +39,7 @@ class StartedWindow : public testing::Environment {
         std::string pattern = (fs::current_path() / "undo-tmp-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root = pattern;
-        for (const char* name : {"TMPDIR", "XDG_DATA_HOME", "XDG_STATE_HOME"})
+        for (const char* name : {"TMPDIR", "XDG_DATA_HOME", "XDG_STATE_HOME", "XDG_RUNTIME_DIR"})
             setenv(name, pattern.c_str(), 1);
         static char program[] = "kvz-cdi";
         static char* argv[] = {program, nullptr};

@@ -20,6 +20,7 @@
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
 #include "unit_commands.h"
+#include "unit_lock.h"
 
 namespace {
 const char kFileFilter[] = "CDI data\t*.cdi";
@@ -41,6 +42,18 @@ void closeDeviceHandle()
         closeUnit(cdiDevice.deviceHandle);
         cdiDevice.deviceHandle = nullptr;
     }
+}
+
+// Waits a few seconds for another program to finish with the unit. The
+// window says of a unit it cannot have what it says of one it cannot find;
+// the log says why.
+bool lockUnit(UnitLock& lock)
+{
+    if (takeUnitLock(lock, kUnitLockWaitMs))
+        return true;
+    cdiDevice.print("The unit is in use by another program.\n");
+    dialogs.errorBox(kNoUnit);
+    return false;
 }
 
 void redrawCharts()
@@ -93,11 +106,18 @@ void onDeviceRead(Fl_Widget*, void*)
         dialogs.errorBox(kNoUnit);
         return;
     }
+    UnitLock lock;
+    if (!lockUnit(lock)) {
+        closeDeviceHandle();
+        return;
+    }
     ConfigBlock& config = cdiDevice.config;
     const std::uint8_t heldPulseType = config.pulseType;
 
-    std::string restorePoint;
-    const bool read = readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, restorePoint);
+    ReadReport report;
+    const bool read = readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report);
+    // The poll runs again while the result box is open.
+    releaseUnitLock(lock);
     if (read) {
         dialogs.messageBox("Reading device map successfully.");
         setWindowTitle("device loaded");
@@ -114,10 +134,8 @@ void onDeviceRead(Fl_Widget*, void*)
         widgets.onePulse->value(config.pulseType == 1);
         widgets.twoPulse->value(config.pulseType == 2);
     }
-    if (read && config.pickupDeg == 0) {
-        dialogs.errorBox("WARNNING:Pickup degree is zero!\nCheck your config.");
-        config.pickupDeg = enginePreset(config.pulseType).pickupDeg;
-    }
+    if (read)
+        fixZeroPickup(config);
     redrawCharts();
     refreshOptionWidgets();
     recordCommandChange();
@@ -130,9 +148,12 @@ void onDeviceWrite(Fl_Widget*, void*)
         dialogs.errorBox(kNoUnit);
         return;
     }
-    if (!refuseUnsafeWrite(cdiDevice.config) && dialogs.askYesNo("Do you realy want write data to CDI?")) {
+    UnitLock lock;
+    if (!refuseUnsafeWrite(cdiDevice.config) && dialogs.askYesNo("Do you realy want write data to CDI?")
+        && lockUnit(lock)) {
         WriteReport report;
         const bool written = writeKeepingRestorePoints(cdiDevice, ignitionTable, valveTable, report);
+        releaseUnitLock(lock);
         // The tables and the configuration now hold what the unit returned.
         if (report.readBackRan) {
             redrawCharts();

@@ -1,6 +1,6 @@
 // The half-second status poll: asks the device link for one status run and
 // shows it in the Device tab's read-out fields, repainting only a field
-// whose text or colour changed.
+// whose text or colour changed; skipped while another program has the unit.
 #include "device_status.h"
 
 #include <FL/Fl.H>
@@ -11,6 +11,7 @@
 
 #include "main_window.h"
 #include "status_poll.h"
+#include "unit_lock.h"
 
 namespace {
 void show(Fl_Output* field, const char* text)
@@ -81,6 +82,12 @@ void showUnitStatus(const UnitStatus& status)
 
 void pollStatus(void*)
 {
-    showUnitStatus(queryUnitStatus());
+    // While another program talks to the unit, its replies would land in
+    // the poll's handle and the poll's in its: the tick is skipped and the
+    // fields stay as they are.
+    UnitLock lock;
+    if (takeUnitLock(lock, 0))
+        showUnitStatus(queryUnitStatus());
+    releaseUnitLock(lock);
     Fl::repeat_timeout(0.5, pollStatus);
 }

@@ -11,7 +11,7 @@ set -eu
 exe=$1
 artefacts=$2
 . "$(dirname "$0")/../../tests/e2e/lib.sh"
-setup_scenario
+setup_scenario "$exe" "" "" "$artefacts"
 
 # Wine's desktop process takes the X display of the Wine start that began
 # it; one begun without this display must end before the program starts.
@@ -23,7 +23,7 @@ autosave=$(timeout 60 winepath -u "$windows_temp")/autosaved.cdi
 
 wine "$exe" >"$artefacts/run.log" 2>&1 &
 pid=$!
-main=$(wait_for_window)
+poll_until 120000 main_window_shown || fail "no window titled \"KVZ-CDI v1.2.0\" under Wine within 120 s"
 note "window $main titled \"KVZ-CDI v1.2.0\""
 shot kvz-cdi-windows
 close_with_escape

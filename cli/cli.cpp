@@ -1,0 +1,375 @@
+// The command line itself: which command, its options, the help texts, and
+// what every command shares. Boxes of the device layer become the one line
+// a failure prints; there is no log sink.
+#include "cli.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "cdi_device.h"
+#include "commands.h"
+#include "dialogs.h"
+#include "hid_link.h"
+#include "map_table.h"
+#include "timing_codec.h"
+#include "unit_lock.h"
+#include "version.h"
+
+namespace {
+
+const char kProgram[] = "kvz-cdi-cli";
+
+const char kExitStatuses[] =
+    "Exit status:\n"
+    "  0  done\n"
+    "  1  differences found (diff)\n"
+    "  2  usage error, or a question with no terminal to answer it (give --yes)\n"
+    "  3  no unit found\n"
+    "  4  a transfer failed, the read-back differs, or the unit is in use by\n"
+    "     another program\n"
+    "  5  a file cannot be read or written, also a restore point\n"
+    "  6  refused by a safety rule, or answered No\n";
+
+const char kProgramHelp[] =
+    "Usage: kvz-cdi-cli [--trace] COMMAND [ARGUMENT...]\n"
+    "       kvz-cdi-cli --help | --version\n"
+    "The KVZ CDI ignition unit and its maps from the command line.\n"
+    "\n"
+    "Commands:\n"
+    "  detect                         whether a unit is attached, and which\n"
+    "  read FILE.cdi [--image FILE.bin]\n"
+    "                                 the whole unit into a map file\n"
+    "  write FILE.cdi [--yes]         a map file onto the unit, read back and compared\n"
+    "  dump FILE.bin                  the unit's raw 1024-byte image\n"
+    "  restore FILE.bin [--yes] [--force]\n"
+    "                                 an image back onto the unit, byte for byte\n"
+    "  diff A B [--exact]             compares two of FILE.cdi, FILE.bin and unit\n"
+    "  export FILE.cdi OUT.csv        the maps and options as CSV\n"
+    "  import IN.csv OUT.cdi          a CSV file back into a map file\n"
+    "  status [--watch] [--csv FILE] [--interval S]\n"
+    "                                 the unit's live values\n"
+    "  backups                        the restore points, newest first\n"
+    "'kvz-cdi-cli COMMAND --help' says more about each.\n"
+    "\n"
+    "  --trace    the byte-level trace of every report on standard error\n"
+    "  --help     this help\n"
+    "  --version  the version\n"
+    "\n"
+    "Results go to standard output; every failure is one line on standard error.\n"
+    "Every whole-unit read (read, dump, and before and after write and restore)\n"
+    "is kept as a restore point in $XDG_DATA_HOME/kvz-cdi/backups/\n"
+    "(~/.local/share/kvz-cdi/backups/).\n"
+    "\n";
+
+struct Command {
+    const char* name;
+    int (*run)(const Arguments&, const Console&);
+    std::size_t operands;
+    std::vector<std::string> flags;
+    std::vector<std::string> valued;  // options that take a value
+    const char* help;
+};
+
+const std::vector<Command> kCommands = {
+    {"detect", runDetect, 0, {}, {},
+     "Usage: kvz-cdi-cli detect\n"
+     "Says whether a unit is attached: its USB ids, maker and product strings\n"
+     "and release number. Sends nothing to the unit.\n"},
+    {"read", runRead, 1, {}, {"--image"},
+     "Usage: kvz-cdi-cli read FILE.cdi [--image FILE.bin]\n"
+     "Reads the whole unit into the map file FILE.cdi, decoded as the window's\n"
+     "Device Read decodes it (a pickup position of 0 is replaced by its pulse\n"
+     "type's, with a warning), and with --image its raw 1024-byte image into\n"
+     "FILE.bin. Keeps a restore point and prints where it went.\n"},
+    {"write", runWrite, 1, {"--yes"}, {},
+     "Usage: kvz-cdi-cli write FILE.cdi [--yes]\n"
+     "Writes the map file FILE.cdi to the unit as the window's Device Write\n"
+     "does: refuses a pulse type other than 1 or 2 and a pickup position of 0;\n"
+     "asks \"Write FILE.cdi to the unit? [y/N]\" unless --yes; reads the unit and\n"
+     "keeps it as a restore point; writes the maps and options over the unit's\n"
+     "own configuration bytes; reads everything back, keeps that too, and\n"
+     "compares it with what was sent. Prints where the restore point went.\n"},
+    {"dump", runDump, 1, {}, {},
+     "Usage: kvz-cdi-cli dump FILE.bin\n"
+     "Reads the unit's raw 1024-byte image (block 0 first) into FILE.bin and\n"
+     "keeps a restore point.\n"},
+    {"restore", runRestore, 1, {"--yes", "--force"}, {},
+     "Usage: kvz-cdi-cli restore FILE.bin [--yes] [--force]\n"
+     "Writes the 1024 bytes of FILE.bin to the unit as they are, the unit's own\n"
+     "configuration bytes included, with no fix-ups: asks unless --yes, keeps a\n"
+     "restore point of what the unit held, writes, reads back and compares.\n"
+     "An image with a pulse type other than 1 or 2, or a pickup position of 0,\n"
+     "is refused unless --force.\n"},
+    {"diff", runDiff, 2, {"--exact"}, {},
+     "Usage: kvz-cdi-cli diff A B [--exact]\n"
+     "Compares A and B, each a map file (.cdi), a memory image (.bin) or the\n"
+     "word unit, and prints each point that differs (map, rpm, both values,\n"
+     "the difference) and each option. A map file is read without the clamps.\n"
+     "Power-valve points are equal when they send the same byte; ignition\n"
+     "points when within 0.1 degree (0.2 when either side has one pulse per\n"
+     "rotation), or with --exact when they encode to the same timer word, each\n"
+     "side with its own pickup position and pulse type. Two images (.bin or\n"
+     "unit) are compared in the unit's own configuration bytes too. Exit\n"
+     "status 0 when equal, 1 when not. Makes no restore point.\n"},
+    {"export", runExport, 2, {}, {},
+     "Usage: kvz-cdi-cli export FILE.cdi OUT.csv\n"
+     "Writes the maps and options of FILE.cdi, as they stand, as CSV: the line\n"
+     "rpm,ign_map0,ign_map1,pv_map0,pv_map1, 160 rows, an empty line, then the\n"
+     "nine options as key,value lines with the map file's keys in its order.\n"},
+    {"import", runImport, 2, {}, {},
+     "Usage: kvz-cdi-cli import IN.csv OUT.cdi\n"
+     "Reads a CSV file as export writes it (LF or CR LF line ends, the last\n"
+     "four options may be missing) into the map file OUT.cdi, through the same\n"
+     "clamps as a File Open. A damaged file writes nothing.\n"},
+    {"status", runStatus, 0, {"--watch"}, {"--csv", "--interval"},
+     "Usage: kvz-cdi-cli status [--watch] [--csv FILE] [--interval S]\n"
+     "Prints the unit's live values: rpm, valve_angle, map_switch (0 for map 0,\n"
+     "1 for map 1) and qs_switch (1 when the quick-shifter switch is on).\n"
+     "--watch prints them as CSV every S seconds (0.5 unless --interval; from\n"
+     "0.05 to 86400) until Ctrl+C: a comment line with the version and the unit,\n"
+     "the line time,rpm,valve_angle,map_switch,qs_switch, then one row a\n"
+     "sample, time in UTC with milliseconds; a sample without a reply leaves\n"
+     "its fields empty. --csv FILE writes those rows to FILE instead, and\n"
+     "implies --watch. Makes no restore point.\n"},
+    {"backups", runBackups, 0, {}, {},
+     "Usage: kvz-cdi-cli backups\n"
+     "Lists the restore points' images, newest first. Each FILE.bin has a map\n"
+     "file of the same name beside it.\n"},
+};
+
+// The notes of the running command, and the progress line.
+std::vector<std::string> notes;
+const Console* progressConsole = nullptr;
+int progressDone = 0;
+int progressTotal = 0;
+bool progressShown = false;
+
+// One line a note: a box's own line breaks become blanks.
+void note(const char* text)
+{
+    std::string line = text;
+    for (char& c : line)
+        if (c == '\n')
+            c = ' ';
+    notes.push_back(line);
+}
+
+int answerNo(const char*) { return 0; }
+void noBeep() {}
+
+void showProgress(int)
+{
+    ++progressDone;
+    std::fprintf(progressConsole->err, "\r%s: %d/%d blocks", kProgram, progressDone, progressTotal);
+    std::fflush(progressConsole->err);
+    progressShown = true;
+}
+
+void endProgress()
+{
+    if (progressShown)
+        std::fprintf(progressConsole->err, "\r%*s\r", 40, "");
+    progressShown = false;
+    cdiDevice.progress = nullptr;
+}
+
+const Command* findCommand(const std::string& name)
+{
+    for (const Command& command : kCommands)
+        if (name == command.name)
+            return &command;
+    return nullptr;
+}
+
+bool listed(const std::vector<std::string>& options, const std::string& option)
+{
+    return std::find(options.begin(), options.end(), option) != options.end();
+}
+
+// The command's operands and options; an empty text, or what is wrong.
+std::string parse(const Command& command, const std::vector<std::string>& words, Arguments& arguments)
+{
+    bool optionsEnd = false;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        const std::string& word = words[i];
+        if (optionsEnd || word.size() < 2 || word.compare(0, 2, "--") != 0) {
+            arguments.operands.push_back(word);
+        } else if (word == "--") {
+            optionsEnd = true;
+        } else if (listed(command.flags, word)) {
+            arguments.options[word];
+        } else if (listed(command.valued, word)) {
+            if (i + 1 == words.size())
+                return word + " needs a value";
+            arguments.options[word] = words[++i];
+        } else {
+            return "unknown option " + word;
+        }
+    }
+    if (arguments.operands.size() != command.operands)
+        return std::string(command.name) + " takes " + std::to_string(command.operands) + " file name"
+               + (command.operands == 1 ? "" : "s") + ", not " + std::to_string(arguments.operands.size());
+    return {};
+}
+
+int usageError(const Console& console, const std::string& text, const char* command)
+{
+    return fail(console, kUsage,
+                text + " (see " + kProgram + (command ? std::string(" ") + command : std::string()) + " --help)");
+}
+
+int runCommand(const std::vector<std::string>& words, const Console& console)
+{
+    if (words.empty())
+        return usageError(console, "no command given", nullptr);
+    if (words[0] == "--version") {
+        std::fprintf(console.out, "%s %s\n", kProgram, KVZ_VERSION);
+        return kDone;
+    }
+    if (words[0] == "--help") {
+        std::fprintf(console.out, "%s%s", kProgramHelp, kExitStatuses);
+        return kDone;
+    }
+    const Command* command = findCommand(words[0]);
+    if (!command)
+        return usageError(console, "unknown command " + words[0], nullptr);
+    const std::vector<std::string> rest(words.begin() + 1, words.end());
+    for (const std::string& word : rest) {
+        if (word == "--")
+            break;
+        if (word == "--help") {
+            std::fprintf(console.out, "%s\n%s", command->help, kExitStatuses);
+            return kDone;
+        }
+    }
+    Arguments arguments;
+    const std::string wrong = parse(*command, rest, arguments);
+    if (!wrong.empty())
+        return usageError(console, wrong, command->name);
+    return command->run(arguments, console);
+}
+
+// The process's state as a fresh start of the program has it.
+void startFresh()
+{
+    cdiDevice = CdiDevice();
+    ignitionTable = MapTable();
+    valveTable = MapTable();
+    setTableClamps();
+    notes.clear();
+}
+
+}  // namespace
+
+int fail(const Console& console, int status, const std::string& text)
+{
+    endProgress();
+    std::fprintf(console.err, "%s: %s\n", kProgram, text.c_str());
+    return status;
+}
+
+std::string takeNotes()
+{
+    std::string text;
+    for (const std::string& line : notes)
+        text += (text.empty() ? "" : "; ") + line;
+    notes.clear();
+    return text;
+}
+
+void printNotes(const Console& console)
+{
+    endProgress();
+    for (const std::string& line : notes)
+        std::fprintf(console.err, "%s: %s\n", kProgram, line.c_str());
+    notes.clear();
+}
+
+int checkAnswerable(const Console& console, const Arguments& arguments)
+{
+    if (arguments.has("--yes") || console.inIsTerminal)
+        return kDone;
+    return fail(console, kUsage, "no terminal to ask whether to write: give --yes to write without asking");
+}
+
+std::string cannotRead(const std::string& file, const char* what)
+{
+    return file + " cannot be read as " + what + " (missing, unreadable or damaged); nothing was changed";
+}
+
+std::string cannotWrite(const std::string& file)
+{
+    return "cannot write " + file;
+}
+
+int confirmWrite(const Console& console, const Arguments& arguments, const std::string& file)
+{
+    if (arguments.has("--yes"))
+        return kDone;
+    std::fprintf(console.err, "Write %s to the unit? [y/N] ", file.c_str());
+    std::fflush(console.err);
+    char answer[64] = {};
+    if (!std::fgets(answer, sizeof answer, console.in))
+        answer[0] = '\0';
+    std::string word;
+    for (const char* c = answer; *c; ++c)
+        if (!std::isspace(static_cast<unsigned char>(*c)))
+            word += static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    if (word == "y" || word == "yes")
+        return kDone;
+    return fail(console, kRefused, "nothing was written");
+}
+
+int withUnit(const Console& console, int blocks, const std::function<int()>& body)
+{
+    UnitLock lock;
+    if (!takeUnitLock(lock, kUnitLockWaitMs))
+        return fail(console, kTransferFailed, "the unit is in use by another program");
+    cdiDevice.deviceHandle = openUnit();
+    if (!cdiDevice.deviceHandle)
+        return fail(console, kNoUnit, "no unit found");
+    progressConsole = &console;
+    progressDone = 0;
+    progressTotal = blocks;
+    if (console.errIsTerminal)
+        cdiDevice.progress = showProgress;
+    const int status = body();
+    endProgress();
+    if (cdiDevice.deviceHandle)
+        closeUnit(cdiDevice.deviceHandle);
+    cdiDevice.deviceHandle = nullptr;
+    return status;
+}
+
+int runCli(const std::vector<std::string>& arguments, const Console& console)
+{
+    // --trace may stand anywhere before a "--".
+    std::vector<std::string> words;
+    bool trace = false;
+    bool optionsEnd = false;
+    for (const std::string& word : arguments) {
+        optionsEnd = optionsEnd || word == "--";
+        if (!optionsEnd && word == "--trace")
+            trace = true;
+        else
+            words.push_back(word);
+    }
+
+    startFresh();
+    const Dialogs dialogsBefore = dialogs;
+    void (*const hidErrorSinkBefore)(const char*) = hidErrorSink;
+    std::FILE* const traceBefore = traceStream;
+    dialogs = {note, note, answerNo, noBeep};
+    hidErrorSink = note;
+    traceStream = trace ? console.err : nullptr;
+
+    int status = runCommand(words, console);
+    if ((std::fflush(console.out) != 0 || std::ferror(console.out)) && status == kDone)
+        status = fail(console, kFileError, "cannot write the results to standard output");
+
+    dialogs = dialogsBefore;
+    hidErrorSink = hidErrorSinkBefore;
+    traceStream = traceBefore;
+    return status;
+}

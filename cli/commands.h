@@ -1,0 +1,66 @@
+// What the commands of kvz-cdi-cli share: exit statuses, parsed arguments,
+// the one failure line, the question, and the unit held for a command.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+
+enum ExitStatus {
+    kDone = 0,
+    kDiffers = 1,         // diff found differences
+    kUsage = 2,           // also: a question with nobody to answer it
+    kNoUnit = 3,
+    kTransferFailed = 4,  // also: the read-back differs, the unit is in use
+    kFileError = 5,       // also: a restore point that cannot be written
+    kRefused = 6,         // by a safety rule, or answered No
+};
+
+struct Arguments {
+    std::vector<std::string> operands;
+    std::map<std::string, std::string> options;  // a flag's value is empty
+
+    bool has(const std::string& option) const { return options.count(option) != 0; }
+};
+
+// Says what failed on one line of standard error and gives back `status`.
+int fail(const Console& console, int status, const std::string& text);
+
+// What the boxes of the device layer said, and hidapi's failure texts,
+// since the last call: one text, "; " between them. Forgets them.
+std::string takeNotes();
+
+// Each note on a line of its own, as warnings that change no status.
+void printNotes(const Console& console);
+
+// kDone when --yes was given or there is a terminal to ask on; else the
+// usage failure, said. Checked before anything else.
+int checkAnswerable(const Console& console, const Arguments& arguments);
+
+// "Write FILE to the unit? [y/N]" on the terminal, unless --yes was given.
+// kDone for yes; kRefused, said, for anything else.
+int confirmWrite(const Console& console, const Arguments& arguments, const std::string& file);
+
+// Runs `body` with the unit lock held and the unit open in cdiDevice,
+// showing progress over `blocks` block exchanges; closes the unit after.
+// kTransferFailed when another program keeps the unit, kNoUnit when none
+// is found; else what `body` returns.
+int withUnit(const Console& console, int blocks, const std::function<int()>& body);
+
+// Messages of the files the commands read and write.
+std::string cannotRead(const std::string& file, const char* what);
+std::string cannotWrite(const std::string& file);
+
+int runDetect(const Arguments& arguments, const Console& console);
+int runRead(const Arguments& arguments, const Console& console);
+int runDump(const Arguments& arguments, const Console& console);
+int runWrite(const Arguments& arguments, const Console& console);
+int runRestore(const Arguments& arguments, const Console& console);
+int runStatus(const Arguments& arguments, const Console& console);
+int runBackups(const Arguments& arguments, const Console& console);
+int runDiff(const Arguments& arguments, const Console& console);
+int runExport(const Arguments& arguments, const Console& console);
+int runImport(const Arguments& arguments, const Console& console);

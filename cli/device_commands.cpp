@@ -1,0 +1,265 @@
+// The commands that talk to the unit: detect, read, dump, write, restore,
+// status; and backups, which lists what they kept.
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "cdi_device.h"
+#include "commands.h"
+#include "map_file.h"
+#include "map_table.h"
+#include "platform_paths.h"
+#include "restore_points.h"
+#include "status_poll.h"
+#include "text_fields.h"
+#include "unit_commands.h"
+#include "unit_image.h"
+#include "unit_lock.h"
+#include "user_files.h"
+#include "version.h"
+
+namespace {
+
+// Set by Ctrl+C while status watches; the loop ends at its next look.
+volatile std::sig_atomic_t interrupted = 0;
+
+void onInterrupt(int)
+{
+    interrupted = 1;
+}
+
+// The whole unit as the window's Device Read reads it, kept as a restore
+// point, into the files asked for.
+int readInto(const Console& console, const char* mapFile, const char* imageFile)
+{
+    return withUnit(console, kUnitBlocks, [&] {
+        ReadReport report;
+        if (!readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report))
+            return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
+        fixZeroPickup(cdiDevice.config);
+        printNotes(console);
+        if (mapFile && !saveMapFileAt(mapFile, ignitionTable, valveTable, cdiDevice.config))
+            return fail(console, kFileError, cannotWrite(mapFile));
+        if (imageFile && !saveImageFile(imageFile, report.image))
+            return fail(console, kFileError, cannotWrite(imageFile));
+        if (!report.kept)
+            return fail(console, kFileError, "cannot write a restore point to " + report.restorePoint);
+        std::fprintf(console.out, "restore point: %s\n", report.restorePoint.c_str());
+        return static_cast<int>(kDone);
+    });
+}
+
+// What the write sequence's report says, as the result or the one failure
+// line; once anything may have been written, the line names the restore
+// point of what the unit held.
+int writeOutcome(const Console& console, const WriteReport& report)
+{
+    const std::string held = "; what the unit held before is in " + report.beforeWrite;
+    switch (report.stop) {
+    case WriteStop::none:
+        std::fprintf(console.out, "restore point: %s\n", report.beforeWrite.c_str());
+        if (!report.afterWriteKept)
+            return fail(console, kFileError,
+                        "written, but what the unit now holds cannot be kept as a restore point in "
+                            + report.afterWrite);
+        return kDone;
+    case WriteStop::readBefore:
+        return fail(console, kTransferFailed, "nothing was written: reading the unit first failed: " + takeNotes());
+    case WriteStop::restorePoint:
+        return fail(console, kFileError, takeNotes());
+    case WriteStop::write:
+        if (!report.partWritten)
+            return fail(console, kTransferFailed, "nothing was written: " + takeNotes());
+        return fail(console, kTransferFailed,
+                    "the write stopped part-way: " + takeNotes() + "; the unit now holds part new and part old data"
+                        + held);
+    case WriteStop::readBack:
+        return fail(console, kTransferFailed, "written, but reading it back failed: " + takeNotes() + held);
+    case WriteStop::differs:
+        return fail(console, kTransferFailed,
+                    "the unit does not hold what was written: block " + std::to_string(report.differingBlock)
+                        + " reads back different" + held);
+    }
+    return kTransferFailed;
+}
+
+// Asks, then runs a write sequence (its three transfers) with the unit
+// held, and says how it ended.
+int confirmAndWrite(const Console& console, const Arguments& arguments, const std::string& file,
+                    const std::function<void(WriteReport&)>& sequence)
+{
+    if (const int status = confirmWrite(console, arguments, file))
+        return status;
+    return withUnit(console, 3 * kUnitBlocks, [&] {
+        WriteReport report;
+        sequence(report);
+        return writeOutcome(console, report);
+    });
+}
+
+// A sample's row: the time in UTC with milliseconds, then the four values,
+// empty when the unit gave none (not found, no reply, or another program
+// talking to it).
+std::string sampleRow()
+{
+    using namespace std::chrono;
+    const milliseconds sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch());
+    const std::tm utc = utcTime(static_cast<std::time_t>(sinceEpoch.count() / 1000));
+    char time[64];
+    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &utc);
+    char row[128];
+    std::snprintf(row, sizeof row, "%s.%03dZ,,,,\n", time, static_cast<int>(sinceEpoch.count() % 1000));
+    UnitLock lock;
+    if (!takeUnitLock(lock, 0))
+        return row;
+    const UnitStatus status = queryUnitStatus();
+    if (status.outcome != Outcome::reply)
+        return row;
+    std::snprintf(row, sizeof row, "%s.%03dZ,%u,%u,%d,%d\n", time, static_cast<int>(sinceEpoch.count() % 1000),
+                  static_cast<unsigned>(status.rpm), static_cast<unsigned>(status.valveAngle),
+                  status.mapSwitch != 0 ? 1 : 0, status.shifterSwitch == 0 ? 1 : 0);
+    return row;
+}
+
+// Rows every `interval` seconds until Ctrl+C, to standard output or, with
+// --csv, to a file that replaces any old one once its header is written.
+int watch(const Console& console, const Arguments& arguments, double interval)
+{
+    const std::optional<UnitIdentity> unit = findUnit();
+    const std::string header = std::string("# kvz-cdi-cli " KVZ_VERSION ", unit ")
+                               + (unit ? unit->manufacturer.value_or("") + " " + unit->product.value_or("")
+                                       : std::string("not found"))
+                               + "\ntime,rpm,valve_angle,map_switch,qs_switch\n";
+    std::FILE* rows = console.out;
+    std::FILE* file = nullptr;
+    if (arguments.has("--csv")) {
+        const std::string& path = arguments.options.at("--csv");
+        std::string target;
+        if (!resolveLinks(path.c_str(), target)
+            || !replaceWith(target.c_str(), Contents::bytes,
+                            [&](std::FILE* f) { return std::fputs(header.c_str(), f) >= 0; })
+            || !(file = openForAppending(target.c_str())))
+            return fail(console, kFileError, cannotWrite(path));
+        rows = file;
+    } else if (std::fputs(header.c_str(), rows) < 0) {
+        return fail(console, kFileError, cannotWrite("standard output"));
+    }
+
+    interrupted = 0;
+    void (*const handlerBefore)(int) = std::signal(SIGINT, onInterrupt);
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    const std::chrono::duration<double> period(interval);
+    int status = kDone;
+    for (long n = 1; !interrupted; ++n) {
+        if (std::fputs(sampleRow().c_str(), rows) < 0 || std::fflush(rows) != 0) {
+            status = fail(console, kFileError, cannotWrite(file ? arguments.options.at("--csv") : "standard output"));
+            break;
+        }
+        // In short naps, so that Ctrl+C ends the wait at once.
+        const Clock::time_point due = start + std::chrono::duration_cast<Clock::duration>(period * n);
+        for (Clock::time_point now = Clock::now(); !interrupted && now < due; now = Clock::now())
+            std::this_thread::sleep_for(std::min<Clock::duration>(due - now, std::chrono::milliseconds(10)));
+    }
+    std::signal(SIGINT, handlerBefore);
+    takeNotes();  // a sample without a reply is an empty row, not a failure
+    if (file && std::fclose(file) != 0 && status == kDone)
+        status = fail(console, kFileError, cannotWrite(arguments.options.at("--csv")));
+    return status;
+}
+
+}  // namespace
+
+int runDetect(const Arguments&, const Console& console)
+{
+    const std::optional<UnitIdentity> unit = findUnit();
+    if (!unit)
+        return fail(console, kNoUnit, "no unit found");
+    std::fprintf(console.out, "ids: %04x:%04x\nmaker: %s\nproduct: %s\nrelease: %x.%02x\n", unit->vendorId,
+                 unit->productId, unit->manufacturer.value_or("").c_str(), unit->product.value_or("").c_str(),
+                 static_cast<unsigned>(unit->release >> 8), static_cast<unsigned>(unit->release & 0xFF));
+    return kDone;
+}
+
+int runRead(const Arguments& arguments, const Console& console)
+{
+    const auto image = arguments.options.find("--image");
+    return readInto(console, arguments.operands[0].c_str(),
+                    image == arguments.options.end() ? nullptr : image->second.c_str());
+}
+
+int runDump(const Arguments& arguments, const Console& console)
+{
+    return readInto(console, nullptr, arguments.operands[0].c_str());
+}
+
+int runWrite(const Arguments& arguments, const Console& console)
+{
+    if (const int status = checkAnswerable(console, arguments))
+        return status;
+    const std::string& file = arguments.operands[0];
+    MapFileRecord record;
+    if (!readMapFile(file.c_str(), record))
+        return fail(console, kFileError, cannotRead(file, "a map file"));
+    applyMapFile(record);
+    if (refuseUnsafeWrite(cdiDevice.config))
+        return fail(console, kRefused, takeNotes());
+    return confirmAndWrite(console, arguments, file, [](WriteReport& report) {
+        writeKeepingRestorePoints(cdiDevice, ignitionTable, valveTable, report);
+    });
+}
+
+int runRestore(const Arguments& arguments, const Console& console)
+{
+    if (const int status = checkAnswerable(console, arguments))
+        return status;
+    const std::string& file = arguments.operands[0];
+    UnitImage image;
+    if (!readImageFile(file.c_str(), image))
+        return fail(console, kFileError, cannotRead(file, "a 1024-byte memory image"));
+    if (!arguments.has("--force") && refuseUnsafeWrite(imageConfig(image)))
+        return fail(console, kRefused, takeNotes() + " (--force writes it anyway)");
+    return confirmAndWrite(console, arguments, file, [&](WriteReport& report) {
+        restoreKeepingRestorePoints(cdiDevice, image, ignitionTable, valveTable, report);
+    });
+}
+
+int runStatus(const Arguments& arguments, const Console& console)
+{
+    // A day at most, so that the sampling times stay within the clock.
+    double interval = 0.5;
+    const auto given = arguments.options.find("--interval");
+    if (given != arguments.options.end()
+        && !(readNumber(given->second, interval) && interval >= 0.05 && interval <= 86400.0))
+        return fail(console, kUsage, "--interval takes seconds, from 0.05 to 86400 (see kvz-cdi-cli status --help)");
+    if (arguments.has("--watch") || arguments.has("--csv"))
+        return watch(console, arguments, interval);
+
+    UnitLock lock;
+    if (!takeUnitLock(lock, kUnitLockWaitMs))
+        return fail(console, kTransferFailed, "the unit is in use by another program");
+    const UnitStatus status = queryUnitStatus();
+    if (!status.opened)
+        return fail(console, kNoUnit, "no unit found");
+    if (status.outcome != Outcome::reply) {
+        const std::string why = takeNotes();
+        return fail(console, kTransferFailed, "the unit gave no status reply" + (why.empty() ? "" : ": " + why));
+    }
+    std::fprintf(console.out, "rpm: %u\nvalve_angle: %u\nmap_switch: %d\nqs_switch: %d\n",
+                 static_cast<unsigned>(status.rpm), static_cast<unsigned>(status.valveAngle),
+                 status.mapSwitch != 0 ? 1 : 0, status.shifterSwitch == 0 ? 1 : 0);
+    return kDone;
+}
+
+int runBackups(const Arguments&, const Console& console)
+{
+    for (const std::string& path : listRestorePoints())
+        std::fprintf(console.out, "%s\n", path.c_str());
+    return kDone;
+}

@@ -1,0 +1,55 @@
+// Writing and reading the user's files through the platform's calls.
+#include "user_files.h"
+
+bool writeBeside(const std::string& target, Contents contents, std::string& tempPath, const WriteContents& write)
+{
+    std::FILE* file = createFileBeside(target.c_str(), tempPath, contents);
+    if (!file)
+        return false;
+    const bool written = write(file);
+    if (finishFile(file) && written)
+        return true;
+    removeFile(tempPath.c_str());
+    return false;
+}
+
+bool replaceWith(const char* path, Contents contents, const WriteContents& write)
+{
+    if (isReadOnlyFile(path))
+        return false;
+    std::string tempPath;
+    if (!writeBeside(path, contents, tempPath, write))
+        return false;
+    if (replaceFile(tempPath.c_str(), path))
+        return true;
+    removeFile(tempPath.c_str());
+    return false;
+}
+
+bool saveUserFile(const char* path, Contents contents, const WriteContents& write)
+{
+    std::string target;
+    return path && *path && resolveLinks(path, target) && replaceWith(target.c_str(), contents, write);
+}
+
+bool readWhole(std::FILE* file, std::size_t maxSize, std::string& text)
+{
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        if (text.size() + got > maxSize)
+            return false;
+        text.append(chunk, got);
+    }
+    return !std::ferror(file);
+}
+
+bool readUserFile(const char* path, std::size_t maxSize, std::string& text)
+{
+    std::FILE* file = openInputFile(path);
+    if (!file)
+        return false;
+    const bool read = readWhole(file, maxSize, text);
+    std::fclose(file);
+    return read;
+}

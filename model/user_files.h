@@ -1,0 +1,35 @@
+// The files the tool writes and reads for the user, with one set of rules:
+// a file is replaced only by a complete new one, in one step; a new file is
+// private to the user (0600) and a replaced one keeps its permissions.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "platform_paths.h"
+
+// Puts a file's contents into the open stream; false when a write failed.
+using WriteContents = std::function<bool(std::FILE*)>;
+
+// A finished temporary file beside `target` holding what `write` put in
+// it, flushed to the disk, its name in `tempPath`. False, leaving nothing
+// behind, when any of that failed.
+bool writeBeside(const std::string& target, Contents contents, std::string& tempPath, const WriteContents& write);
+
+// Replaces exactly `path` (a link there is itself replaced, not followed)
+// with a complete new file; never a file this user may not write.
+bool replaceWith(const char* path, Contents contents, const WriteContents& write);
+
+// A file the user named: a link at `path` is followed to the file it leads
+// to in the end, which is replaced (or made, private to the user) while the
+// link stays; otherwise as replaceWith.
+bool saveUserFile(const char* path, Contents contents, const WriteContents& write);
+
+// The whole of an open stream, at most `maxSize` bytes; false when it is
+// larger or a read failed.
+bool readWhole(std::FILE* file, std::size_t maxSize, std::string& text);
+
+// The whole of a regular file the user named, as bytes, at most `maxSize`.
+bool readUserFile(const char* path, std::size_t maxSize, std::string& text);

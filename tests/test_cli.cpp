@@ -1,0 +1,443 @@
+// kvz-cdi-cli's commands run in-process against the simulated unit, one
+// grouped test per command family: what each prints, the exit status, the
+// files it leaves, and what the unit saw.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli.h"
+#include "hid_link.h"
+#include "restore_points.h"
+#include "sim_unit.h"
+#include "support.h"
+#include "timing_codec.h"
+#include "unit_lock.h"
+
+namespace {
+namespace fs = std::filesystem;
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+std::string contents(std::FILE* file)
+{
+    std::rewind(file);
+    std::string text;
+    char chunk[4096];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        text.append(chunk, got);
+    std::fclose(file);
+    return text;
+}
+
+unsigned modeOf(const fs::path& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_mode & 0777 : 0;
+}
+
+std::vector<std::uint8_t> unitMemory()
+{
+    return {sim::memory().begin(), sim::memory().end()};
+}
+
+std::vector<std::uint8_t> bytesOf(const fs::path& path)
+{
+    const std::string text = readFile(path);
+    return {text.begin(), text.end()};
+}
+
+class Cli : public testing::Test {
+protected:
+    // A unit holding maps and a whole configuration, its own bytes set, and
+    // points no load would take: 35.9 and -6205.3 degrees, valve 200.
+    void SetUp() override
+    {
+        resetUnitOnVirtualTime();
+        const TimingReference twoPulse = {36, 570, 666.666667};
+        for (std::uint32_t k = 0; k < 320; ++k) {
+            const TimerWord word = encodeAdvance(sampleIgnition(k), k % 160, twoPulse).word;
+            sim::memory()[2 * k] = word & 0xFF;
+            sim::memory()[2 * k + 1] = word >> 8;
+            sim::memory()[20 * 32 + k] = static_cast<std::uint8_t>(k * 7 % 161);
+        }
+        sim::memory()[2] = 0x00, sim::memory()[3] = 0x04;
+        sim::memory()[4] = 0xFF, sim::memory()[5] = 0x7F;
+        sim::memory()[20 * 32 + 5] = 200;
+        const std::uint8_t config[14] = {0xA5, 0x5A, 60, 1, 12, 100, 0, 1, 120, 0x33, 0x3E, 0x49, 2, 36};
+        std::memcpy(sim::block(30), config, sizeof config);
+        for (int i = 14; i < 64; ++i)
+            sim::block(30)[i] = static_cast<std::uint8_t>(i);
+    }
+
+    Result run(const std::vector<std::string>& arguments, const std::string& typed = "", bool terminal = false)
+    {
+        std::FILE* in = std::tmpfile();
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        std::fputs(typed.c_str(), in);
+        std::rewind(in);
+        const int status = runCli(arguments, {in, out, err, terminal, terminal});
+        std::fclose(in);
+        return {status, contents(out), contents(err)};
+    }
+
+    std::string path(const char* name) const { return (scratch.path() / name).string(); }
+
+    // A map file's lines with some changed.
+    void editMapFile(const char* from, const char* to, const std::vector<std::pair<std::size_t, std::string>>& edits)
+    {
+        std::vector<std::string> lines = splitLines(readFile(path(from)));
+        for (const auto& [line, text] : edits)
+            lines.at(line) = text;
+        writeFile(path(to), joinLines(lines));
+    }
+
+    // The value on a map line of a file (line 0 is the first).
+    double valueAt(const char* file, std::size_t line) const
+    {
+        const std::string text = splitLines(readFile(path(file))).at(line);
+        return std::stod(text.substr(text.rfind('\t') + 1));
+    }
+
+    TemporaryXdgFolders xdg;
+    TempFolder scratch;
+};
+
+// One line on standard error, starting with the program's name.
+void expectOneLine(const Result& r, const std::string& says)
+{
+    EXPECT_EQ(r.err.rfind("kvz-cdi-cli: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+}
+}  // namespace
+
+TEST_F(Cli, ReadThenDiffAgainstTheUnitIsEqualAndAnEditShowsExactlyItsPoints)
+{
+    const Result read = run({"read", path("a.cdi"), "--image", path("a.bin")});
+    ASSERT_EQ(read.status, 0) << read.err;
+    EXPECT_EQ(read.err, "");
+    const std::vector<std::string> points = listRestorePoints();
+    ASSERT_EQ(points.size(), 1u);
+    EXPECT_EQ(read.out, "restore point: " + points[0] + "\n");
+    EXPECT_EQ(bytesOf(path("a.bin")), unitMemory());
+    EXPECT_EQ(modeOf(path("a.cdi")), 0600u);
+    EXPECT_EQ(modeOf(path("a.bin")), 0600u);
+    // Written as read, without the clamps.
+    EXPECT_EQ(valueAt("a.cdi", 1), 35.9);
+    EXPECT_LT(valueAt("a.cdi", 2), -40.0);
+    EXPECT_EQ(valueAt("a.cdi", 325), 200.0);
+
+    for (const char* file : {"a.cdi", "a.bin"})
+        for (const char* exact : {"--exact", "--"}) {
+            const Result diff = run({"diff", path(file), "unit", exact});
+            EXPECT_EQ(diff.status, 0) << file << diff.out << diff.err;
+            EXPECT_EQ(diff.out + diff.err, "");
+        }
+
+    // Within the codec's tenth a point is the same, within two tenths when
+    // either side has one pulse a rotation; beyond, it is shown. A valve
+    // point is the byte that is sent.
+    const double at60 = valueAt("a.cdi", 60);
+    const double at100 = valueAt("a.cdi", 320 + 260);
+    char changed[256];
+    std::snprintf(changed, sizeof changed, "ign_map0 6000 rpm: %g %g (-0.3)\n", at60 + 0.3, at60);
+    char changedPlus[256];
+    std::snprintf(changedPlus, sizeof changedPlus, "ign_map0 6200 rpm: %g %g (-0.15)\n",
+                  valueAt("a.cdi", 62) + 0.15, valueAt("a.cdi", 62));
+    char valve[256];
+    std::snprintf(valve, sizeof valve, "pv_map1 10000 rpm: %g %g (-1.5)\nrev_limit: 125 120 (-5)\n", at100 + 1.5,
+                  at100);
+    editMapFile("a.cdi", "b.cdi",
+                {{60, mapLine("IG", 0, 60, at60 + 0.3)},
+                 {61, mapLine("IG", 0, 61, valueAt("a.cdi", 61) + 0.1)},
+                 {62, mapLine("IG", 0, 62, valueAt("a.cdi", 62) + 0.15)},
+                 {320 + 260, mapLine("PV", 1, 100, at100 + 1.5)},
+                 {320 + 261, mapLine("PV", 1, 101, valueAt("a.cdi", 320 + 261) + 0.9)},
+                 {644, "rev_limit\t125"}});
+    editMapFile("b.cdi", "one-pulse.cdi", {{645, "PulseType\t001"}});
+    const Result twoPulses = run({"diff", path("b.cdi"), "unit"});
+    EXPECT_EQ(twoPulses.status, 1);
+    EXPECT_EQ(twoPulses.out, std::string(changed) + changedPlus + valve);
+    EXPECT_EQ(twoPulses.err, "");
+    EXPECT_EQ(run({"diff", path("one-pulse.cdi"), "unit"}).out,
+              std::string(changed) + valve + "PulseType: 1 2 (+1)\n");
+    // A tenth more at 6100 rpm is a timer step or more there.
+    const std::vector<std::string> exact = splitLines(run({"diff", path("b.cdi"), "unit", "--exact"}).out);
+    ASSERT_EQ(exact.size(), 5u);
+    EXPECT_EQ(exact[1].rfind("ign_map0 6100 rpm: ", 0), 0u);
+    EXPECT_EQ(listRestorePoints().size(), 1u) << "diff keeps no restore point";
+
+    // A pickup position of 0 is decoded and stored as its pulse type's,
+    // with the window's warning as one line; the read still succeeds.
+    sim::block(30)[13] = 0;
+    const Result warned = run({"read", path("c.cdi")});
+    EXPECT_EQ(warned.status, 0);
+    EXPECT_EQ(warned.err, "kvz-cdi-cli: WARNNING:Pickup degree is zero! Check your config.\n");
+    EXPECT_EQ(splitLines(readFile(path("c.cdi")))[646], "PickupDeg\t036");
+    EXPECT_EQ(run({"diff", path("c.cdi"), path("a.cdi")}).out, "");
+}
+
+TEST_F(Cli, DumpThenRestoreGivesTheUnitItsImageBackByteForByte)
+{
+    ASSERT_EQ(run({"dump", path("a.bin")}).status, 0);
+    const std::vector<std::uint8_t> original = unitMemory();
+    EXPECT_EQ(bytesOf(path("a.bin")), original);
+
+    for (std::uint8_t& byte : sim::memory())
+        byte ^= 0x5A;
+    const std::vector<std::uint8_t> scribbled = unitMemory();
+    ASSERT_EQ(run({"dump", path("c.bin")}).status, 0);
+    // Two images differ in the unit's own bytes too.
+    const Result diff = run({"diff", path("a.bin"), path("c.bin")});
+    EXPECT_EQ(diff.status, 1);
+    EXPECT_NE(diff.out.find("\nconfig byte 0: 0xA5 0xFF\nconfig byte 1: 0x5A 0x00\nconfig byte 9: 0x33 0x69\n"),
+              std::string::npos)
+        << diff.out;
+
+    const Result restore = run({"restore", path("a.bin"), "--yes"});
+    ASSERT_EQ(restore.status, 0) << restore.err;
+    EXPECT_EQ(unitMemory(), original);
+    // Newest first: the read-back, what the unit held before, the dumps.
+    const std::vector<std::string> points = listRestorePoints();
+    ASSERT_EQ(points.size(), 4u);
+    EXPECT_NE(points[0].find("-after-write"), std::string::npos);
+    EXPECT_NE(points[1].find("-before-write"), std::string::npos);
+    EXPECT_EQ(restore.out, "restore point: " + points[1] + "\n");
+    EXPECT_EQ(bytesOf(points[1]), scribbled);
+    EXPECT_EQ(run({"backups"}).out, points[0] + "\n" + points[1] + "\n" + points[2] + "\n" + points[3] + "\n");
+
+    // An image no unit may be given is sent only with --force.
+    std::vector<std::uint8_t> noEngine = original;
+    noEngine[30 * 32 + 12] = 0;
+    writeFile(path("z.bin"), std::string(noEngine.begin(), noEngine.end()));
+    const std::size_t sent = sim::requests().size();
+    const Result refused = run({"restore", path("z.bin"), "--yes"});
+    EXPECT_EQ(refused.status, 6);
+    expectOneLine(refused, "Engine type is not set");
+    EXPECT_EQ(sim::requests().size(), sent);
+    EXPECT_EQ(run({"restore", path("z.bin"), "--yes", "--force"}).status, 0);
+    EXPECT_EQ(unitMemory(), noEngine);
+}
+
+TEST_F(Cli, WriteAsksOrRefusesAndSaysWhereTheRestorePointWent)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    editMapFile("a.cdi", "b.cdi", {{60, mapLine("IG", 0, 60, 30.0)}, {644, "rev_limit\t125"}});
+    editMapFile("b.cdi", "zero.cdi", {{646, "PickupDeg\t000"}});
+    writeFile(path("damaged.cdi"), joinLines(mapFileLines()).substr(0, 5000));
+    const std::size_t sent = sim::requests().size();
+
+    struct Refusal {
+        std::vector<std::string> arguments;
+        std::string typed;
+        bool terminal;
+        int status;
+        std::string says;
+    };
+    for (const Refusal& refusal : std::vector<Refusal>{
+             {{"write", path("b.cdi")}, "y\n", false, 2, "give --yes"},
+             {{"write", path("b.cdi")}, "n\n", true, 6, "nothing was written"},
+             {{"write", path("b.cdi")}, "", true, 6, "nothing was written"},
+             {{"write", path("zero.cdi"), "--yes"}, "", false, 6, "Pick up coil position is 0"},
+             {{"write", path("damaged.cdi"), "--yes"}, "", false, 5, "cannot be read as a map file"},
+         }) {
+        const Result r = run(refusal.arguments, refusal.typed, refusal.terminal);
+        EXPECT_EQ(r.status, refusal.status) << refusal.arguments[1];
+        const std::string question = refusal.terminal ? "Write " + path("b.cdi") + " to the unit? [y/N] " : "";
+        EXPECT_EQ(r.err.substr(0, question.size()), question);
+        expectOneLine({r.status, r.out, r.err.substr(question.size())}, refusal.says);
+        EXPECT_EQ(sim::requests().size(), sent) << "sent to the unit";
+    }
+
+    // Without a place for the restore point, nothing is written.
+    fs::remove_all(xdg.folder("XDG_DATA_HOME"));
+    writeFile(xdg.folder("XDG_DATA_HOME"), "");
+    const Result noRestorePoint = run({"write", path("b.cdi"), "--yes"});
+    EXPECT_EQ(noRestorePoint.status, 5);
+    expectOneLine(noRestorePoint, "Cannot write a restore point to ");
+    for (const sim::Request& request : sim::blockRequests())
+        EXPECT_NE(request[1], 0x82) << "a block was written";
+    fs::remove(xdg.folder("XDG_DATA_HOME"));
+
+    const Result written = run({"write", path("b.cdi")}, "y\n", true);
+    ASSERT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(written.out, "restore point: " + listRestorePoints()[1] + "\n");
+    // The file's points beyond the clamps went to the unit clamped.
+    EXPECT_EQ(run({"diff", path("b.cdi"), "unit"}).out,
+              "ign_map0 100 rpm: 35.9 35 (-0.9)\nign_map0 200 rpm: -42.5 0 (+42.5)\npv_map0 500 rpm: 200 160 (-40)\n");
+    EXPECT_EQ(sim::block(30)[0], 0xA5) << "the unit's own bytes stay";
+    EXPECT_EQ(sim::block(30)[8], 125);
+
+    // The second block of the write fails: the unit holds part new, part old.
+    sim::faults().writeFailsAt = sim::exchanges() + 32 + 2;
+    const Result stopped = run({"write", path("a.cdi"), "--yes"});
+    EXPECT_EQ(stopped.status, 4);
+    expectOneLine(stopped, "part new and part old data; what the unit held before is in " + listRestorePoints()[0]);
+    EXPECT_NE(stopped.err.find("hid_write failed"), std::string::npos);
+}
+
+TEST_F(Cli, ExportAndImportRoundTripAndADamagedCsvChangesNothing)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    ASSERT_EQ(run({"export", path("a.cdi"), path("a.csv")}).status, 0);
+    const std::vector<std::string> csv = splitLines(readFile(path("a.csv")));
+    ASSERT_EQ(csv.size(), 1u + 160 + 1 + 9);
+    EXPECT_EQ(csv[0], "rpm,ign_map0,ign_map1,pv_map0,pv_map1");
+    EXPECT_EQ(csv[2].substr(0, 14), "100,35.900000,");
+    EXPECT_EQ(csv[161], "");
+    EXPECT_EQ(csv[162], "QS-RPM,60");
+    EXPECT_EQ(csv[170], "QS-REV,1");
+    EXPECT_EQ(readFile(path("a.csv")).find('\r'), std::string::npos);
+
+    // Through the loader's clamps; everything else as it was.
+    ASSERT_EQ(run({"import", path("a.csv"), path("b.cdi")}).status, 0);
+    editMapFile("a.cdi", "clamped.cdi",
+                {{1, mapLine("IG", 0, 1, 35.0)}, {2, mapLine("IG", 0, 2, 0.0)}, {325, mapLine("PV", 0, 5, 160.0)}});
+    EXPECT_EQ(readFile(path("b.cdi")), readFile(path("clamped.cdi")));
+    // CR LF, a byte order mark, and no optional options are read too.
+    std::vector<std::string> short_(csv.begin(), csv.end() - 4);
+    writeFile(path("crlf.csv"), "\xEF\xBB\xBF" + joinLines(short_, "\r\n"));
+    EXPECT_EQ(run({"import", path("crlf.csv"), path("c.cdi")}).status, 0);
+
+    struct Damage {
+        std::size_t line;
+        std::string text;
+    };
+    for (const Damage& damage : std::vector<Damage>{{0, "rpm,ign_map0,ign_map1,pv_map0"},
+                                                     {4, "250,1,2,3,4"},
+                                                     {4, "300,1,2,3"},
+                                                     {4, "300,1,2,3,4,5"},
+                                                     {4, "300,1,x,3,4"},
+                                                     {4, "300,1,inf,3,4"},
+                                                     {161, "-"},
+                                                     {166, "rev-limit,120"},
+                                                     {170, "QS-REV,1.5"}}) {
+        std::vector<std::string> lines = csv;
+        lines[damage.line] = damage.text;
+        writeFile(path("bad.csv"), joinLines(lines));
+        writeFile(path("old.cdi"), "old\n");
+        const Result r = run({"import", path("bad.csv"), path("old.cdi")});
+        EXPECT_EQ(r.status, 5) << damage.text;
+        expectOneLine(r, "cannot be read as a map CSV file");
+        EXPECT_EQ(readFile(path("old.cdi")), "old\n");
+    }
+}
+
+TEST_F(Cli, EveryUnitCommandWithoutAUnitSaysSoOnOneLine)
+{
+    ASSERT_EQ(run({"read", path("a.cdi"), "--image", path("a.bin")}).status, 0);
+    sim::faults().absent = true;
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"detect"},
+             {"read", path("b.cdi")},
+             {"dump", path("b.bin")},
+             {"write", path("a.cdi"), "--yes"},
+             {"restore", path("a.bin"), "--yes"},
+             {"diff", path("a.cdi"), "unit"},
+             {"status"}}) {
+        const Result r = run(arguments);
+        EXPECT_EQ(r.status, 3) << arguments[0];
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "kvz-cdi-cli: no unit found\n");
+    }
+    EXPECT_FALSE(fs::exists(path("b.cdi")) || fs::exists(path("b.bin")));
+}
+
+TEST_F(Cli, AnotherProgramTalkingToTheUnitIsWaitedForThenSaid)
+{
+    UnitLock window;
+    ASSERT_TRUE(takeUnitLock(window, 0));
+    const auto started = std::chrono::steady_clock::now();
+    const Result r = run({"read", path("a.cdi")});
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kUnitLockWaitMs));
+    EXPECT_EQ(r.status, 4);
+    EXPECT_EQ(r.err, "kvz-cdi-cli: the unit is in use by another program\n");
+    EXPECT_TRUE(sim::requests().empty());
+}
+
+TEST_F(Cli, DetectAndStatusOnceOrWatchedUntilCtrlC)
+{
+    EXPECT_EQ(run({"detect"}).out, "ids: 04d8:003c\nmaker: KVZ Electronics\nproduct: KVZ-CDI\nrelease: 1.00\n");
+    sim::status() = {4321, 1, 77, 0};
+    const Result once = run({"status"});
+    EXPECT_EQ(once.status, 0);
+    EXPECT_EQ(once.out, "rpm: 4321\nvalve_angle: 77\nmap_switch: 1\nqs_switch: 1\n");
+    sim::faults().statusNoReply = true;
+    expectOneLine(run({"status"}), "the unit gave no status reply");
+    EXPECT_EQ(run({"status"}).status, 4);
+    sim::faults().statusNoReply = false;
+    sim::advanceMs(kLateReplyMs);  // no reply can come any more
+
+    // Ctrl+C once three rows are in the file; with no unit the rows go on,
+    // their fields empty.
+    for (bool absent : {false, true}) {
+        sim::faults().absent = absent;
+        std::thread ctrlC([&] {
+            while (splitLines(readFile(path("live.csv"))).size() < 5)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::raise(SIGINT);
+        });
+        const Result watched = run({"status", "--csv", path("live.csv"), "--interval", "0.05"});
+        ctrlC.join();
+        EXPECT_EQ(watched.status, 0);
+        EXPECT_EQ(watched.out + watched.err, "");
+        const std::vector<std::string> rows = splitLines(readFile(path("live.csv")));
+        EXPECT_EQ(rows[0], std::string("# kvz-cdi-cli 1.2.0, unit ")
+                               + (absent ? "not found" : "KVZ Electronics KVZ-CDI"));
+        EXPECT_EQ(rows[1], "time,rpm,valve_angle,map_switch,qs_switch");
+        for (std::size_t i = 2; i < rows.size(); ++i)
+            EXPECT_TRUE(testing::internal::RE::FullMatch(
+                rows[i], absent ? "20..-..-..T..:..:..\\....Z,,,," : "20..-..-..T..:..:..\\....Z,4321,77,1,1"))
+                << rows[i];
+        EXPECT_EQ(modeOf(path("live.csv")), 0600u);
+        fs::remove(path("live.csv"));
+    }
+}
+
+TEST_F(Cli, HelpVersionUsageTraceAndProgress)
+{
+    EXPECT_EQ(run({"--version"}).out, "kvz-cdi-cli 1.2.0\n");
+    const Result help = run({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("  6  refused by a safety rule, or answered No\n"), std::string::npos);
+    for (const char* command :
+         {"detect", "read", "write", "dump", "restore", "diff", "export", "import", "status", "backups"}) {
+        const Result r = run({command, "--help"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind(std::string("Usage: kvz-cdi-cli ") + command, 0), 0u) << r.out;
+        EXPECT_NE(r.out.find("Exit status:"), std::string::npos);
+    }
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {}, {"frobnicate"}, {"read"}, {"read", "a", "b"}, {"read", "a", "--yes"}, {"read", "a", "--image"},
+             {"status", "--interval", "0.01"}}) {
+        const Result r = run(wrong);
+        EXPECT_EQ(r.status, 2);
+        expectOneLine(r, "--help");
+    }
+
+    // The trace only with --trace, and then on standard error; progress
+    // only on a terminal.
+    const std::string quiet = captureStdout([&] { EXPECT_EQ(run({"read", path("a.cdi")}).err, ""); });
+    EXPECT_EQ(quiet, "");
+    const Result traced = run({"--trace", "read", path("a.cdi")});
+    EXPECT_NE(traced.err.find("00-01-02-03-04-05-06-07-08=09-0A-0B-0C-0D-0E-0F\n"), std::string::npos);
+    EXPECT_NE(traced.err.find("RPM: 60 DEG: "), std::string::npos);
+    EXPECT_EQ(traced.out.rfind("restore point: ", 0), 0u);
+    const Result shown = run({"read", path("a.cdi")}, "", true);
+    EXPECT_NE(shown.err.find("\rkvz-cdi-cli: 32/32 blocks"), std::string::npos);
+    EXPECT_EQ(shown.err.back(), '\r');
+}
