@@ -42,9 +42,11 @@ grep -q "could not be saved to the autosave file" "$artefacts/run-2.log" ||
     fail "no line on standard error says that the save failed"
 note "file-size limit: the old autosave kept, nothing left beside it, the failure told"
 
-# A display of its own, to take away.
+# A display of its own, to take away. -noreset, as in run-under-xvfb.sh: a
+# helper's connection that comes and goes first would otherwise reset the
+# server just as the program connects.
 mkfifo "$artefacts/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$artefacts/display" 2>/dev/null &
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp -noreset 3>"$artefacts/display" 2>/dev/null &
 xvfb=$!
 read -r display <"$artefacts/display"
 export DISPLAY=":$display"
