@@ -24,12 +24,19 @@ std::string stampOf(std::time_t when)
     return stamp;
 }
 
-}  // namespace
-
 bool writeImage(std::FILE* file, const UnitImage& image)
 {
     return std::fwrite(image.bytes, sizeof image.bytes, 1, file) == 1;
 }
+
+// False when the folder cannot be made; `dir` then still names it, for the
+// message.
+bool restorePointFolder(std::string& dir)
+{
+    return userFolder(UserFolder::data, "kvz-cdi/backups", dir);
+}
+
+}  // namespace
 
 bool readImageFile(const char* path, UnitImage& image)
 {
@@ -43,11 +50,6 @@ bool readImageFile(const char* path, UnitImage& image)
 bool saveImageFile(const char* path, const UnitImage& image)
 {
     return saveUserFile(path, Contents::bytes, [&](std::FILE* file) { return writeImage(file, image); });
-}
-
-bool restorePointFolder(std::string& dir)
-{
-    return userFolder(UserFolder::data, "kvz-cdi/backups", dir);
 }
 
 bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when, std::string& path)

@@ -10,24 +10,20 @@
 
 #include "unit_image.h"
 
-// An image file: the 1024 bytes, block 0 first, nothing else.
-bool writeImage(std::FILE* file, const UnitImage& image);
-// Reads one; false unless the file holds exactly 1024 bytes.
+// An image file is the 1024 bytes, block 0 first, nothing else. Reads one;
+// false unless the file holds exactly 1024 bytes.
 bool readImageFile(const char* path, UnitImage& image);
 // Writes one by the rules of the user's files (see saveUserFile).
 bool saveImageFile(const char* path, const UnitImage& image);
 
-// $XDG_DATA_HOME/kvz-cdi/backups/ (default ~/.local/share/kvz-cdi/backups/;
-// %LOCALAPPDATA%\kvz-cdi\backups\ on Windows), made private when missing.
-// False when it cannot be made; `dir` then still names it, for the message.
-bool restorePointFolder(std::string& dir);
-
-// Keeps `image` as YYYYMMDD-HHMMSS-KIND.bin (UTC, `when`; "-2", "-3" ...
-// added while the name is taken), block 0 first, and a .cdi of the same
-// name decoded as a read decodes it, with its fix-ups. Both are private and
-// written whole before they appear; none is ever replaced. `path` gets the
-// .bin's path, or on failure the folder. KIND is "read", "before-write" or
-// "after-write".
+// Keeps `image` in $XDG_DATA_HOME/kvz-cdi/backups/ (default
+// ~/.local/share/kvz-cdi/backups/; %LOCALAPPDATA%\kvz-cdi\backups\ on
+// Windows), made private when missing, as YYYYMMDD-HHMMSS-KIND.bin (UTC,
+// `when`; "-2", "-3" ... added while the name is taken), block 0 first, and
+// a .cdi of the same name decoded as a read decodes it, with its fix-ups.
+// Both are private and written whole before they appear; none is ever
+// replaced. `path` gets the .bin's path, or on failure the folder. KIND is
+// "read", "before-write" or "after-write".
 bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when, std::string& path);
 
 // The images of the restore points, newest first: by the time in their
