@@ -16,6 +16,9 @@
 
 namespace {
 
+// Under the user's data folder.
+constexpr char kFolder[] = "kvz-cdi/backups";
+
 std::string stampOf(std::time_t when)
 {
     const std::tm utc = utcTime(when);
@@ -33,7 +36,7 @@ bool writeImage(std::FILE* file, const UnitImage& image)
 // message.
 bool restorePointFolder(std::string& dir)
 {
-    return userFolder(UserFolder::data, "kvz-cdi/backups", dir);
+    return userFolder(UserFolder::data, kFolder, dir);
 }
 
 }  // namespace
@@ -109,7 +112,7 @@ std::vector<std::string> listRestorePoints()
     };
     std::vector<Found> found;
     std::string dir;
-    if (!userFolderPath(UserFolder::data, "kvz-cdi/backups", dir))
+    if (!userFolderPath(UserFolder::data, kFolder, dir))
         return {};
     std::error_code error;
     for (fs::directory_iterator entry(fs::u8path(dir), error), end; !error && entry != end; entry.increment(error)) {
