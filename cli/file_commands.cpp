@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "cdi_device.h"
@@ -47,8 +48,27 @@ bool isImageName(const std::string& name)
     return ending == ".bin";
 }
 
+// Standard input is a map file when it reads as one, else an image.
+int loadStandardInput(const Console& console, Side& side)
+{
+    std::string text;
+    MapFileRecord record;
+    if (readInput(console, "-", kMaxMapFileSize, text) && parseMapFile(text, record)) {
+        mapFileContents(record, side.contents);
+        return kDone;
+    }
+    if (text.size() != sizeof side.image.bytes)
+        return fail(console, kFileError, cannotRead("-", "a map file or a 1024-byte memory image"));
+    std::memcpy(side.image.bytes, text.data(), text.size());
+    side.isImage = true;
+    decodeUnitImage(side.image, cdiDevice.timerConstant, side.contents);
+    return kDone;
+}
+
 int load(const Console& console, const std::string& name, Side& side)
 {
+    if (isStandardStream(name))
+        return loadStandardInput(console, side);
     if (name == "unit") {
         const int status = withUnit(console, kUnitBlocks, [&] {
             if (readUnit(cdiDevice, side.image, nullptr))
@@ -134,6 +154,8 @@ int compare(const Console& console, const Side& a, const Side& b, bool exact)
 
 int runDiff(const Arguments& arguments, const Console& console)
 {
+    if (isStandardStream(arguments.operands[0]) && isStandardStream(arguments.operands[1]))
+        return usageError(console, "standard input can carry only one of the two sides");
     Side a, b;
     if (const int status = load(console, arguments.operands[0], a))
         return status;
@@ -147,11 +169,11 @@ int runExport(const Arguments& arguments, const Console& console)
     const std::string& from = arguments.operands[0];
     const std::string& to = arguments.operands[1];
     MapFileRecord record;
-    if (!readMapFile(from.c_str(), record))
+    if (!readMapInput(console, from, record))
         return fail(console, kFileError, cannotRead(from, "a map file"));
     UnitContents contents;
     mapFileContents(record, contents);
-    if (!saveUserFile(to.c_str(), Contents::bytes, [&](std::FILE* file) {
+    if (!writeOutput(console, to, Contents::bytes, [&](std::FILE* file) {
             return writeMapCsv(file, contents.ignition, contents.valve, contents.config);
         }))
         return fail(console, kFileError, cannotWrite(to));
@@ -164,11 +186,13 @@ int runImport(const Arguments& arguments, const Console& console)
     const std::string& to = arguments.operands[1];
     std::string text;
     MapFileRecord record;
-    if (!readUserFile(from.c_str(), kMaxMapFileSize, text) || !parseMapCsv(text, record))
+    if (!readInput(console, from, kMaxMapFileSize, text) || !parseMapCsv(text, record))
         return fail(console, kFileError, cannotRead(from, "a map CSV file"));
     // Through the clamps, as File Open loads a map file.
     applyMapFile(record);
-    if (!saveMapFileAt(to.c_str(), ignitionTable, valveTable, cdiDevice.config))
+    if (!writeOutput(console, to, Contents::text, [](std::FILE* file) {
+            return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+        }))
         return fail(console, kFileError, cannotWrite(to));
     return kDone;
 }
