@@ -335,7 +335,7 @@ int runStatus(const Arguments& arguments, const Console& console)
     const auto given = arguments.options.find("--interval");
     if (given != arguments.options.end()
         && !(readNumber(given->second, interval) && interval >= 0.05 && interval <= 86400.0))
-        return fail(console, kUsage, "--interval takes seconds, from 0.05 to 86400 (see kvz-cdi-cli status --help)");
+        return usageError(console, "--interval takes seconds, from 0.05 to 86400");
     if (arguments.has("--watch") || arguments.has("--csv"))
         return watch(console, arguments, interval);
 
