@@ -230,7 +230,7 @@ std::string longName(const char* names)
 
 // CLI11's texts stay, on one line; what the program's own level misses is
 // said in its own words.
-std::string parseFailure(const CLI::ParseError& error, const CLI::App& app)
+std::string parseFailure(const CLI::Error& error, const CLI::App& app)
 {
     if (app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&error)) {
         const std::vector<std::string> words = app.remaining();
@@ -280,7 +280,7 @@ Parsed parse(const std::vector<std::string>& words, const Console& console)
     } catch (const CLI::CallForVersion& version) {
         std::fprintf(console.out, "%s\n", version.what());
         return parsed;
-    } catch (const CLI::ParseError& error) {
+    } catch (const CLI::Error& error) {
         parsed.status = usageError(console, parseFailure(error, app));
         return parsed;
     }
@@ -343,7 +343,8 @@ int checkAnswerable(const Console& console, const Arguments& arguments)
     if (arguments.has("--yes"))
         return kDone;
     if (isStandardStream(arguments.operands[0]))
-        return usageError(console, "standard input carries the file, not an answer: give --yes to write without asking");
+        return usageError(console,
+                          "standard input carries the file, not an answer: give --yes to write without asking");
     if (console.inIsTerminal)
         return kDone;
     return fail(console, kUsage, "no terminal to ask whether to write: give --yes to write without asking");

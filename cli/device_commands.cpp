@@ -145,8 +145,11 @@ std::string timeNow()
 std::string sampleLine(const std::string& time, const std::optional<LiveValues>& values, bool json)
 {
     if (json) {
-        nlohmann::ordered_json object = {
-            {"time", time}, {"rpm", nullptr}, {"valve_angle", nullptr}, {"map_switch", nullptr}, {"qs_switch", nullptr}};
+        nlohmann::ordered_json object = {{"time", time},
+                                         {"rpm", nullptr},
+                                         {"valve_angle", nullptr},
+                                         {"map_switch", nullptr},
+                                         {"qs_switch", nullptr}};
         if (values) {
             object["rpm"] = values->rpm;
             object["valve_angle"] = values->valveAngle;
@@ -182,17 +185,20 @@ std::optional<LiveValues> sample()
 // written. Null when it cannot be.
 std::FILE* openRows(const std::string& path, const std::string& header)
 {
+    const auto writeHeader = [&](std::FILE* f) { return std::fputs(header.c_str(), f) >= 0; };
     OutputKind kind;
     std::FILE* file = openOutputInPlace(path.c_str(), Contents::bytes, kind);
-    if (file && std::fputs(header.c_str(), file) < 0) {
+    if (kind == OutputKind::file) {
+        std::string target;
+        return resolveLinks(path.c_str(), target) && replaceWith(target.c_str(), Contents::bytes, writeHeader)
+                   ? openForAppending(target.c_str())
+                   : nullptr;
+    }
+    if (file && !writeHeader(file)) {
         std::fclose(file);
         return nullptr;
     }
-    std::string target;
-    if (kind != OutputKind::file || !resolveLinks(path.c_str(), target)
-        || !replaceWith(target.c_str(), Contents::bytes, [&](std::FILE* f) { return std::fputs(header.c_str(), f) >= 0; }))
-        return file;
-    return openForAppending(target.c_str());
+    return file;
 }
 
 // Rows (or JSON lines) every `interval` seconds until Ctrl+C, to standard

@@ -433,13 +433,25 @@ TEST_F(Cli, HelpVersionUsageTraceAndProgress)
         EXPECT_EQ(r.out.rfind(std::string("Usage: kvz-cdi-cli ") + command, 0), 0u) << r.out;
         EXPECT_NE(r.out.find("Exit status:"), std::string::npos);
     }
-    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
-             {}, {"frobnicate"}, {"--bogus"}, {"read"}, {"read", "a", "b"}, {"read", "a", "--yes"},
-             {"read", "a", "--image"}, {"read", "-", "--image", "-"}, {"diff", "-", "-"}, {"write", "-"},
-             {"restore", "-", "--force"}, {"status", "--json", "--csv=x"}, {"status", "--interval", "0.01"}}) {
+    // Usage errors, a terminal there to answer or not.
+    for (const auto& [wrong, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{}, "no command given"},
+             {{"frobnicate"}, "unknown command frobnicate"},
+             {{"--bogus"}, "unknown option --bogus"},
+             {{"read"}, "read: FILE.cdi is required"},
+             {{"read", "a", "b"}, "read: The following argument was not expected: b"},
+             {{"read", "a", "--yes"}, "read: The following argument was not expected: --yes"},
+             {{"read", "a", "--image"}, "read: --image: 1 required VALUE missing"},
+             {{"read", "-", "--image", "-"}, "standard output can carry only one of the files"},
+             {{"diff", "-", "-"}, "standard input can carry only one of the two sides"},
+             {{"write", "-"}, "standard input carries the file, not an answer: give --yes"},
+             {{"restore", "-", "--force"}, "standard input carries the file, not an answer: give --yes"},
+             {{"status", "--json", "--csv=x"}, "status: --json excludes --csv"},
+             {{"status", "--interval", "0.01"}, "--interval takes seconds, from 0.05 to 86400"}}) {
         const Result r = run(wrong, "", true);
         EXPECT_EQ(r.status, 2);
-        expectOneLine(r, " (see kvz-cdi-cli --help)\n");
+        expectOneLine(r, "kvz-cdi-cli: " + says);
+        EXPECT_EQ(r.err.substr(r.err.size() - 26), " (see kvz-cdi-cli --help)\n");
     }
     // -h and -V as --help and --version; --option=value; options after the
     // file names; after --, a word that looks like an option or a command is
