@@ -6,21 +6,15 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
-#include <cstring>
-#include <nlohmann/json.hpp>
 #include <string>
 
 #include "cdi_device.h"
 #include "commands.h"
 #include "dialogs.h"
 #include "hid_link.h"
-#include "map_file.h"
 #include "map_table.h"
-#include "restore_points.h"
 #include "timing_codec.h"
-#include "unit_image.h"
 #include "unit_lock.h"
-#include "user_files.h"
 #include "version.h"
 
 namespace {
@@ -220,14 +214,6 @@ struct Parsed {
     int status = kDone;
 };
 
-// The long name of an option as CLI11 takes it ("-y,--yes"): the key of
-// Arguments::options.
-std::string longName(const char* names)
-{
-    const std::string all = names;
-    return all.substr(all.rfind(',') + 1);
-}
-
 // CLI11's texts stay, on one line; what the program's own level misses is
 // said in its own words.
 std::string parseFailure(const CLI::Error& error, const CLI::App& app)
@@ -286,14 +272,12 @@ Parsed parse(const std::vector<std::string>& words, const Console& console)
     }
     const CLI::App* sub = app.get_subcommands()[0];
     parsed.command = findCommand(sub->get_name());
-    for (const char* name : parsed.command->operands)
-        parsed.arguments.operands.push_back(sub->get_option(name)->as<std::string>());
-    for (const char* names : parsed.command->flags)
-        if (sub->count(longName(names)) > 0)
-            parsed.arguments.options[longName(names)];
-    for (const char* name : parsed.command->valued)
-        if (sub->count(name) > 0)
-            parsed.arguments.options[name] = sub->get_option(name)->as<std::string>();
+    // The operands in their order; each option given by its long name.
+    for (const CLI::Option* option : sub->get_options())
+        if (option->get_positional())
+            parsed.arguments.operands.push_back(option->as<std::string>());
+        else if (option->count() > 0)
+            parsed.arguments.options[option->get_name()] = option->as<std::string>();
     return parsed;
 }
 
@@ -348,57 +332,6 @@ int checkAnswerable(const Console& console, const Arguments& arguments)
     if (console.inIsTerminal)
         return kDone;
     return fail(console, kUsage, "no terminal to ask whether to write: give --yes to write without asking");
-}
-
-bool isStandardStream(const std::string& name)
-{
-    return name == "-";
-}
-
-bool readInput(const Console& console, const std::string& name, std::size_t maxSize, std::string& text)
-{
-    if (isStandardStream(name))
-        return readWhole(console.in, maxSize, text);
-    return readUserFile(name.c_str(), maxSize, text);
-}
-
-bool readMapInput(const Console& console, const std::string& name, MapFileRecord& record)
-{
-    std::string text;
-    return readInput(console, name, kMaxMapFileSize, text) && parseMapFile(text, record);
-}
-
-bool readImageInput(const Console& console, const std::string& name, UnitImage& image)
-{
-    std::string bytes;
-    if (!readInput(console, name, sizeof image.bytes, bytes) || bytes.size() != sizeof image.bytes)
-        return false;
-    std::memcpy(image.bytes, bytes.data(), sizeof image.bytes);
-    return true;
-}
-
-bool writeOutput(const Console& console, const std::string& name, Contents contents, const WriteContents& write)
-{
-    if (isStandardStream(name))
-        return write(console.out) && std::fflush(console.out) == 0;
-    return saveOutputFile(name.c_str(), contents, write);
-}
-
-void printJson(const Console& console, const nlohmann::ordered_json& value)
-{
-    const std::string line = value.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    std::fprintf(console.out, "%s\n", line.c_str());
-}
-
-std::string cannotRead(const std::string& file, const char* what)
-{
-    return (isStandardStream(file) ? "standard input" : file) + " cannot be read as " + what
-           + " (missing, unreadable or damaged); nothing was changed";
-}
-
-std::string cannotWrite(const std::string& file)
-{
-    return "cannot write " + (isStandardStream(file) ? "standard output" : file);
 }
 
 int confirmWrite(const Console& console, const Arguments& arguments, const std::string& file)

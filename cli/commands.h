@@ -1,20 +1,14 @@
 // What the commands of kvz-cdi-cli share: exit statuses, parsed arguments,
-// the one failure line, the question, the unit held for a command, the
-// files and standard streams they read and write, and JSON results.
+// the one failure line, the question, and the unit held for a command.
 #pragma once
 
-#include <cstddef>
 #include <functional>
 #include <map>
-#include <nlohmann/json_fwd.hpp>
 #include <string>
 #include <vector>
 
 #include "cli.h"
-#include "user_files.h"
-
-struct MapFileRecord;
-struct UnitImage;
+#include "streams.h"
 
 enum ExitStatus {
     kDone = 0,
@@ -28,7 +22,7 @@ enum ExitStatus {
 
 struct Arguments {
     std::vector<std::string> operands;
-    std::map<std::string, std::string> options;  // a flag's value is empty
+    std::map<std::string, std::string> options;  // by long name; a flag's value says nothing
 
     bool has(const std::string& option) const { return options.count(option) != 0; }
 };
@@ -61,27 +55,6 @@ int confirmWrite(const Console& console, const Arguments& arguments, const std::
 // kTransferFailed when another program keeps the unit, kNoUnit when none
 // is found; else what `body` returns.
 int withUnit(const Console& console, int blocks, const std::function<int()>& body);
-
-// "-" names standard input where a file is read, standard output where
-// one is written.
-bool isStandardStream(const std::string& name);
-
-// The whole of the input `name`, at most `maxSize` bytes: standard input,
-// or a regular file.
-bool readInput(const Console& console, const std::string& name, std::size_t maxSize, std::string& text);
-bool readMapInput(const Console& console, const std::string& name, MapFileRecord& record);
-bool readImageInput(const Console& console, const std::string& name, UnitImage& image);
-
-// Writes the output `name`: standard output, or as saveOutputFile writes.
-bool writeOutput(const Console& console, const std::string& name, Contents contents, const WriteContents& write);
-
-// A result as one line of JSON on standard output; text that is not UTF-8
-// (a path's bytes) is replaced, never refused.
-void printJson(const Console& console, const nlohmann::ordered_json& value);
-
-// Messages of the files the commands read and write.
-std::string cannotRead(const std::string& file, const char* what);
-std::string cannotWrite(const std::string& file);
 
 int runDetect(const Arguments& arguments, const Console& console);
 int runRead(const Arguments& arguments, const Console& console);
