@@ -230,7 +230,8 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     const std::chrono::duration<double> period(interval);
     int status = kDone;
     for (long n = 1; !interrupted; ++n) {
-        if (std::fputs(sampleLine(timeNow(), sample(), json).c_str(), rows) < 0 || std::fflush(rows) != 0) {
+        const std::string time = timeNow();  // when the sample was asked for
+        if (std::fputs(sampleLine(time, sample(), json).c_str(), rows) < 0 || std::fflush(rows) != 0) {
             status = fail(console, kFileError, cannotWrite(path));
             break;
         }
@@ -345,10 +346,10 @@ int runStatus(const Arguments& arguments, const Console& console)
     if (arguments.has("--watch") || arguments.has("--csv"))
         return watch(console, arguments, interval);
 
-    const std::string time = timeNow();
     UnitLock lock;
     if (!takeUnitLock(lock, kUnitLockWaitMs))
         return fail(console, kTransferFailed, "the unit is in use by another program");
+    const std::string time = timeNow();
     const UnitStatus status = queryUnitStatus();
     if (!status.opened)
         return fail(console, kNoUnit, "no unit found");
