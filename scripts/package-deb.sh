@@ -4,10 +4,11 @@
 # pages, checks their Depends, installs kvz-cdi-cli alone and checks that
 # it needs no toolkit and no X11 and that bash-completion finds its
 # completion, installs kvz-cdi over it, runs both programs, validates the
-# AppStream files, purges both and checks that nothing they installed is
-# left. The packages stay in build-deb/. Installs and purges them on this
-# machine (through sudo when not root); scripts/package.sh installs the
-# tools it needs and runs it.
+# AppStream files, upgrades a stand-in for the single package of 1.2.0 to
+# the two, purges both and checks that nothing they installed is left.
+# The packages stay in build-deb/. Installs and purges them on this machine
+# (through sudo when not root); scripts/package.sh installs the tools it
+# needs and runs it.
 set -eu
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" -eq 0 ]; then sudo=; else sudo=sudo; fi
@@ -105,6 +106,32 @@ for size in 16 24 32 48 64 128 256; do
 done
 echo "ok: both programs stripped; icons of 16 to 256 px"
 appstreamcli validate --no-net /usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml
+
+echo "--- upgrade from the single package"
+# Up to 1.2.0 one package, kvz-cdi, held both programs. A stand-in for it,
+# holding the files of both new packages, is installed and then upgraded
+# to the pair as the README says: kvz-cdi-cli takes its files over. (apt
+# lets kvz-cdi-cli break the old kvz-cdi while it upgrades it; a plain
+# dpkg -i of the two refuses.)
+$sudo dpkg -P kvz-cdi kvz-cdi-cli
+single=$(mktemp -d)
+dpkg-deb -x "$cli_deb" "$single/root"
+dpkg-deb -x "$gui_deb" "$single/root"
+mkdir "$single/root/DEBIAN"
+printf '%s\n' 'Package: kvz-cdi' "Version: $upstream" "Architecture: $(dpkg --print-architecture)" \
+    'Maintainer: KVZ-CDI developers <maintainers@kvz-cdi.invalid>' 'Description: the single package of 1.2.0' \
+    >"$single/root/DEBIAN/control"
+dpkg-deb --root-owner-group --build "$single/root" "$single/kvz-cdi_$upstream.deb" >/dev/null
+$sudo dpkg -i "$single/kvz-cdi_$upstream.deb"
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "./$cli_deb" "./$gui_deb"
+rm -rf "$single"
+for package in kvz-cdi kvz-cdi-cli; do
+    [ "$(dpkg-query -W -f '${Version} ${db:Status-Abbrev}' $package)" = "$version ii " ] ||
+        fail "$package is not $version and installed after the upgrade"
+done
+[ "$(dpkg -S /usr/bin/kvz-cdi-cli)" = "kvz-cdi-cli: /usr/bin/kvz-cdi-cli" ] ||
+    fail "/usr/bin/kvz-cdi-cli belongs to $(dpkg -S /usr/bin/kvz-cdi-cli)"
+echo "ok: kvz-cdi $upstream upgrades to kvz-cdi and kvz-cdi-cli $version, which holds the command line's files"
 
 echo "--- purge"
 $sudo dpkg -P kvz-cdi kvz-cdi-cli

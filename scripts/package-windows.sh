@@ -4,8 +4,10 @@
 # the libraries the programs link (cached, scripts/build-windows-deps.sh),
 # cross-builds everything into build-windows/, runs the unit tests under
 # Wine, starts kvz-cdi.exe under Wine and Xvfb and kvz-cdi-cli.exe under
-# Wine, then makes the installer and the ZIP and checks them. Prints a
-# timing line per part. Leaves
+# Wine, asks kvz-cdi.exe for --version and --help from a Command Prompt,
+# then makes the installer and the ZIP and checks them
+# (packaging/windows/check-packages.sh). Prints a timing line per part.
+# Leaves
 #   build-windows/kvz-cdi-<version>-win64.exe   the installer
 #   build-windows/kvz-cdi-<version>-win64.zip   the programs and licence texts
 #
