@@ -28,8 +28,10 @@ install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION licenses RENAME KVZ-CDI.
 set(CPACK_PACKAGE_FILE_NAME kvz-cdi-${PROJECT_VERSION}-win64)
 set(CPACK_PACKAGE_INSTALL_DIRECTORY KVZ-CDI)
 set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY KVZ-CDI)
-# The Start-menu shortcut: program name, then the shortcut's text.
+# The Start-menu shortcut: program name, then the shortcut's text. The
+# installer's options page offers the same shortcut on the desktop.
 set(CPACK_PACKAGE_EXECUTABLES kvz-cdi KVZ-CDI)
+set(CPACK_CREATE_DESKTOP_LINKS kvz-cdi)
 
 # The installer puts the programs under Program Files and so asks for
 # elevation (its template says RequestExecutionLevel admin); running them
