@@ -21,6 +21,7 @@
 #include <iterator>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "cdi_device.h"
 #include "dialogs.h"
@@ -162,6 +163,34 @@ TEST_F(Closing, EveryEndSavesTheMapsAndTheTypedPickup)
         EXPECT_NE(saved.find("IG:0\t005\t12.500000\n"), std::string::npos);
         EXPECT_NE(saved.find(end.saved), std::string::npos);
     }
+}
+
+// A refused autosave starts the window as a first start does, and is kept,
+// byte for byte, where the log says, before the close replaces it.
+TEST_F(Closing, ARefusedAutosaveIsKeptAndTheCloseSavesTheFirstStartOptions)
+{
+    const std::string damaged = "IG:0\t000\t0.000000\nIG:0\t001\t10.5";  // cut short
+    std::ofstream(autosave()) << damaged;
+    const fs::path state = dir / "state" / "kvz-cdi";
+    EXPECT_EXIT(
+        {
+            start("");
+            std::fputs(widgets.log->value(), stderr);
+            onWindowClose(nullptr, nullptr);
+        },
+        testing::ExitedWithCode(0),
+        "The autosave could not be loaded; it is kept in " + quoted(state.string())
+            + "/refused-autosave-[0-9]{8}-[0-9]{6}\\.cdi\\.\n");
+    std::vector<fs::path> kept;
+    for (const auto& entry : fs::directory_iterator(state))
+        if (entry.path().filename().string().rfind("refused-autosave-", 0) == 0)
+            kept.push_back(entry.path());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(readText(kept[0]), damaged);
+    EXPECT_EQ(fs::status(kept[0]).permissions(), fs::perms(0600));
+    EXPECT_NE(readText(autosave()).find("QS-RPM\t120\nQS_ONT\t001\nQS-CUT\t012\nQS-DIS\t100\nrev_limit\t120\n"
+                                        "PulseType\t002\nPickupDeg\t036\nQS-STP\t000\nQS-REV\t000\n"),
+              std::string::npos);
 }
 
 TEST_F(Closing, FileSaveAsksBeforeReplacingANameTheExtensionMakes)
