@@ -3,6 +3,7 @@
 // files it leaves, and what the unit saw.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -423,6 +424,22 @@ TEST_F(Cli, DetectAndStatusOnceOrWatchedUntilCtrlC)
         EXPECT_EQ(modeOf(path("live.csv")), 0600u);
         fs::remove(path("live.csv"));
     }
+
+    // The disk fills mid-row: the file ends with its last whole row.
+    const auto watchUntilFull = [&] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit = {200, 200};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const Result r = run({"status", "--csv", path("full.csv"), "--interval", "0.05"});
+        std::fputs(r.err.c_str(), stderr);
+        std::exit(r.status);
+    };
+    EXPECT_EXIT(watchUntilFull(), testing::ExitedWithCode(5), "^kvz-cdi-cli: cannot write .*full\\.csv\n$");
+    const std::vector<std::string> rows = splitLines(readFile(path("full.csv")));
+    ASSERT_GE(rows.size(), 3u);
+    for (std::size_t i = 2; i < rows.size(); ++i)
+        EXPECT_TRUE(testing::internal::RE::FullMatch(rows[i], "20..-..-..T..:..:..\\....Z,,,,")) << rows[i];
+    EXPECT_EQ(readFile(path("full.csv")).back(), '\n');
 }
 
 TEST_F(Cli, HelpVersionUsageTraceAndProgress)
