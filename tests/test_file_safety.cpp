@@ -5,15 +5,12 @@
 
 #include <fcntl.h>
 #include <grp.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,9 +22,6 @@
 #include "cdi_device.h"
 #include "map_file.h"
 #include "map_table.h"
-#include "restore_points.h"
-#include "support.h"
-#include "unit_image.h"
 
 namespace fs = std::filesystem;
 
@@ -223,38 +217,6 @@ TEST_F(FileSafety, SaveFollowsLinksAndKeepsFilesPrivate)
     EXPECT_EQ(modeOf(dir / "maps" / "later.cdi"), 0600u);
     EXPECT_EQ(modeOf(dir / "sound.cdi"), 0600u);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir / "maps"), fs::directory_iterator()), 2);
-}
-
-// Restore points of one kind in one second are told apart by "-2", "-3";
-// one that cannot be written names its folder with no separator at its end.
-TEST_F(FileSafety, RestorePointsOfOneSecondAreNumberedAndAFailedOneNamesItsFolder)
-{
-    ScopedEnv data("XDG_DATA_HOME", (dir / "data").string());
-    const fs::path backups = dir / "data" / "kvz-cdi" / "backups";
-    const std::time_t when = 1700000000;  // 2023-11-14 22:13:20 UTC
-    UnitImage image;
-    for (const char* suffix : {"", "-2", "-3"}) {
-        std::string path;
-        ASSERT_TRUE(keepRestorePoint(image, "read", when, path));
-        const fs::path stem = backups / (std::string("20231114-221320-read") + suffix);
-        EXPECT_EQ(path, stem.string() + ".bin");
-        EXPECT_TRUE(fs::exists(stem.string() + ".cdi"));
-    }
-
-    // A file-size limit fails the write as a full disk does.
-    const pid_t child = fork();
-    if (child == 0) {
-        signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit = {100, 100};
-        std::string path;
-        _exit(setrlimit(RLIMIT_FSIZE, &limit) == 0 && !keepRestorePoint(image, "read", when, path)
-                      && path == backups.string()
-                  ? 0
-                  : 1);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(FileSafety, TwoUsersEachKeepAnAutosaveTheOtherCanNeitherBlockNorRead)
