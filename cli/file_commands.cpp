@@ -2,7 +2,9 @@
 // import.
 #include <algorithm>
 #include <cctype>
+#include <cinttypes>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -132,7 +134,7 @@ struct PointDifference {
 };
 struct OptionDifference {
     std::string key;  // the map file's key
-    long long a, b;
+    std::int64_t a, b;
 };
 struct ByteDifference {
     int byte;  // of the configuration block, one with no option key
@@ -179,7 +181,7 @@ Differences compareSides(const Side& a, const Side& b, bool exact)
         const Forms to = optionForms(b, i);
         if (!sameValue(from, to, equal))
             found.options.push_back(
-                {kOptionKeys[i], static_cast<long long>(from.held), static_cast<long long>(to.held)});
+                {kOptionKeys[i], static_cast<std::int64_t>(from.held), static_cast<std::int64_t>(to.held)});
     }
 
     if (a.isImage && b.isImage)
@@ -194,7 +196,7 @@ void printDifferences(std::FILE* out, const Differences& found)
     for (const PointDifference& p : found.points)
         std::fprintf(out, "%s %d rpm: %g %g (%+g)\n", p.map.c_str(), p.rpm, p.a, p.b, p.b - p.a);
     for (const OptionDifference& o : found.options)
-        std::fprintf(out, "%s: %lld %lld (%+lld)\n", o.key.c_str(), o.a, o.b, o.b - o.a);
+        std::fprintf(out, "%s: %" PRId64 " %" PRId64 " (%+" PRId64 ")\n", o.key.c_str(), o.a, o.b, o.b - o.a);
     for (const ByteDifference& b : found.bytes)
         std::fprintf(out, "config byte %d: 0x%02X 0x%02X\n", b.byte, static_cast<unsigned>(b.a),
                      static_cast<unsigned>(b.b));
