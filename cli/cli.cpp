@@ -119,7 +119,9 @@ const std::vector<Command> kCommands = {
      "rotation). Point 0 (0 rpm) is left out, as the unit always gets 0 there.\n"
      "With --exact, ignition points are equal when they are the same timer\n"
      "word: an image's own, or a map file's value encoded with its own pickup\n"
-     "position and pulse type (the word 0 at 0 rpm).\n"
+     "position and pulse type (the word 0 at 0 rpm); a file read from the unit\n"
+     "then differs where a value it was read as does not encode back to the\n"
+     "unit's word.\n"
      "Two images are compared in all 64 configuration bytes as they stand;\n"
      "bytes with no option key print as 'config byte N: 0xAA 0xBB'.\n"
      "Exit status 0 when equal, 1 when not. Makes no restore point.\n"},
