@@ -4,8 +4,10 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -27,6 +29,8 @@
 #include "version.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // Set by Ctrl+C while status watches; the loop ends at its next look.
 volatile std::sig_atomic_t interrupted = 0;
@@ -182,23 +186,29 @@ std::optional<LiveValues> sample()
 
 // Where the rows of --csv FILE go: written in place into a device or a
 // FIFO, else into a file that replaces any old one once its header is
-// written. Null when it cannot be.
-std::FILE* openRows(const std::string& path, const std::string& header)
+// written, whose path then goes to `target`. Null when it cannot be.
+std::FILE* openRows(const std::string& path, const std::string& header, std::string& target)
 {
     const auto writeHeader = [&](std::FILE* f) { return std::fputs(header.c_str(), f) >= 0; };
     OutputKind kind;
     std::FILE* file = openOutputInPlace(path.c_str(), Contents::bytes, kind);
-    if (kind == OutputKind::file) {
-        std::string target;
+    if (kind == OutputKind::file)
         return resolveLinks(path.c_str(), target) && replaceWith(target.c_str(), Contents::bytes, writeHeader)
                    ? openForAppending(target.c_str())
                    : nullptr;
-    }
     if (file && !writeHeader(file)) {
         std::fclose(file);
         return nullptr;
     }
     return file;
+}
+
+// The size of the file at `path`, or `otherwise` when it cannot be had.
+std::uintmax_t sizeOf(const std::string& path, std::uintmax_t otherwise)
+{
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(fs::u8path(path), error);
+    return error ? otherwise : size;
 }
 
 // Rows (or JSON lines) every `interval` seconds until Ctrl+C, to standard
@@ -215,10 +225,13 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     const std::string path = arguments.has("--csv") ? arguments.options.at("--csv") : "-";
     std::FILE* rows = console.out;
     std::FILE* file = nullptr;
+    std::string target;        // a regular file's, once resolved
+    std::uintmax_t whole = 0;  // its size at the end of its last whole row
     if (!isStandardStream(path)) {
-        if (!(file = openRows(path, header)))
+        if (!(file = openRows(path, header, target)))
             return fail(console, kFileError, cannotWrite(path));
         rows = file;
+        whole = target.empty() ? whole : sizeOf(target, whole);
     } else if (std::fputs(header.c_str(), rows) < 0) {
         return fail(console, kFileError, cannotWrite(path));
     }
@@ -228,13 +241,15 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     const std::chrono::duration<double> period(interval);
-    int status = kDone;
+    bool rowFailed = false;
     for (long n = 1; !interrupted; ++n) {
         const std::string time = timeNow();  // when the sample was asked for
         if (std::fputs(sampleLine(time, sample(), json).c_str(), rows) < 0 || std::fflush(rows) != 0) {
-            status = fail(console, kFileError, cannotWrite(path));
+            rowFailed = true;
             break;
         }
+        if (!target.empty())
+            whole = sizeOf(target, whole);
         // In short naps, so that Ctrl+C ends the wait at once.
         const Clock::time_point due = start + std::chrono::duration_cast<Clock::duration>(period * n);
         for (Clock::time_point now = Clock::now(); !interrupted && now < due; now = Clock::now())
@@ -242,9 +257,16 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     }
     std::signal(SIGINT, handlerBefore);
     takeNotes();  // a sample without a reply is an empty row, not a failure
-    if (file && std::fclose(file) != 0 && status == kDone)
-        status = fail(console, kFileError, cannotWrite(path));
-    return status;
+    if (file && std::fclose(file) != 0)
+        rowFailed = true;
+    // Closed first, so that no part of a row still buffered comes after the
+    // cut: the file ends with its last whole row.
+    std::error_code ignored;
+    if (rowFailed && !target.empty() && fs::is_regular_file(fs::u8path(target), ignored))
+        fs::resize_file(fs::u8path(target), whole, ignored);
+    if (rowFailed)
+        return fail(console, kFileError, cannotWrite(path));
+    return kDone;
 }
 
 // What a restore point's name says, YYYYMMDD-HHMMSS-KIND[-N].bin in UTC;

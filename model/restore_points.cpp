@@ -39,6 +39,14 @@ bool restorePointFolder(std::string& dir)
     return userFolder(UserFolder::data, kFolder, dir);
 }
 
+// The folder as messages name it: without a separator at its end.
+std::string folderName(std::string dir)
+{
+    if (!dir.empty() && (dir.back() == '/' || dir.back() == '\\'))
+        dir.pop_back();
+    return dir;
+}
+
 }  // namespace
 
 bool readImageFile(const char* path, UnitImage& image)
@@ -59,7 +67,7 @@ bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when
 {
     std::string dir;
     if (!restorePointFolder(dir)) {
-        path = dir;
+        path = folderName(dir);
         return false;
     }
     const std::string stem = dir + stampOf(when) + "-" + kind;
@@ -97,7 +105,7 @@ bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when
         removeFile(binTemp.c_str());
     if (!cdiTemp.empty())
         removeFile(cdiTemp.c_str());
-    path = dir;
+    path = folderName(dir);
     return false;
 }
 
