@@ -507,6 +507,9 @@ TEST_F(Cli, HelpVersionUsageTraceAndProgress)
     EXPECT_EQ(run({"-h"}).out, help.out);
     EXPECT_EQ(run({"diff", "a", "-h", "b"}).out, run({"diff", "--help"}).out);
     ASSERT_EQ(run({"read", "--image=" + path("a.bin"), path("a.cdi")}).status, 0);
+    const Result piped = run({"read", "-", "--image", path("b.bin")});
+    EXPECT_EQ(piped.out, readFile(path("a.cdi")));
+    EXPECT_EQ(piped.err.rfind("restore point: ", 0), 0u) << "with a file on standard output";
     EXPECT_EQ(run({"restore", path("a.bin"), "-y", "--force"}).status, 0);
     const fs::path cwd = fs::current_path();
     fs::current_path(scratch.path());
