@@ -1,7 +1,10 @@
 // Shared test helpers on the main window and its charts.
 #include "support.h"
 
+#include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
+
+#include <cstring>
 
 #include "main_window.h"
 #include "map_table.h"
@@ -43,3 +46,12 @@ bool chartsRedrawn()
 }
 
 bool chartsUntouched() { return !widgets.ignitionChart->damage() && !widgets.valveChart->damage(); }
+
+void pressKey(int key, int state, const char* text)
+{
+    Fl::e_keysym = key;
+    Fl::e_state = state;
+    Fl::e_text = const_cast<char*>(text);
+    Fl::e_length = static_cast<int>(std::strlen(text));
+    Fl::handle(FL_KEYBOARD, widgets.window);
+}

@@ -1,7 +1,6 @@
 // The main window as built: every widget of the Device, Map and Options tabs
-// walked through the groups' child lists and held against the layout
-// written out below (the Table tab as a group only; test_map_grid works
-// it), then the log panel's append and the window title.
+// (and the Table tab's group) walked through the groups' child lists and held
+// against the layout below, then the log panel's append and the window title.
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>

@@ -91,6 +91,7 @@ void startEdit(const char* text)
     grid->find_cell(Fl_Table::CONTEXT_TABLE, grid->editRow, grid->editColumn, x, y, w, h);
     grid->editor->resize(x, y, w, h);
     grid->editor->value(text);
+    grid->editor->position(grid->editor->size());
     grid->editor->show();
     grid->editor->take_focus();
 }
