@@ -4,7 +4,7 @@
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
 
-#include <cstring>
+#include <string>
 
 #include "main_window.h"
 #include "map_table.h"
@@ -49,9 +49,11 @@ bool chartsUntouched() { return !widgets.ignitionChart->damage() && !widgets.val
 
 void pressKey(int key, int state, const char* text)
 {
+    static std::string typed;  // the toolkit swaps the case of a letter in place
+    typed = text;
     Fl::e_keysym = key;
     Fl::e_state = state;
-    Fl::e_text = const_cast<char*>(text);
-    Fl::e_length = static_cast<int>(std::strlen(text));
+    Fl::e_text = typed.data();
+    Fl::e_length = static_cast<int>(typed.size());
     Fl::handle(FL_KEYBOARD, widgets.window);
 }

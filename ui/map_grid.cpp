@@ -66,10 +66,13 @@ void redrawTables()
     widgets.mapGrid->redraw();
 }
 
+// A button pressed by its shortcut takes the focus; typing goes on in the grid.
 void tableChanged(const CellBlock& cells)
 {
     redrawTables();
     recordTableChange(cells);
+    if (widgets.mapGrid->visible_r())
+        widgets.mapGrid->take_focus();
 }
 
 void closeEditor()
@@ -210,7 +213,6 @@ void runOperation(GridOperation op, bool needsValue)
     }
     applyOperation(gridColumns(), cells, op, value);
     tableChanged(cells);
-    widgets.mapGrid->take_focus();
 }
 
 void showReference(const MapTable* ignition, const MapTable* valve, const std::string& name)
@@ -256,9 +258,13 @@ int MapGrid::handle(int event)
     case FL_HIDE:
         finishEdit();
         break;
+    case FL_ENTER:
+        return 1;  // the mouse passing over takes no focus from the Value field
     case FL_PUSH:
-        if (!Fl::event_inside(editor))
+        if (!Fl::event_inside(editor)) {
             finishEdit();
+            take_focus();
+        }
         break;
     case FL_KEYBOARD:
         if (takeGridKey())
