@@ -42,8 +42,7 @@ namespace {
 bool sameOrigin(const ChangeOrigin& a, const ChangeOrigin& b)
 {
     return a.kind == b.kind && a.kind != ChangeOrigin::Command && a.kind != ChangeOrigin::TableEdit &&
-           a.map == b.map && a.cursor == b.cursor &&
-           a.control == b.control;
+           a.map == b.map && a.cursor == b.cursor && a.control == b.control;
 }
 }  // namespace
 
