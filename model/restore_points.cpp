@@ -109,6 +109,11 @@ bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when
     return false;
 }
 
+bool restorePointFolderPath(std::string& dir)
+{
+    return userFolderPath(UserFolder::data, kFolder, dir);
+}
+
 std::vector<std::string> listRestorePoints()
 {
     namespace fs = std::filesystem;
@@ -120,7 +125,7 @@ std::vector<std::string> listRestorePoints()
     };
     std::vector<Found> found;
     std::string dir;
-    if (!userFolderPath(UserFolder::data, kFolder, dir))
+    if (!restorePointFolderPath(dir))
         return {};
     std::error_code error;
     for (fs::directory_iterator entry(fs::u8path(dir), error), end; !error && entry != end; entry.increment(error)) {

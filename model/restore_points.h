@@ -27,6 +27,10 @@ bool saveImageFile(const char* path, const UnitImage& image);
 // "read", "before-write" or "after-write".
 bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when, std::string& path);
 
+// Where keepRestorePoint puts them, without making or looking at anything.
+// False when the user has no data folder.
+bool restorePointFolderPath(std::string& dir);
+
 // The images of the restore points, newest first: by the time in their
 // names, then by when they were written. Empty when there is no folder.
 std::vector<std::string> listRestorePoints();
