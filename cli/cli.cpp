@@ -390,8 +390,6 @@ int runCli(const std::vector<std::string>& arguments, const Console& console)
 {
     startFresh();
     const Parsed parsed = parse(arguments, console);
-    if (!parsed.command)
-        return parsed.status;
 
     const Dialogs dialogsBefore = dialogs;
     void (*const hidErrorSinkBefore)(const char*) = hidErrorSink;
@@ -400,7 +398,7 @@ int runCli(const std::vector<std::string>& arguments, const Console& console)
     hidErrorSink = note;
     traceStream = parsed.trace ? console.err : nullptr;
 
-    int status = parsed.command->run(parsed.arguments, console);
+    int status = parsed.command ? parsed.command->run(parsed.arguments, console) : parsed.status;
     if ((std::fflush(console.out) != 0 || std::ferror(console.out)) && status == kDone)
         status = fail(console, kFileError, "cannot write the results to standard output");
 
