@@ -83,6 +83,15 @@ protected:
         Fl::remove_timeout(pollStatus);
     }
 
+    // The unit's time to answer a request it may yet answer, the tick that
+    // then lets the lock go, and the other programs' turn after it.
+    void letLateReplyPass()
+    {
+        sim::advanceMs(kLateReplyMs);
+        poll();
+        sim::advanceMs(kTurnForOthersMs);
+    }
+
     static std::string text(Fl_Output* field) { return field->value(); }
 
     static TestWindow* window;
@@ -266,8 +275,7 @@ TEST_F(StatusPoll, NoFullReplyEmptiesTheStateAndShowsTheIds)
             EXPECT_EQ(text(field), "");
         EXPECT_EQ(widgets.mapSwitch->color(), 223u);
         EXPECT_EQ(text(widgets.picDevId), "00");
-        // The unit had its time to answer a request it may yet answer.
-        sim::advanceMs(kLateReplyMs);
+        letLateReplyPass();
     }
     EXPECT_EQ(sim::strayCloses(), 0);
 }
@@ -285,7 +293,7 @@ TEST_F(StatusPoll, TellsAFailedCallOnceUntilItsOutcomeChanges)
     sim::faults().statusReadFails = true;
     poll();
     sim::faults().statusReadFails = false;
-    sim::advanceMs(kLateReplyMs);
+    letLateReplyPass();
     poll();
     sim::faults().statusWriteFails = true;
     poll();
@@ -296,7 +304,9 @@ TEST_F(StatusPoll, TellsAFailedCallOnceUntilItsOutcomeChanges)
 }
 
 // After a request whose reply never came, the poll sends nothing until the
-// unit has had its time: it skips its tick and leaves the fields alone.
+// unit has had its time: it skips its tick and leaves the fields alone,
+// keeping the lock. The first tick after lets the lock go and sends
+// nothing, and the window leaves the unit to others for half a second.
 TEST_F(StatusPoll, SkipsItsTickWhileAReplyMayStillCome)
 {
     sim::status().rpm = 3000;
@@ -313,6 +323,17 @@ TEST_F(StatusPoll, SkipsItsTickWhileAReplyMayStillCome)
     EXPECT_EQ(text(widgets.rpm), "kept");
     EXPECT_EQ(text(widgets.picDevId), "00");
 
+    EXPECT_TRUE(unitLockLingers());
+
+    sim::advanceMs(1);
+    poll();
+    EXPECT_FALSE(unitLockLingers());
+    { const OtherProgramsLock cli; }
+    sim::advanceMs(kTurnForOthersMs - 1);
+    poll();
+    EXPECT_EQ(sim::requests().size(), sent);
+    EXPECT_EQ(text(widgets.rpm), "kept");
+
     sim::advanceMs(1);
     poll();
     EXPECT_EQ(sim::requests().size(), sent + 1);
@@ -325,8 +346,7 @@ TEST_F(StatusPoll, SkipsItsTickWhileAnotherProgramHasTheUnit)
 {
     sim::status().rpm = 3000;
     {
-        UnitLock cli;
-        ASSERT_TRUE(takeUnitLock(cli, 0));
+        const OtherProgramsLock cli;
         poll();
         EXPECT_TRUE(sim::requests().empty());
         for (Fl_Output* field : all())
