@@ -97,10 +97,12 @@ void pollStatus(void*)
     // While another program talks to the unit, its replies would land in
     // the poll's handle and the poll's in its: the tick is skipped and the
     // fields stay as they are. A reply still owed to this program keeps the
-    // lock across ticks, which skip their exchange; the first tick after it
-    // can no longer come lets the lock go and sends nothing.
-    if (unitLockLingers() && settleUnitLock(false)) {
-        letGoAtMs = exchangeClockMs();
+    // lock across ticks, which skip; the first tick after it can no longer
+    // come lets the lock go and sends nothing. Sending at that moment
+    // instead could keep the lock from a waiting program for ever.
+    if (unitLockLingers()) {
+        if (settleUnitLock(false))
+            letGoAtMs = exchangeClockMs();
     } else if (!othersTurn()) {
         // A unit that cannot be locked counts as one that cannot be opened.
         UnitLock lock;

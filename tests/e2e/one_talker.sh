@@ -49,7 +49,9 @@ exact_dump() {
 }
 
 start_program 1
+# Each after a tick of the window's, which gives up on its status reply.
 for n in 1 2 3 4 5 6 7 8; do
+    sleep 0.6
     exact_dump "$n"
 done
 note "eight dumps beside the polling window: all exact"
@@ -59,6 +61,7 @@ start_cli watch status --watch --interval 0.1
 watcher=$cli_pid
 wrap=
 for n in 9 10 11; do
+    sleep 0.6
     XDG_RUNTIME_DIR=$artefacts/elsewhere exact_dump "$n"
 done
 # The window leaves the unit alone for half a second in every two.
