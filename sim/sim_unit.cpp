@@ -80,6 +80,7 @@ struct Unit {
 
 Unit unit;
 std::mutex unitLock;
+std::condition_variable reportQueued;
 
 std::string currentNodePath()
 {
@@ -96,7 +97,6 @@ void keepNode(const std::string& path)
     else if (!std::filesystem::exists(path, ignored))
         std::ofstream(path, std::ios::app);
 }
-std::condition_variable reportQueued;
 
 long long nowUs()
 {
