@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "console.h"
 #include "startup.h"
 #include "version.h"
 
@@ -22,6 +23,8 @@ const char kUsage[] =
 // the toolkit could not start. True when arg was one of them.
 bool printOwnOption(const char* arg)
 {
+    if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "--help") == 0)
+        useStartingConsole();
     if (std::strcmp(arg, "--version") == 0) {
         std::fputs("kvz-cdi " KVZ_VERSION "\n", stdout);
         return true;

@@ -8,7 +8,10 @@
 #include <FL/Fl_Light_Button.H>
 #include <FL/Fl_Tabs.H>
 
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <string>
 
 #include "cdi_device.h"
 #include "device_status.h"
@@ -18,11 +21,45 @@
 #include "map_table.h"
 #include "my_chart.h"
 #include "option_bindings.h"
+#include "platform_paths.h"
 #include "session_end.h"
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
+#include "user_files.h"
 
 namespace {
+// A refused autosave, kept as it stands in the state folder before the
+// close replaces it: refused-autosave-YYYYMMDD-HHMMSS.cdi (UTC), private,
+// "-2", "-3" ... added while the name is taken. False when it could not be
+// kept.
+bool keepRefusedAutosave(const std::string& text, std::string& path)
+{
+    std::string dir;
+    if (!userFolder(UserFolder::state, "kvz-cdi", dir))
+        return false;
+    const std::tm utc = utcTime(std::time(nullptr));
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &utc);
+    const std::string stem = dir + "refused-autosave-" + stamp;
+    std::string temp;
+    if (!writeBeside(stem + ".cdi", Contents::bytes, temp, [&](std::FILE* file) {
+            return std::fwrite(text.data(), text.size(), 1, file) == 1;
+        }))
+        return false;
+    for (int n = 1; n < 1000; ++n) {
+        const std::string name = n == 1 ? stem + ".cdi" : stem + "-" + std::to_string(n) + ".cdi";
+        bool taken = false;
+        if (placeNewFile(temp.c_str(), name.c_str(), taken)) {
+            path = name;
+            return true;
+        }
+        if (!taken)
+            break;
+    }
+    removeFile(temp.c_str());
+    return false;
+}
+
 void wireChart(MyChart* chart, MapTable& table, int valueRange, int yStep)
 {
     chart->table = &table;
@@ -45,13 +82,18 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     wireChart(widgets.valveChart, valveTable, 160, 25);
     onConfigChanged = refreshOptionWidgets;
 
-    if (!loadAutosave()) {
-        // Without an autosave the block takes what the controls show, so a
-        // write sends what the user sees, never the block's initial zeros.
+    std::string refused;
+    if (!loadAutosave(&refused)) {
+        // Without an autosave applied (none, or one refused) the block takes
+        // what the controls show, so a write sends what the user sees, never
+        // the block's initial zeros.
         onSliderChanged(nullptr, nullptr);
         onSwitchChanged(nullptr, nullptr);
         onPulseTypeChanged(nullptr, nullptr);
     }
+    // The close writes a new autosave over a refused one.
+    std::string keptIn;
+    const bool keptRefused = !refused.empty() && keepRefusedAutosave(refused, keptIn);
 
     cdiDevice.log = appendLog;
     widgets.ignMap0->value(1);
@@ -64,6 +106,11 @@ Fl_Double_Window* startApplication(int argc, char** argv)
 
     appendLog("Started successfully.\n");
     appendLog("Waiting device connect.\n");
+    if (!refused.empty()) {
+        const std::string line = keptRefused ? "The autosave could not be loaded; it is kept in " + keptIn + ".\n"
+                                             : "The autosave could not be loaded, nor kept in the state folder.\n";
+        appendLog(line.c_str());
+    }
     watchSessionEnd();
     return window;
 }

@@ -2,7 +2,7 @@
 // Prints a table of medians: a whole Device Read and Device Write as the
 // commands run them beside the same requests sent by a bare loop of hidapi
 // calls (their restore points timed apart), one status poll tick, repaints
-// per idle tick, and one UP step. Run it under
+// per idle tick (also with the engine running), and one UP step. Run it under
 // an X server (tests/run-under-xvfb.sh build/bench/kvz-bench).
 #include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
@@ -245,6 +245,14 @@ int main()
                  timeMedian(kTickRuns, pollTick));
     repaintsPerTicks(1);  // the first tick after a change repaints
     std::fprintf(table, "%-44s %12d\n", "repaints in 20 idle ticks, status unchanged", repaintsPerTicks(20));
+    // The engine's point on the charts is drawn when the speed moves it,
+    // never again while it stays.
+    widgets.tabs->value(widgets.mapTab);
+    sim::status().rpm = 6000;
+    repaintsPerTicks(1);
+    std::fprintf(table, "%-44s %12d\n", "the same at 6000 rpm, the charts shown", repaintsPerTicks(20));
+    sim::status().rpm = 0;
+    widgets.tabs->value(widgets.deviceTab);
     sim::faults().absent = true;
     std::fprintf(table, "%-44s %12.1f\n", "poll tick, no unit",
                  timeMedian(kTickRuns, pollTick));

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
@@ -26,6 +28,8 @@
 #include "version.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // Set by Ctrl+C while status watches; the loop ends at its next look.
 volatile std::sig_atomic_t interrupted = 0;
@@ -142,6 +146,14 @@ std::string sampleRow()
     return row;
 }
 
+// The size of the file at `path`, or `otherwise` when it cannot be had.
+std::uintmax_t sizeOf(const std::string& path, std::uintmax_t otherwise)
+{
+    std::error_code error;
+    const std::uintmax_t size = fs::file_size(fs::u8path(path), error);
+    return error ? otherwise : size;
+}
+
 // Rows every `interval` seconds until Ctrl+C, to standard output or, with
 // --csv, to a file that replaces any old one once its header is written.
 int watch(const Console& console, const Arguments& arguments, double interval)
@@ -153,15 +165,17 @@ int watch(const Console& console, const Arguments& arguments, double interval)
                                + "\ntime,rpm,valve_angle,map_switch,qs_switch\n";
     std::FILE* rows = console.out;
     std::FILE* file = nullptr;
+    std::string target;
+    std::uintmax_t whole = 0;  // the file's size at the end of its last whole row
     if (arguments.has("--csv")) {
         const std::string& path = arguments.options.at("--csv");
-        std::string target;
         if (!resolveLinks(path.c_str(), target)
             || !replaceWith(target.c_str(), Contents::bytes,
                             [&](std::FILE* f) { return std::fputs(header.c_str(), f) >= 0; })
             || !(file = openForAppending(target.c_str())))
             return fail(console, kFileError, cannotWrite(path));
         rows = file;
+        whole = sizeOf(target, whole);
     } else if (std::fputs(header.c_str(), rows) < 0) {
         return fail(console, kFileError, cannotWrite("standard output"));
     }
@@ -171,12 +185,14 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     const std::chrono::duration<double> period(interval);
-    int status = kDone;
+    bool rowFailed = false;
     for (long n = 1; !interrupted; ++n) {
         if (std::fputs(sampleRow().c_str(), rows) < 0 || std::fflush(rows) != 0) {
-            status = fail(console, kFileError, cannotWrite(file ? arguments.options.at("--csv") : "standard output"));
+            rowFailed = true;
             break;
         }
+        if (file)
+            whole = sizeOf(target, whole);
         // Ctrl+C during the sample ends the watch as between samples; the
         // others end the program once it has closed its file.
         if (takeHeldInterrupt())
@@ -190,9 +206,16 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     }
     std::signal(SIGINT, handlerBefore);
     takeNotes();  // a sample without a reply is an empty row, not a failure
-    if (file && std::fclose(file) != 0 && status == kDone)
-        status = fail(console, kFileError, cannotWrite(arguments.options.at("--csv")));
-    return status;
+    if (file && std::fclose(file) != 0)
+        rowFailed = true;
+    // Closed first, so that no part of a row still buffered comes after the
+    // cut: the file ends with its last whole row.
+    std::error_code ignored;
+    if (rowFailed && file && fs::is_regular_file(fs::u8path(target), ignored))
+        fs::resize_file(fs::u8path(target), whole, ignored);
+    if (rowFailed)
+        return fail(console, kFileError, cannotWrite(file ? arguments.options.at("--csv") : "standard output"));
+    return kDone;
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 // The commands on files: diff (which may read the unit too), export and
 // import.
+#include <algorithm>
 #include <cctype>
+#include <cinttypes>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "cdi_device.h"
 #include "commands.h"
@@ -18,13 +22,18 @@
 
 namespace {
 
-// One side of a comparison as the tool would hold it: a map file's points
-// without the load's clamps and its options as a load applies them, or an
-// image decoded as a read decodes it, kept raw as well.
+// One side of a comparison. An image (a .bin, or the unit) is taken raw: its
+// bytes as they stand, its ignition words decoded as a read decodes them. A
+// map file is taken both as its lines hold it and as a load would store it.
 struct Side {
-    UnitContents contents;
     bool isImage = false;
     UnitImage image;
+    MapFileRecord record;
+    // An image's points as decoded and its configuration as it stands; a map
+    // file's points as its lines hold them and its options as a load applies
+    // them (a line missing as the load's default).
+    UnitContents contents;
+    TimingReference reference;  // what the side's ignition points are timed by
 };
 
 // The map names as the CSV's columns call them.
@@ -61,73 +70,136 @@ int load(const Console& console, const std::string& name, Side& side)
         if (!readImageFile(name.c_str(), side.image))
             return fail(console, kFileError, cannotRead(name, "a 1024-byte memory image"));
     } else {
-        MapFileRecord record;
-        if (!readMapFile(name.c_str(), record))
+        if (!readMapFile(name.c_str(), side.record))
             return fail(console, kFileError, cannotRead(name, "a map file"));
-        mapFileContents(record, side.contents);
+        mapFileContents(side.record, side.contents);
+        side.reference = {side.contents.config.pickupDeg, side.contents.latencyOffset, cdiDevice.timerConstant};
         return kDone;
     }
     side.isImage = true;
     decodeUnitImage(side.image, cdiDevice.timerConstant, side.contents);
+    side.contents.config = imageConfig(side.image);
+    side.reference = readReference(side.contents.config, cdiDevice.timerConstant);
     return kDone;
 }
 
-TimingReference referenceOf(const UnitContents& contents)
+// A value as its side holds it and as a load would store it; an image's
+// two are one.
+struct Forms {
+    double held;
+    double stored;
+};
+
+// Two values are the same when any form of one is the same as any of the
+// other's.
+template <class Same>
+bool sameValue(const Forms& a, const Forms& b, Same same)
 {
-    return {contents.config.pickupDeg, contents.latencyOffset, cdiDevice.timerConstant};
+    return same(a.held, b.held) || same(a.held, b.stored) || same(a.stored, b.held) || same(a.stored, b.stored);
 }
 
-// Prints every difference; their number.
-int compare(const Console& console, const Side& a, const Side& b, bool exact)
+Forms pointForms(const Side& side, const MapTable& points, std::uint32_t k, double upperClamp)
+{
+    const double held = points.points[k];
+    return {held, side.isImage ? held : std::clamp(held, 0.0, upperClamp)};
+}
+
+// The timer words an ignition point stands for: an image's own, a map
+// file's as its values would be written.
+Forms wordForms(const Side& side, std::uint32_t k)
+{
+    if (side.isImage)
+        return {static_cast<double>(ignitionWord(side.image, k)), static_cast<double>(ignitionWord(side.image, k))};
+    const auto index = static_cast<std::uint16_t>(k % MapTable::kPoints);
+    const Forms value = pointForms(side, side.contents.ignition, k, kIgnitionUpperClamp);
+    return {static_cast<double>(encodeAdvance(value.held, index, side.reference).word),
+            static_cast<double>(encodeAdvance(value.stored, index, side.reference).word)};
+}
+
+// Option i in file order: a map file's line as it stands (or the load's
+// default), and as a load stores it; an image's byte.
+Forms optionForms(const Side& side, int i)
+{
+    std::uint8_t stored[kOptionLines];
+    optionValues(side.contents.config, stored);
+    const bool inFile = !side.isImage && i < side.record.optionCount;
+    return {static_cast<double>(inFile ? side.record.options[i] : stored[i]), static_cast<double>(stored[i])};
+}
+
+// The differences of two sides, as plain records for the printers.
+struct PointDifference {
+    std::string map;  // "ign_map0", "ign_map1", "pv_map0" or "pv_map1"
+    int rpm;
+    double a, b;  // as the sides hold them
+};
+struct OptionDifference {
+    std::string key;  // the map file's key
+    std::int64_t a, b;
+};
+struct ByteDifference {
+    int byte;  // of the configuration block, one with no option key
+    int a, b;
+};
+struct Differences {
+    std::vector<PointDifference> points;  // ignition maps first, then valve maps
+    std::vector<OptionDifference> options;
+    std::vector<ByteDifference> bytes;  // only between two images
+};
+
+Differences compareSides(const Side& a, const Side& b, bool exact)
 {
     const UnitContents& x = a.contents;
     const UnitContents& y = b.contents;
-    int differences = 0;
-    const auto say = [&](const char* name, double from, double to) {
-        std::fprintf(console.out, "%s: %g %g (%+g)\n", name, from, to, to - from);
-        ++differences;
-    };
-    const auto sayPoint = [&](const char* map, std::uint32_t index, double from, double to) {
-        const std::string name = std::string(map) + " " + std::to_string(index * 100) + " rpm";
-        say(name.c_str(), from, to);
-    };
+    Differences found;
 
     // The codec keeps tenths of a degree (0.2 with one pickup pulse a
     // rotation); within that, two values are the same timing.
     const double tolerance = x.config.pulseType == 1 || y.config.pulseType == 1 ? 0.2 : 0.1;
+    const auto within = [&](double p, double q) { return std::fabs(p - q) <= tolerance + 1e-9; };
+    const auto equal = [](double p, double q) { return p == q; };
+    const auto sameByte = [](double p, double q) { return lowByte(p) == lowByte(q); };
     for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
-        const auto index = static_cast<std::uint16_t>(k % MapTable::kPoints);
-        const double from = x.ignition.points[k];
-        const double to = y.ignition.points[k];
-        const bool same = exact ? encodeAdvance(from, index, referenceOf(x)).word
-                                      == encodeAdvance(to, index, referenceOf(y)).word
-                                : std::fabs(to - from) <= tolerance + 1e-9;
+        const std::uint32_t index = k % MapTable::kPoints;
+        // The unit always receives 0 rpm as the word 0.
+        const bool same =
+            exact ? sameValue(wordForms(a, k), wordForms(b, k), equal)
+                  : index == 0
+                        || sameValue(pointForms(a, x.ignition, k, kIgnitionUpperClamp),
+                                     pointForms(b, y.ignition, k, kIgnitionUpperClamp), within);
         if (!same)
-            sayPoint(kIgnitionMaps[k / MapTable::kPoints], index, from, to);
+            found.points.push_back({kIgnitionMaps[k / MapTable::kPoints], static_cast<int>(index * 100),
+                                    x.ignition.points[k], y.ignition.points[k]});
     }
     for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
-        if (lowByte(x.valve.points[k]) != lowByte(y.valve.points[k]))
-            sayPoint(kValveMaps[k / MapTable::kPoints], k % MapTable::kPoints, x.valve.points[k],
-                     y.valve.points[k]);
+        if (!sameValue(pointForms(a, x.valve, k, kValveUpperClamp), pointForms(b, y.valve, k, kValveUpperClamp),
+                       sameByte))
+            found.points.push_back({kValveMaps[k / MapTable::kPoints], static_cast<int>(k % MapTable::kPoints * 100),
+                                    x.valve.points[k], y.valve.points[k]});
 
-    std::uint8_t fromOptions[kOptionLines], toOptions[kOptionLines];
-    optionValues(x.config, fromOptions);
-    optionValues(y.config, toOptions);
-    for (int i = 0; i < kOptionLines; ++i)
-        if (fromOptions[i] != toOptions[i])
-            say(kOptionKeys[i], fromOptions[i], toOptions[i]);
-
-    if (a.isImage && b.isImage) {
-        const ConfigBlock from = imageConfig(a.image);
-        const ConfigBlock to = imageConfig(b.image);
-        for (int byte = 0; byte < static_cast<int>(sizeof from); ++byte)
-            if (unitsOwnByte(byte) && from.bytes()[byte] != to.bytes()[byte]) {
-                std::fprintf(console.out, "config byte %d: 0x%02X 0x%02X\n", byte, from.bytes()[byte],
-                             to.bytes()[byte]);
-                ++differences;
-            }
+    for (int i = 0; i < kOptionLines; ++i) {
+        const Forms from = optionForms(a, i);
+        const Forms to = optionForms(b, i);
+        if (!sameValue(from, to, equal))
+            found.options.push_back(
+                {kOptionKeys[i], static_cast<std::int64_t>(from.held), static_cast<std::int64_t>(to.held)});
     }
-    return differences;
+
+    if (a.isImage && b.isImage)
+        for (int byte = 0; byte < static_cast<int>(sizeof x.config); ++byte)
+            if (unitsOwnByte(byte) && x.config.bytes()[byte] != y.config.bytes()[byte])
+                found.bytes.push_back({byte, x.config.bytes()[byte], y.config.bytes()[byte]});
+    return found;
+}
+
+void printDifferences(std::FILE* out, const Differences& found)
+{
+    for (const PointDifference& p : found.points)
+        std::fprintf(out, "%s %d rpm: %g %g (%+g)\n", p.map.c_str(), p.rpm, p.a, p.b, p.b - p.a);
+    for (const OptionDifference& o : found.options)
+        std::fprintf(out, "%s: %" PRId64 " %" PRId64 " (%+" PRId64 ")\n", o.key.c_str(), o.a, o.b, o.b - o.a);
+    for (const ByteDifference& b : found.bytes)
+        std::fprintf(out, "config byte %d: 0x%02X 0x%02X\n", b.byte, static_cast<unsigned>(b.a),
+                     static_cast<unsigned>(b.b));
 }
 
 }  // namespace
@@ -139,7 +211,9 @@ int runDiff(const Arguments& arguments, const Console& console)
         return status;
     if (const int status = load(console, arguments.operands[1], b))
         return status;
-    return compare(console, a, b, arguments.has("--exact")) == 0 ? kDone : kDiffers;
+    const Differences found = compareSides(a, b, arguments.has("--exact"));
+    printDifferences(console.out, found);
+    return found.points.empty() && found.options.empty() && found.bytes.empty() ? kDone : kDiffers;
 }
 
 int runExport(const Arguments& arguments, const Console& console)

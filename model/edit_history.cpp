@@ -41,8 +41,8 @@ void startHistory(EditHistory& history, const EditState& now)
 namespace {
 bool sameOrigin(const ChangeOrigin& a, const ChangeOrigin& b)
 {
-    return a.kind == b.kind && a.kind != ChangeOrigin::Command && a.map == b.map && a.cursor == b.cursor &&
-           a.control == b.control;
+    return a.kind == b.kind && a.kind != ChangeOrigin::Command && a.kind != ChangeOrigin::TableEdit &&
+           a.map == b.map && a.cursor == b.cursor && a.control == b.control;
 }
 }  // namespace
 

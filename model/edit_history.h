@@ -26,15 +26,21 @@ void restoreState(const EditState& state, MapTable& ignition, MapTable& valve, C
 // Bit for bit, so 0.0 and -0.0 differ and a value equals itself even as NaN.
 bool sameState(const EditState& a, const EditState& b);
 
+// A block of the Table tab's cells, rows and columns, ends included.
+struct CellBlock {
+    int top = -1, left = -1, bottom = -1, right = -1;
+};
+
 // What made a change. Two changes in a row from the same map step or the
 // same option control, with no gap longer than kMergeGapSeconds between
 // them, are one: a held button's repeats or a slider drag undo as a whole.
 struct ChangeOrigin {
-    enum Kind { Command, MapStep, OptionControl };
-    Kind kind = Command;  // a command's change is always its own
+    enum Kind { Command, MapStep, OptionControl, TableEdit };
+    Kind kind = Command;  // a command's or a table edit's change is always its own
     int map = -1;         // MapStep: the map being edited, 0..3 as the map buttons
     int cursor = -1;      // MapStep: the point it was edited at
     const void* control = nullptr;  // OptionControl: which control
+    CellBlock cells{};              // TableEdit: the cells selected when it was made
 };
 
 constexpr double kMergeGapSeconds = 0.8;

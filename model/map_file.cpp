@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cdi_device.h"
@@ -94,20 +95,27 @@ bool readOptionLine(std::string_view line, const char* key, std::int32_t& value)
     return splitFields(line, fields, 2) && fields[0] == key && readNumber(fields[1], value);
 }
 
-int loadFrom(const char* path, bool ownedOnly)
+// A refused file changes nothing, the option controls included: they keep
+// what they show. A file read whole but refused leaves its bytes in
+// `refused`, when given.
+int loadFrom(const char* path, bool ownedOnly, std::string* refused)
 {
     std::FILE* file = openMapForReading(path, ownedOnly);
     if (!file)
         return 0;
     std::string text;
     MapFileRecord record;
-    int result = readWhole(file, kMaxMapFileSize, text) && parseMapFile(text, record);
+    const bool read = readWhole(file, kMaxMapFileSize, text);
     std::fclose(file);
-    if (result)
-        applyMapFile(record);
+    if (!read || !parseMapFile(text, record)) {
+        if (read && refused)
+            *refused = std::move(text);
+        return 0;
+    }
+    applyMapFile(record);
     if (onConfigChanged)
         onConfigChanged();
-    return result;
+    return 1;
 }
 
 bool writeTable(std::FILE* file, const char* key, const MapTable& table)
@@ -250,7 +258,7 @@ int loadMapFile(const char* path)
 {
     if (!path || !*path)
         return 0;
-    return loadFrom(path, false);
+    return loadFrom(path, false, nullptr);
 }
 
 std::string mapFileName(const char* path)
@@ -276,13 +284,13 @@ bool saveMapFileAt(const char* path, const MapTable& ignition, const MapTable& v
                         [&](std::FILE* file) { return writeMapLines(file, ignition, valve, config); });
 }
 
-int loadAutosave()
+int loadAutosave(std::string* refused)
 {
     placeAutosave(false);
     // An autosave that had to live in the state folder is found there even
     // once the temporary folder's place is free again.
     const std::string from = whatIsAt(autosavePath) == PathKind::missing ? stateAutosave(false) : autosavePath;
-    return !from.empty() && loadFrom(from.c_str(), true);
+    return !from.empty() && loadFrom(from.c_str(), true, refused);
 }
 
 int saveAutosave()

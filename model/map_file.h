@@ -34,9 +34,9 @@ bool saveMapFileAt(const char* path, const MapTable& ignition, const MapTable& v
 // place asks for, every option line its own key in the written order.
 int loadMapFile(const char* path);
 
-// Called at the end of every load whose file could be opened, also one that
-// failed; start-up binds it to the option controls' refresh. Null means
-// nothing to call.
+// Called at the end of every load that applied its file; a refused file
+// changes nothing, so nothing is called. Start-up binds it to the option
+// controls' refresh. Null means nothing to call.
 extern void (*onConfigChanged)();
 
 // Where the autosave is: "autosaved.cdi" in the temporary folder while
@@ -49,8 +49,10 @@ extern char autosavePath[1024];
 
 // At start-up: decides the place and loads the autosave from it, or from
 // the state folder when nothing is at the place. 1 when a file was applied.
-// The autosave is never read or written through a link.
-int loadAutosave();
+// The autosave is never read or written through a link. A file read whole
+// but refused (damaged, cut short) leaves its bytes in `refused`, when
+// given, so that start-up can keep it before a close replaces it.
+int loadAutosave(std::string* refused = nullptr);
 // At close: decides the place again and saves there; 1 when written.
 int saveAutosave();
 

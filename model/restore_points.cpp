@@ -39,6 +39,14 @@ bool restorePointFolder(std::string& dir)
     return userFolder(UserFolder::data, kFolder, dir);
 }
 
+// The folder as messages name it: without a separator at its end.
+std::string folderName(std::string dir)
+{
+    if (!dir.empty() && (dir.back() == '/' || dir.back() == '\\'))
+        dir.pop_back();
+    return dir;
+}
+
 }  // namespace
 
 bool readImageFile(const char* path, UnitImage& image)
@@ -59,7 +67,7 @@ bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when
 {
     std::string dir;
     if (!restorePointFolder(dir)) {
-        path = dir;
+        path = folderName(dir);
         return false;
     }
     const std::string stem = dir + stampOf(when) + "-" + kind;
@@ -97,8 +105,13 @@ bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when
         removeFile(binTemp.c_str());
     if (!cdiTemp.empty())
         removeFile(cdiTemp.c_str());
-    path = dir;
+    path = folderName(dir);
     return false;
+}
+
+bool restorePointFolderPath(std::string& dir)
+{
+    return userFolderPath(UserFolder::data, kFolder, dir);
 }
 
 std::vector<std::string> listRestorePoints()
@@ -112,7 +125,7 @@ std::vector<std::string> listRestorePoints()
     };
     std::vector<Found> found;
     std::string dir;
-    if (!userFolderPath(UserFolder::data, kFolder, dir))
+    if (!restorePointFolderPath(dir))
         return {};
     std::error_code error;
     for (fs::directory_iterator entry(fs::u8path(dir), error), end; !error && entry != end; entry.increment(error)) {

@@ -22,9 +22,14 @@ bool saveImageFile(const char* path, const UnitImage& image);
 // `when`; "-2", "-3" ... added while the name is taken), block 0 first, and
 // a .cdi of the same name decoded as a read decodes it, with its fix-ups.
 // Both are private and written whole before they appear; none is ever
-// replaced. `path` gets the .bin's path, or on failure the folder. KIND is
+// replaced. `path` gets the .bin's path, or on failure the folder (with no
+// separator at its end). KIND is
 // "read", "before-write" or "after-write".
 bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when, std::string& path);
+
+// Where keepRestorePoint puts them, without making or looking at anything.
+// False when the user has no data folder.
+bool restorePointFolderPath(std::string& dir);
 
 // The images of the restore points, newest first: by the time in their
 // names, then by when they were written. Empty when there is no folder.

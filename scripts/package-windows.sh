@@ -4,8 +4,10 @@
 # the libraries the programs link (cached, scripts/build-windows-deps.sh),
 # cross-builds everything into build-windows/, runs the unit tests under
 # Wine, starts kvz-cdi.exe under Wine and Xvfb and kvz-cdi-cli.exe under
-# Wine, then makes the installer and the ZIP and checks them. Prints a
-# timing line per part. Leaves
+# Wine, asks kvz-cdi.exe for --version and --help from a Command Prompt,
+# then makes the installer and the ZIP and checks them
+# (packaging/windows/check-packages.sh). Prints a timing line per part.
+# Leaves
 #   build-windows/kvz-cdi-<version>-win64.exe   the installer
 #   build-windows/kvz-cdi-<version>-win64.zip   the programs and licence texts
 #
@@ -38,7 +40,7 @@ $sudo apt-get update -q
 $sudo apt-get install -y -q --no-install-recommends \
     cmake make pkg-config googletest \
     gcc-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev \
-    wine wine64 nsis imagemagick librsvg2-bin xvfb xdotool fonts-dejavu-core
+    wine wine64 nsis imagemagick xvfb xdotool fonts-dejavu-core
 part_done "tools install"
 
 deps=$(scripts/build-windows-deps.sh)
@@ -78,6 +80,18 @@ timeout 60 wine "$cli" detect >"$build/windows-check/cli-detect.log" 2>&1 || sta
     { echo "FAIL: kvz-cdi-cli.exe detect gave status $status:"; cat "$build/windows-check/cli-detect.log"; exit 1; }
 echo "ok: kvz-cdi-cli.exe --version, and detect without a unit gives status 3"
 part_done "kvz-cdi-cli.exe under wine"
+
+# kvz-cdi.exe, a GUI program, prints --version in the Command Prompt that
+# started it, and --help into the file the prompt redirects it to.
+gui=$(timeout 60 winepath -w "$build/app/kvz-cdi.exe")
+[ "$(timeout 60 wine cmd /c "$gui --version" | tr -d '\r')" = "kvz-cdi $(sed -n 's/^project(kvz-cdi VERSION \([^ ]*\).*/\1/p' CMakeLists.txt)" ] ||
+    { echo "FAIL: kvz-cdi.exe --version in a Command Prompt"; exit 1; }
+help=$(timeout 60 winepath -w "$build/windows-check/help.txt")
+timeout 60 wine cmd /c "$gui --help > $help"
+grep -q '^Usage: kvz-cdi ' "$build/windows-check/help.txt" ||
+    { echo "FAIL: kvz-cdi.exe --help redirected to a file"; exit 1; }
+echo "ok: kvz-cdi.exe --version in a Command Prompt, and --help redirected to a file"
+part_done "kvz-cdi.exe --help and --version under wine"
 
 (cd "$build" && cpack -G "NSIS;ZIP")
 packaging/windows/check-packages.sh "$build"

@@ -1,8 +1,8 @@
 #!/bin/sh
 # The packaging checks, which .ci/run runs after the test suite: installs
 # the tools they need (through sudo when not root), then runs each part,
-# printing how long each took: the Debian package, then the Windows build
-# when its script is there.
+# printing how long each took: the two Debian packages, then the Windows
+# build when its script is there.
 set -eu
 cd "$(dirname "$0")/.."
 if [ "$(id -u)" -eq 0 ]; then sudo=; else sudo=sudo; fi
@@ -24,7 +24,7 @@ part() {
 install_tools() {
     $sudo apt-get update &&
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        dpkg-dev file lintian appstream man-db
+        dpkg-dev file lintian appstream man-db bash-completion
 }
 
 part tools install_tools

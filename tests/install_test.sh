@@ -7,19 +7,35 @@ trap 'rm -rf "$stage"' EXIT
 cmake --install "$build_dir" --prefix "$stage/usr" >/dev/null
 
 fail=0
-expect() {
-    if [ -e "$stage/$1" ]; then echo "ok: $1"; else echo "MISSING: $1"; fail=1; fi
-}
-expect usr/bin/kvz-cdi
-expect usr/lib/udev/rules.d/70-kvz-cdi.rules
-expect usr/share/applications/kvz-cdi.desktop
-expect usr/share/icons/hicolor/scalable/apps/kvz-cdi.svg
-expect usr/share/man/man1/kvz-cdi.1.gz
-expect usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml
-expect usr/share/doc/kvz-cdi/copyright
-expect usr/share/doc/kvz-cdi/changelog.gz
-expect usr/bin/kvz-cdi-cli
-expect usr/share/man/man1/kvz-cdi-cli.1.gz
+# What each install component holds, and nothing else; the whole install is
+# the two together.
+cat >"$stage/expected" <<'EOF'
+cli usr/bin/kvz-cdi-cli
+cli usr/lib/udev/rules.d/70-kvz-cdi.rules
+cli usr/share/bash-completion/completions/kvz-cdi-cli
+cli usr/share/doc/kvz-cdi-cli/changelog.Debian.gz
+cli usr/share/doc/kvz-cdi-cli/copyright
+cli usr/share/man/man1/kvz-cdi-cli.1.gz
+cli usr/share/metainfo/io.github.kvz_cdi.kvz_cdi_cli.metainfo.xml
+gui usr/bin/kvz-cdi
+gui usr/share/applications/kvz-cdi.desktop
+gui usr/share/doc/kvz-cdi/changelog.Debian.gz
+gui usr/share/doc/kvz-cdi/copyright
+gui usr/share/icons/hicolor/scalable/apps/kvz-cdi.svg
+gui usr/share/man/man1/kvz-cdi.1.gz
+gui usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml
+EOF
+for size in 16 24 32 48 64 128 256; do
+    echo "gui usr/share/icons/hicolor/${size}x$size/apps/kvz-cdi.png" >>"$stage/expected"
+done
+files_in() { (cd "$1" && find . ! -type d | sed 's|^\./||' | sort); }
+cut -d ' ' -f 2 "$stage/expected" | sort >"$stage/all.expected"
+files_in "$stage/usr" | sed 's|^|usr/|' | diff "$stage/all.expected" - || { echo "the whole install differs"; fail=1; }
+for component in cli gui; do
+    cmake --install "$build_dir" --prefix "$stage/$component/usr" --component $component >/dev/null
+    sed -n "s/^$component //p" "$stage/expected" | sort >"$stage/$component.expected"
+    if files_in "$stage/$component" | diff "$stage/$component.expected" -; then echo "ok: component $component"; else echo "component $component differs"; fail=1; fi
+done
 
 for program in kvz-cdi kvz-cdi-cli; do
     [ -x "$stage/usr/bin/$program" ] || { echo "$program is not executable"; fail=1; }
@@ -73,8 +89,10 @@ version=$("$stage/usr/bin/kvz-cdi" --version | sed -n 's/^kvz-cdi //p')
 check_version() {
     if [ "$2" = "$version" ]; then echo "ok: $1 is $version"; else echo "$1 is '$2', not '$version'"; fail=1; fi
 }
-check_version "changelog's newest entry" \
-    "$(gzip -dc "$stage/usr/share/doc/kvz-cdi/changelog.gz" | sed -n '1s/^kvz-cdi (\([^)]*\)).*/\1/p')"
+for package in kvz-cdi kvz-cdi-cli; do
+    check_version "$package's changelog's newest entry" \
+        "$(gzip -dc "$stage/usr/share/doc/$package/changelog.Debian.gz" | sed -n "1s/^$package (\([^)]*\)-[0-9]*).*/\1/p")"
+done
 check_version "metainfo's newest release" \
     "$(sed -n 's/.*<release version="\([^"]*\)".*/\1/p' "$metainfo" | head -n1)"
 check_version "man page's version" \

@@ -149,6 +149,10 @@ public:
 // untitled, as it is built.
 void resetWindowText(const char* title);
 
+// A key through the program's event dispatch into the main window, as from
+// the X server: the key, the modifier state and the text it types.
+void pressKey(int key, int state = 0, const char* text = "");
+
 // Both charts on their tables with the ranges and grid steps start-up gives
 // them, the cursor at point 80 and no map selected.
 void wireCharts(MyChart& ignition, MyChart& valve);

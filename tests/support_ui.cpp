@@ -1,7 +1,10 @@
 // Shared test helpers on the main window and its charts.
 #include "support.h"
 
+#include <FL/Fl.H>
 #include <FL/Fl_Double_Window.H>
+
+#include <string>
 
 #include "main_window.h"
 #include "map_table.h"
@@ -43,3 +46,14 @@ bool chartsRedrawn()
 }
 
 bool chartsUntouched() { return !widgets.ignitionChart->damage() && !widgets.valveChart->damage(); }
+
+void pressKey(int key, int state, const char* text)
+{
+    static std::string typed;  // the toolkit swaps the case of a letter in place
+    typed = text;
+    Fl::e_keysym = key;
+    Fl::e_state = state;
+    Fl::e_text = typed.data();
+    Fl::e_length = static_cast<int>(typed.size());
+    Fl::handle(FL_KEYBOARD, widgets.window);
+}

@@ -20,6 +20,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <set>
 #include <string>
 
 #include "cdi_device.h"
@@ -28,6 +29,7 @@
 #include "map_file.h"
 #include "map_table.h"
 #include "startup.h"
+#include "support.h"
 #include "toolkit_dialogs.h"
 
 namespace fs = std::filesystem;
@@ -162,6 +164,30 @@ TEST_F(Closing, EveryEndSavesTheMapsAndTheTypedPickup)
         EXPECT_NE(saved.find("IG:0\t005\t12.500000\n"), std::string::npos);
         EXPECT_NE(saved.find(end.saved), std::string::npos);
     }
+}
+
+// A refused autosave: a first start, and the file kept where the log says.
+TEST_F(Closing, ARefusedAutosaveIsKeptAndTheCloseSavesTheFirstStartOptions)
+{
+    const std::string damaged = "IG:0\t000\t0.000000\nIG:0\t001\t10.5";  // cut short
+    std::ofstream(autosave()) << damaged;
+    const fs::path state = dir / "state" / "kvz-cdi";
+    EXPECT_EXIT(
+        {
+            start("");
+            std::fputs(widgets.log->value(), stderr);
+            onWindowClose(nullptr, nullptr);
+        },
+        testing::ExitedWithCode(0),
+        "The autosave could not be loaded; it is kept in " + quoted(state.string())
+            + "/refused-autosave-[0-9]{8}-[0-9]{6}\\.cdi\\.\n");
+    const std::set<std::string> kept = listFolder(state);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(readText(state / *kept.begin()), damaged);
+    EXPECT_EQ(fs::status(state / *kept.begin()).permissions(), fs::perms(0600));
+    const std::string firstStart = "QS-RPM\t120\nQS_ONT\t001\nQS-CUT\t012\nQS-DIS\t100\nrev_limit\t120\n";
+    EXPECT_NE(readText(autosave()).find(firstStart + "PulseType\t002\nPickupDeg\t036\nQS-STP\t000\nQS-REV\t000\n"),
+              std::string::npos);
 }
 
 TEST_F(Closing, FileSaveAsksBeforeReplacingANameTheExtensionMakes)

@@ -927,7 +927,9 @@ TEST_F(Commands, ReadRightAfterAPollTickGetsEveryBlocksOwnReply)
     sim::memory() = patternedUnit(2, 36, 120);
     sim::status().rpm = 130;
     sim::faults().replyDelayMs = 200;
-    showUnitStatus(queryUnitStatus());
+    pollStatus(nullptr);
+    Fl::remove_timeout(pollStatus);
+    ASSERT_EQ(sim::requests().size(), 1u);
     press(widgets.deviceRead);
 
     ASSERT_EQ(boxes.shown, std::vector<std::string>{"message:Reading device map successfully."});

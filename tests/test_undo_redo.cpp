@@ -11,7 +11,6 @@
 #include <FL/Fl_Tabs.H>
 #include <FL/Fl_Value_Slider.H>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 
@@ -23,6 +22,7 @@
 #include "option_bindings.h"
 #include "sim_unit.h"
 #include "startup.h"
+#include "support.h"
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
 
@@ -57,16 +57,6 @@ class StartedWindow : public testing::Environment {
 [[maybe_unused]] const auto* const environment = testing::AddGlobalTestEnvironment(new StartedWindow);
 
 EditState shown() { return captureState(ignitionTable, valveTable, cdiDevice); }
-
-// A key through the program's event dispatch, as from the X server.
-void pressKey(int key, int state, const char* text = "")
-{
-    Fl::e_keysym = key;
-    Fl::e_state = state;
-    Fl::e_text = const_cast<char*>(text);
-    Fl::e_length = static_cast<int>(std::strlen(text));
-    Fl::handle(FL_KEYBOARD, widgets.window);
-}
 
 // Presses 50 ms apart.
 void press(Fl_Widget* widget, int times = 1)

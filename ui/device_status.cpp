@@ -52,6 +52,8 @@ void showIdentity(Fl_Output* field, const std::optional<std::string>& text)
 }
 }  // namespace
 
+void (*onStatusShown)() = nullptr;
+
 void showUnitStatus(const UnitStatus& status)
 {
     if (status.enumerated) {
@@ -68,6 +70,8 @@ void showUnitStatus(const UnitStatus& status)
         for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm,
                                  widgets.valveAngle, widgets.picDevId, widgets.revId})
             show(field, "");
+        if (onStatusShown)
+            onStatusShown();
         return;
     }
     if (status.outcome == Outcome::reply) {
@@ -90,6 +94,8 @@ void showUnitStatus(const UnitStatus& status)
     // The unit reports no ids of its own; an open unit always shows these.
     show(widgets.picDevId, "00");
     show(widgets.revId, "00");
+    if (onStatusShown)
+        onStatusShown();
 }
 
 void pollStatus(void*)

@@ -11,5 +11,9 @@ constexpr int kTurnForOthersMs = 500;
 // A toolkit timeout callback; re-arms itself every run.
 void pollStatus(void*);
 
-// One status run into the eight read-out fields.
+// One status run into the eight read-out fields, then the hook.
 void showUnitStatus(const UnitStatus& status);
+
+// Called after each status run is shown; the window binds it to what
+// follows the engine's speed. Null means nothing to call.
+extern void (*onStatusShown)();

@@ -19,7 +19,9 @@
 #include <cstring>
 
 #include "commands.h"
+#include "device_status.h"
 #include "map_editing.h"
+#include "map_grid.h"
 #include "option_bindings.h"
 #include "my_chart.h"
 #include "version.h"
@@ -278,7 +280,9 @@ Fl_Double_Window* buildMainWindow()
     buildDeviceTab();
     buildMapTab();
     buildOptionsTab();
+    buildTableTab();
     tabs->end();
+    onStatusShown = showEngineSpeed;
 
     window->end();
     window->resizable(window);

@@ -3,9 +3,11 @@
 
 #include <FL/Fl_Multiline_Output.H>
 
+class Fl_Box;
 class Fl_Button;
 class Fl_Double_Window;
 class Fl_Group;
+class Fl_Input;
 class Fl_Int_Input;
 class Fl_Light_Button;
 class Fl_Output;
@@ -13,6 +15,7 @@ class Fl_Repeat_Button;
 class Fl_Round_Button;
 class Fl_Tabs;
 class Fl_Value_Slider;
+class MapGrid;
 class MyChart;
 
 // The log panel: a multi-line output with nothing of its own.
@@ -29,6 +32,7 @@ struct Widgets {
     Fl_Group* deviceTab;
     Fl_Group* mapTab;
     Fl_Group* optionsTab;
+    Fl_Group* tableTab;
 
     // Device tab
     Fl_Round_Button* onePulse;
@@ -68,6 +72,19 @@ struct Widgets {
     Fl_Value_Slider* invalidCount;
     Fl_Light_Button* reverseSwitch;
     Fl_Light_Button* stopSwitch;
+
+    // Table tab
+    MapGrid* mapGrid;
+    Fl_Input* gridValue;
+    Fl_Button* gridSet;
+    Fl_Button* gridAdd;
+    Fl_Button* gridScale;
+    Fl_Button* gridInterpolate;
+    Fl_Button* gridSmooth;
+    Fl_Button* gridCopyMap;
+    Fl_Button* compareWith;
+    Fl_Button* clearComparison;
+    Fl_Box* comparisonName;
 };
 
 extern Widgets widgets;

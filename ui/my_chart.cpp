@@ -37,6 +37,16 @@ int plotHeight(int h, double value, int range)
         t = limit;
     return static_cast<int>(t);
 }
+
+// One map as a polyline in the colour and line style in force.
+void drawMap(const MapTable& table, int m, int X, int Y, int W, int H, int R)
+{
+    for (int i = 0; i < kPoints - 1; ++i) {
+        const int t0 = plotHeight(H, table.value(m, i), R);
+        const int t1 = plotHeight(H, table.value(m, i + 1), R);
+        fl_line(X + (W * i) / kPoints, Y + H - t0, X + (W * (i + 1)) / kPoints, Y + H - t1);
+    }
+}
 }  // namespace
 
 void MyChart::draw()
@@ -68,6 +78,16 @@ void MyChart::draw()
         fl_line(X, ye, X + W, ye);
     }
 
+    // The known tune lies under everything that is edited.
+    if (reference) {
+        for (int m = 0; m < 2; ++m) {
+            fl_color(m == 0 ? fl_rgb_color(255, 160, 160) : fl_rgb_color(160, 160, 255));
+            fl_line_style(FL_SOLID, 1);
+            drawMap(*reference, m, X, Y, W, H, R);
+        }
+        fl_line_style(FL_DOT, 2);
+    }
+
     // The cursor line keeps the grid's dotted style on purpose.
     fl_color(FL_DARK_YELLOW);
     const int cx = X + (P * W) / kPoints;
@@ -77,11 +97,7 @@ void MyChart::draw()
     for (int m = 0; m < 2; ++m) {
         fl_color(m == 0 ? FL_RED : FL_BLUE);
         fl_line_style(FL_SOLID, 3);
-        for (int i = 0; i < kPoints - 1; ++i) {
-            const int t0 = plotHeight(H, table->value(m, i), R);
-            const int t1 = plotHeight(H, table->value(m, i + 1), R);
-            fl_line(X + (W * i) / kPoints, Y + H - t0, X + (W * (i + 1)) / kPoints, Y + H - t1);
-        }
+        drawMap(*table, m, X, Y, W, H, R);
     }
     fl_line_style(FL_SOLID, 0);
 
@@ -98,6 +114,11 @@ void MyChart::draw()
         fl_draw(text, X + 10, Y + H - 32);
     }
 
+    if (enginePoint >= 0) {
+        fl_color(FL_DARK_GREEN);
+        fl_rectf(X + W * enginePoint / kPoints, Y, 2, H);
+    }
+
     fl_pop_clip();
 }
 
@@ -105,12 +126,14 @@ void MyChart::draw()
 // reads as -1.0 and refuses to store, so no index here can leave the table.
 void MyChart::spread(int p)
 {
-    if (selectedMap == -1)
-        return;
-    const auto m = static_cast<std::uint32_t>(selectedMap);
-    const int s = xStep;
-    auto v = [&](int i) { return table->value(m, static_cast<std::uint32_t>(i)); };
-    auto store = [&](int i, double x) { table->setValue(m, static_cast<std::uint32_t>(i), x); };
+    if (selectedMap != -1)
+        spreadMap(*table, static_cast<std::uint32_t>(selectedMap), xStep, p);
+}
+
+void spreadMap(MapTable& table, std::uint32_t m, int s, int p)
+{
+    auto v = [&](int i) { return table.value(m, static_cast<std::uint32_t>(i)); };
+    auto store = [&](int i, double x) { table.setValue(m, static_cast<std::uint32_t>(i), x); };
 
     if (p == s) {
         for (int i = 0; i <= p - 1; ++i)

@@ -3,6 +3,8 @@
 
 #include <FL/Fl_Box.H>
 
+#include <cstdint>
+
 struct MapTable;
 
 class MyChart : public Fl_Box {
@@ -15,6 +17,8 @@ public:
     int yStep = 50;        // value units between horizontal grid lines
     int cursor = 80;       // point marked by the cursor line
     int selectedMap = -1;  // -1, or the map shown in the read-out and edited
+    int enginePoint = -1;  // the point the engine runs at, -1 while it stands
+    const MapTable* reference = nullptr;  // a known tune drawn under the maps
 
     // Re-interpolates the points around point p of the selected map.
     void spread(int p);
@@ -22,6 +26,10 @@ public:
 protected:
     void draw() override;
 };
+
+// The re-interpolation of spread, on any map: the points within `step` of
+// point p go on straight lines toward the points `step` away.
+void spreadMap(MapTable& table, std::uint32_t map, int step, int p);
 
 constexpr int kReadoutSize = 256;
 

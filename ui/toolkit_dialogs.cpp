@@ -33,6 +33,8 @@ int nativeChooseFile(const FileChooserRequest& request, std::string& path)
     chooser.options(request.options);
     chooser.title(request.title);
     chooser.filter(request.filter);
+    if (request.directory && *request.directory)
+        chooser.directory(request.directory);
     const int result = chooser.show();
     if (result == 0 && chooser.filename())
         path = chooser.filename();

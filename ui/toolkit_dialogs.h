@@ -11,6 +11,7 @@ struct FileChooserRequest {
     const char* title;
     const char* filter;
     int options;
+    const char* directory = nullptr;  // where it starts; null or empty: its own choice
 };
 
 // The file chooser, replaceable in tests. Returns what

@@ -14,6 +14,7 @@
 #include "edit_history.h"
 #include "main_window.h"
 #include "map_editing.h"
+#include "map_grid.h"
 #include "map_table.h"
 #include "my_chart.h"
 #include "option_bindings.h"
@@ -50,6 +51,9 @@ void show(const EditState& state, const ChangeOrigin& origin)
         widgets.valveChart->cursor = origin.cursor;
         onMapSelect(nullptr, nullptr);
     }
+    if (origin.kind == ChangeOrigin::TableEdit)
+        selectGridCells(origin.cells);
+    refreshMapGrid();
     widgets.ignitionChart->redraw();
     widgets.valveChart->redraw();
     refreshOptionWidgets();
@@ -122,4 +126,12 @@ void recordOptionChange(const Fl_Widget* control)
 void recordCommandChange()
 {
     record(ChangeOrigin{});
+}
+
+void recordTableChange(const CellBlock& cells)
+{
+    ChangeOrigin origin;
+    origin.kind = ChangeOrigin::TableEdit;
+    origin.cells = cells;
+    record(origin);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 class Fl_Widget;
+struct CellBlock;
 
 // Forgets every change, takes what is shown now as the state to go back
 // to, and puts the keys in front of every widget. Start-up calls it once
@@ -17,6 +18,8 @@ void recordMapStep();
 void recordOptionChange(const Fl_Widget* control);
 // File Open, Device Read, and the read-back of a Device Write:
 void recordCommandChange();
+// A change made on the Table tab with these cells selected; never merged:
+void recordTableChange(const CellBlock& cells);
 
 // Seconds on a steady clock, which decides what is one change; tests
 // replace it.

@@ -3,11 +3,15 @@
 # The ZIP holds the programs and the licence texts; each program imports
 # only DLLs that Windows itself has (Wine's system32 stands in for it), so
 # no MinGW-w64 runtime DLL is missing beside it; kvz-cdi.exe is a GUI
-# program, any other a console program. The installer, run silently under
-# Wine, puts the same files under Program Files with an uninstaller, a
-# Start-menu shortcut and an entry in the list of installed programs; the
-# uninstaller takes all of them away again. Wine uses the WINEPREFIX it is
-# given, already set up (wineboot).
+# program, any other a console program; each carries the application
+# manifest and the icon with its 256 px image. The installer, run silently
+# under Wine, puts the same files under Program Files with an uninstaller,
+# a Start-menu shortcut and an entry in the list of installed programs,
+# and puts its bin folder on the system PATH, so kvz-cdi-cli runs by name;
+# the uninstaller takes all of them away again, the PATH entry and every
+# registry key of the installer's included. A second round with a system
+# PATH too long for the installer leaves that PATH as it was. Wine uses the
+# WINEPREFIX it is given, already set up (wineboot).
 #
 # Usage: check-packages.sh BUILD_DIR
 set -eu
@@ -16,8 +20,10 @@ package=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$build/CPackC
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# printf, not echo: the texts hold Windows paths, whose backslashes
+# sh's echo would read as escapes.
 fail() {
-    echo "FAIL: $*" >&2
+    printf 'FAIL: %s\n' "$*" >&2
     exit 1
 }
 
@@ -50,6 +56,17 @@ for exe in "$unpacked"/bin/*.exe; do
     grep -q "^Subsystem.*($subsystem)" "$work/headers" ||
         fail "$program is not a $subsystem program: $(grep '^Subsystem' "$work/headers")"
     echo "ok: $program, $subsystem, imports $(sed -n 's/^\tDLL Name: //p' "$work/headers" | tr '\n' ' ')"
+    x86_64-w64-mingw32-windres -i "$exe" -O rc >"$work/resources"
+    grep -q '^1 24 /\* RT_MANIFEST \*/' "$work/resources" || fail "$program has no application manifest"
+    for setting in '<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>' \
+        'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' \
+        '>UTF-8</activeCodePage>' '>false</dpiAware>'; do
+        grep -a -q -F "$setting" "$exe" || fail "$program's manifest lacks $setting"
+    done
+    # The 256 px image is the one the icon holds as PNG (0x89 "PNG").
+    grep -q '^1 14 /\* RT_GROUP_ICON \*/' "$work/resources" && grep -q '0x474e5089L' "$work/resources" ||
+        fail "$program's icon has no 256 px image"
+    echo "ok: $program has the manifest (Windows 10/11, common controls 6, UTF-8, not DPI-aware) and a 256 px icon"
 done
 echo "ok: $package.zip: $(files_in "$unpacked" | wc -l) files, licence texts $licences"
 
@@ -75,14 +92,53 @@ timeout 60 wine reg query "$uninstall_key" >"$work/registry" || fail "no entry i
 grep -q 'DisplayName.*KVZ-CDI' "$work/registry" || fail "the entry has no display name"
 echo "ok: $package.exe installs $(wc -l <"$work/installed") files and Uninstall.exe in C:\\Program Files\\KVZ-CDI, the Start-menu shortcut and the uninstall entry"
 
-# The uninstaller copies itself to the temporary folder and goes on from
-# there, so its end is waited for by what it removes.
-timeout 60 wine "$installed/Uninstall.exe" /S || fail "the uninstaller failed (status $?)"
-deadline=$(($(date +%s) + 120))
-while [ -e "$installed" ] || [ -e "$start_menu/KVZ-CDI" ]; do
-    [ "$(date +%s)" -lt "$deadline" ] ||
-        fail "120 s after uninstalling, left: $(find "$installed" "$start_menu/KVZ-CDI" 2>/dev/null | tr '\n' ' ')"
-    sleep 0.2
-done
+# The bin folder is on the system PATH, and a Command Prompt started after
+# the install finds kvz-cdi-cli by name from anywhere.
+bin='C:\Program Files\KVZ-CDI\bin'
+environment='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
+system_path() {
+    timeout 60 wine reg query "$environment" /v PATH | tr -d '\r' | sed -n 's/^ *PATH *REG_[A-Z_]*SZ *//p'
+}
+system_path | tr ';' '\n' | grep -qxF "$bin" || fail "the system PATH has no $bin: $(system_path)"
+found=$(timeout 60 wine cmd /c 'cd /d C:\ && kvz-cdi-cli --version' | tr -d '\r')
+[ "$found" = "kvz-cdi-cli $(sed -n 's/^set(CPACK_PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/CPackConfig.cmake")" ] ||
+    fail "kvz-cdi-cli by name from C:\\ gave '$found'"
+printf 'ok: %s is on the system PATH, and kvz-cdi-cli runs by name from C:\\\n' "$bin"
+
+# uninstall: runs the uninstaller silently and waits until what it removes
+# is gone (it copies itself to the temporary folder and goes on from there).
+uninstall() {
+    timeout 60 wine "$installed/Uninstall.exe" /S || fail "the uninstaller failed (status $?)"
+    deadline=$(($(date +%s) + 120))
+    while [ -e "$installed" ] || [ -e "$start_menu/KVZ-CDI" ]; do
+        [ "$(date +%s)" -lt "$deadline" ] ||
+            fail "120 s after uninstalling, left: $(find "$installed" "$start_menu/KVZ-CDI" 2>/dev/null | tr '\n' ' ')"
+        sleep 0.2
+    done
+    timeout 60 wineserver -w
+}
+uninstall
 ! timeout 60 wine reg query "$uninstall_key" >/dev/null 2>&1 || fail "the uninstall entry is still there"
-echo "ok: the uninstaller removed the program folder, the shortcut and the uninstall entry"
+! system_path | grep -qiF 'KVZ-CDI' || fail "the system PATH still names KVZ-CDI: $(system_path)"
+for root in 'HKLM\Software' 'HKCU\Software'; do
+    timeout 120 wine reg query "$root" /s | tr -d '\r' | grep -i 'kvz' >"$work/left" &&
+        fail "registry keys left under $root: $(cat "$work/left")"
+done
+echo "ok: the uninstaller removed the program folder, the shortcut, the uninstall entry, the PATH entry and every registry key"
+
+# A system PATH longer than the installer's 1024 characters stays exactly
+# as it was, through the install and the uninstall.
+long_path=$(system_path)
+i=0
+while [ ${#long_path} -le 1100 ]; do
+    i=$((i + 1))
+    long_path="$long_path;C:\\Tools\\tool-number-$i\\bin"
+done
+timeout 60 wine reg add "$environment" /v PATH /t REG_EXPAND_SZ /d "$long_path" /f >/dev/null
+timeout 300 wine "$installer" /S || fail "the installer failed with a long PATH (status $?)"
+timeout 60 wineserver -w
+[ -f "$installed/bin/kvz-cdi-cli.exe" ] || fail "with a long PATH, the installer installed nothing"
+[ "$(system_path)" = "$long_path" ] || fail "the installer changed a PATH of ${#long_path} characters"
+uninstall
+[ "$(system_path)" = "$long_path" ] || fail "the uninstaller changed a PATH of ${#long_path} characters"
+echo "ok: a system PATH of ${#long_path} characters stays as it was through the install and the uninstall"

@@ -218,13 +218,15 @@ colours_in() {
 # Polls until the named tab is drawn, each told by colours only it has at
 # those places: the Device tab's black log panel (colour 0) and grey-blue
 # R.P.M. field (colour 23); the Map tab's magenta Device Write button
-# (colour 5); the Options tab's white rev-limit slider (colour 55).
+# (colour 5); the Options tab's white rev-limit slider (colour 55); the
+# Table tab's white cells at 500 and 2000 rpm.
 # wait_for_tab NAME [SECONDS]
 wait_for_tab() {
     case $1 in
     device) checks="760 500 #000000 300 455 #DCDCE8" ;;
     map) checks="30 250 #FF00FF 140 280 #FF00FF" ;;
     options) checks="60 130 #FFFFFF 900 100 #FFFFFF" ;;
+    table) checks="140 92 #FFFFFF 140 140 #FFFFFF" ;;
     esac
     seconds=${2:-15}
     poll_until $((seconds * 1000)) tab_drawn $checks || fail "the $1 tab was not drawn within $seconds s"
@@ -245,6 +247,7 @@ show_tab() {
     device) key alt+d ;;
     map) key alt+m ;;
     options) key alt+o ;;
+    table) key alt+t ;;
     esac
     wait_for_tab "$1"
 }

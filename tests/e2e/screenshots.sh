@@ -7,6 +7,8 @@
 #   docs/device-tab.png     the Device tab, the unit connected and read
 #   docs/map-tab.png        the Map tab after the read and the edit
 #   docs/options-tab.png    the Options tab with the unit's options
+#   docs/table-tab.png      the Table tab compared with the read's restore
+#                           point, a block of IGN MAP1 and PVS MAP0 selected
 #   docs/write-question.png the question before writing, over the Map tab
 #
 # Usage, from the top of the source tree, after a build:
@@ -72,7 +74,7 @@ window_shot options-tab
 show_tab map
 click_file_save
 chooser_shown() {
-    chooser=$(xdotool search --onlyvisible --name '^Save CDI data$' 2>/dev/null | head -n 1) || true
+    chooser=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1) || true
     [ -n "$chooser" ]
 }
 # A window still blank has one colour.
@@ -80,13 +82,29 @@ chooser_drawn() {
     import -window "$chooser" "$artefacts/chooser.png" 2>/dev/null &&
         [ "$(convert "$artefacts/chooser.png" -unique-colors -format '%w' info:)" -gt 16 ]
 }
-poll_until 15000 chooser_shown || fail "no file chooser titled \"Save CDI data\""
+poll_until 15000 chooser_shown "Save CDI data" || fail "no file chooser titled \"Save CDI data\""
 # Typed once the chooser is drawn.
 poll_until 15000 chooser_drawn || fail "the file chooser was not drawn within 15 s"
 xdotool type --window "$chooser" "$artefacts/tune.cdi" 2>/dev/null
 xdotool key --window "$chooser" Return 2>/dev/null
 wait_for_title "KVZ-CDI v1.2.0 - $artefacts/tune.cdi"
 [ -f "$artefacts/tune.cdi" ] || fail "no tune.cdi saved"
+
+# Compare with the restore point the read kept, through the chooser, which
+# starts in its folder. The cell edited at 6000 rpm shows tinted once the
+# selection has left it; then a block of IGN MAP1 and PVS MAP0 is selected.
+show_tab table
+key Right
+key alt+w
+poll_until 15000 chooser_shown "Compare with CDI data" || fail "no file chooser to compare with"
+poll_until 15000 chooser_drawn || fail "the file chooser was not drawn within 15 s"
+xdotool type --window "$chooser" "$(ls "$backups"/*-read.cdi | head -n 1)" 2>/dev/null
+xdotool key --window "$chooser" Return 2>/dev/null
+poll_until 15000 tab_drawn 140 268 "#FFE8A0" || fail "the edited cell is not shown as differing"
+xdotool key --window "$main" --delay 30 Down Down Down Down shift+Down shift+Down shift+Down shift+Down \
+    shift+Right 2>/dev/null
+window_shot table-tab
+show_tab map
 
 # Write it to the unit.
 click_device_write

@@ -1,0 +1,459 @@
+// The Table tab. The grid holds no values of its own: every cell is drawn
+// from the tables, and every change goes in through table_edits' setCell,
+// then into the edit history as one change with the selection it was made on.
+#include "map_grid.h"
+
+#include <FL/Fl.H>
+#include <FL/Fl_Box.H>
+#include <FL/Fl_Button.H>
+#include <FL/Fl_Group.H>
+#include <FL/Fl_Input.H>
+#include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Native_File_Chooser.H>
+#include <FL/Fl_Output.H>
+#include <FL/fl_draw.H>
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "dialogs.h"
+#include "main_window.h"
+#include "map_file.h"
+#include "map_table.h"
+#include "my_chart.h"
+#include "restore_points.h"
+#include "table_edits.h"
+#include "toolkit_dialogs.h"
+#include "undo_redo.h"
+
+namespace {
+const char* const kColumnTitles[kGridColumns] = {"IGN MAP0", "IGN MAP1", "PVS MAP0", "PVS MAP1"};
+constexpr Fl_Color kDiffersColour = 0xFFE8A000;  // pale amber
+
+// A tune to compare with, read as a load reads a file; nothing else reads it.
+MapTable referenceIgnition;
+MapTable referenceValve;
+
+GridColumns gridColumns()
+{
+    MyChart* ign = widgets.ignitionChart;
+    MyChart* pvs = widgets.valveChart;
+    return {{{ign->table, 0, ign->valueRange, false},
+             {ign->table, 1, ign->valueRange, false},
+             {pvs->table, 0, pvs->valueRange, true},
+             {pvs->table, 1, pvs->valueRange, true}}};
+}
+
+const MapTable* referenceFor(int column)
+{
+    return column < 2 ? widgets.ignitionChart->reference : widgets.valveChart->reference;
+}
+
+void selectCell(int row, int column)
+{
+    widgets.mapGrid->set_selection(row, column, row, column);
+}
+
+void redrawTables()
+{
+    widgets.ignitionChart->redraw();
+    widgets.valveChart->redraw();
+    widgets.mapGrid->redraw();
+}
+
+// A button pressed by its shortcut takes the focus; typing goes on in the grid.
+void tableChanged(const CellBlock& cells)
+{
+    redrawTables();
+    recordTableChange(cells);
+    if (widgets.mapGrid->visible_r())
+        widgets.mapGrid->take_focus();
+}
+
+void closeEditor()
+{
+    MapGrid* grid = widgets.mapGrid;
+    grid->editor->hide();
+    grid->editRow = grid->editColumn = -1;
+    if (grid->visible_r())
+        grid->take_focus();
+    grid->redraw();
+}
+
+void startEdit(const char* text)
+{
+    MapGrid* grid = widgets.mapGrid;
+    grid->editRow = grid->anchorRow();
+    grid->editColumn = grid->anchorColumn();
+    int x, y, w, h;
+    grid->find_cell(Fl_Table::CONTEXT_TABLE, grid->editRow, grid->editColumn, x, y, w, h);
+    grid->editor->resize(x, y, w, h);
+    grid->editor->value(text);
+    grid->editor->position(grid->editor->size());
+    grid->editor->show();
+    grid->editor->take_focus();
+}
+
+// A text that is no number beeps and leaves the editor as it is.
+bool commitEdit(bool moveDown)
+{
+    MapGrid* grid = widgets.mapGrid;
+    double value;
+    if (!parseNumber(grid->editor->value(), value)) {
+        dialogs.errorBeep();
+        return false;
+    }
+    const int row = grid->editRow;
+    const int column = grid->editColumn;
+    const CellBlock cells = gridSelection();
+    closeEditor();
+    setCell(gridColumns()[column], row, value);
+    tableChanged(cells);
+    if (moveDown)
+        selectCell(std::min(row + 1, kGridRows - 1), column);
+    return true;
+}
+
+// Leaving the grid keeps what was typed, when it is a number.
+void finishEdit()
+{
+    if (widgets.mapGrid->editor->visible() && !commitEdit(false))
+        closeEditor();
+}
+
+// The cursor's row in the column of the map that is on.
+void onGridShown()
+{
+    const Fl_Light_Button* maps[] = {widgets.ignMap0, widgets.ignMap1, widgets.pvsMap0, widgets.pvsMap1};
+    int column = 0;
+    for (int c = 0; c < kGridColumns; ++c)
+        if (maps[c]->value())
+            column = c;
+    selectCell(gridRow(widgets.ignitionChart->cursor), column);
+    widgets.mapGrid->take_focus();
+}
+
+void onGridPaste(const char* text)
+{
+    const CellBlock cells = gridSelection();
+    std::vector<std::vector<double>> rows;
+    if (!inGrid(cells) || !parseCells(text, rows) || !pasteCells(gridColumns(), cells.top, cells.left, rows)) {
+        dialogs.errorBeep();
+        return;
+    }
+    tableChanged(cells);
+}
+
+bool isPrintable(const char* text, int length)
+{
+    return length > 0 && static_cast<unsigned char>(text[0]) >= 0x20 && text[0] != 0x7F;
+}
+
+// The keys the grid takes while it, or its editor, has the focus. Every
+// printable key is the grid's, so no label shortcut runs from typing.
+bool takeGridKey()
+{
+    MapGrid* grid = widgets.mapGrid;
+    const int key = Fl::event_key();
+    const bool editing = grid->editor->visible();
+    if (key == FL_Escape) {
+        if (editing)
+            closeEditor();
+        return editing;
+    }
+    if (key == FL_Enter || key == FL_KP_Enter) {
+        if (editing)
+            commitEdit(true);
+        else if (inGrid(gridSelection()))
+            selectCell(std::min(grid->anchorRow() + 1, kGridRows - 1), grid->anchorColumn());
+        return true;
+    }
+    if (Fl::event_state(FL_ALT | FL_META))
+        return false;
+    if (Fl::event_state(FL_CTRL)) {
+        if (editing)
+            return false;
+        if (key == 'c' && inGrid(gridSelection())) {
+            const std::string text = copyText(gridColumns(), gridSelection());
+            Fl::copy(text.c_str(), static_cast<int>(text.size()), 1);
+            return true;
+        }
+        if (key == 'v') {
+            Fl::paste(*grid, 1);
+            return true;
+        }
+        return false;
+    }
+    // Arrow keys and the like are the table's own, but not while typing.
+    if (editing)
+        return true;
+    const char* text = Fl::event_text();
+    if (!isPrintable(text, Fl::event_length()))
+        return false;
+    if (std::strchr("0123456789-.", text[0]) && inGrid(gridSelection()))
+        startEdit(std::string(text, 1).c_str());
+    else
+        dialogs.errorBeep();
+    return true;
+}
+
+void runOperation(GridOperation op, bool needsValue)
+{
+    finishEdit();
+    const CellBlock cells = gridSelection();
+    double value = 0.0;
+    if (!inGrid(cells) || (needsValue && !parseNumber(widgets.gridValue->value(), value))) {
+        dialogs.errorBeep();
+        return;
+    }
+    applyOperation(gridColumns(), cells, op, value);
+    tableChanged(cells);
+}
+
+void showReference(const MapTable* ignition, const MapTable* valve, const std::string& name)
+{
+    widgets.ignitionChart->reference = ignition;
+    widgets.valveChart->reference = valve;
+    widgets.comparisonName->copy_label(name.c_str());
+    if (ignition)
+        widgets.clearComparison->activate();
+    else
+        widgets.clearComparison->deactivate();
+    redrawTables();
+}
+
+Fl_Button* makeGridButton(int y, const char* label, int key, Fl_Callback* cb)
+{
+    Fl_Button* o = new Fl_Button(500, y, 190, 34, label);
+    o->labelsize(16);
+    if (key)
+        o->shortcut(FL_ALT | key);
+    o->callback(cb);
+    return o;
+}
+}  // namespace
+
+MapGrid::MapGrid(int x, int y, int w, int h)
+    : Fl_Table(x, y, w, h)
+{
+    editor = new Fl_Input(x, y, 0, 0);
+    editor->hide();
+    editor->when(FL_WHEN_NEVER);  // Enter and Escape go on to the grid
+    end();
+}
+
+int MapGrid::handle(int event)
+{
+    switch (event) {
+    case FL_SHOW: {
+        const int taken = Fl_Table::handle(event);
+        onGridShown();
+        return taken;
+    }
+    case FL_HIDE:
+        finishEdit();
+        break;
+    case FL_ENTER:
+        return 1;  // the mouse passing over takes no focus from the Value field
+    case FL_PUSH:
+        if (!Fl::event_inside(editor)) {
+            finishEdit();
+            take_focus();
+        }
+        break;
+    case FL_KEYBOARD:
+        if (takeGridKey())
+            return 1;
+        // Escape closes the window; Alt and Ctrl keys are shortcuts.
+        if (Fl::event_key() == FL_Escape || Fl::event_state(FL_CTRL | FL_ALT | FL_META))
+            return 0;
+        break;
+    case FL_PASTE:
+        onGridPaste(Fl::event_text());
+        return 1;
+    }
+    return Fl_Table::handle(event);
+}
+
+void MapGrid::draw_cell(TableContext context, int R, int C, int X, int Y, int W, int H)
+{
+    char text[16];
+    switch (context) {
+    case CONTEXT_COL_HEADER:
+        fl_draw_box(FL_THIN_UP_BOX, X, Y, W, H, col_header_color());
+        fl_font(FL_HELVETICA_BOLD, 14);
+        fl_color(FL_FOREGROUND_COLOR);
+        fl_draw(kColumnTitles[C], X, Y, W, H, FL_ALIGN_CENTER);
+        return;
+    case CONTEXT_ROW_HEADER: {
+        const bool engine = R == engineRow;
+        fl_draw_box(FL_THIN_UP_BOX, X, Y, W, H, engine ? FL_DARK_GREEN : row_header_color());
+        fl_font(FL_HELVETICA, 14);
+        fl_color(engine ? FL_WHITE : FL_FOREGROUND_COLOR);
+        std::snprintf(text, sizeof text, "%d", gridPoint(R) * 100);
+        fl_draw(text, X, Y, W - 6, H, FL_ALIGN_RIGHT);
+        return;
+    }
+    case CONTEXT_CELL: {
+        if (R == editRow && C == editColumn)
+            return;  // the editor lies over it
+        const GridColumn column = gridColumns()[C];
+        const MapTable* reference = referenceFor(C);
+        const bool selected = is_selected(R, C);
+        Fl_Color fill = FL_WHITE;
+        if (selected)
+            fill = FL_SELECTION_COLOR;
+        else if (reference && cellDiffers(column, *reference, R))
+            fill = kDiffersColour;
+        fl_color(fill);
+        fl_rectf(X, Y, W, H);
+        fl_color(FL_DARK2);
+        fl_rect(X, Y, W, H);
+        fl_font(FL_HELVETICA, 14);
+        fl_color(selected ? FL_WHITE : FL_FOREGROUND_COLOR);
+        fl_draw(cellText(column, R).c_str(), X, Y, W - 6, H, FL_ALIGN_RIGHT);
+        return;
+    }
+    default:
+        return;
+    }
+}
+
+void buildTableTab()
+{
+    Fl_Group* tab = new Fl_Group(15, 50, 1015, 550, "&Table");
+    tab->labelsize(18);
+    widgets.tableTab = tab;
+
+    MapGrid* grid = new MapGrid(25, 60, 452, 522);
+    grid->rows(kGridRows);
+    grid->cols(kGridColumns);
+    grid->row_header(1);
+    grid->row_header_width(70);
+    grid->row_height_all(16);
+    grid->col_header(1);
+    grid->col_header_height(24);
+    grid->col_width_all(94);
+    widgets.mapGrid = grid;
+
+    Fl_Input* value = new Fl_Input(570, 70, 120, 30, "&Value");
+    value->labelsize(16);
+    value->textsize(16);
+    value->shortcut(FL_ALT | 'v');
+    widgets.gridValue = value;
+
+    widgets.gridSet = makeGridButton(115, "&Set", 's', onGridSet);
+    widgets.gridAdd = makeGridButton(155, "&Add", 'a', onGridAdd);
+    widgets.gridScale = makeGridButton(195, "S&cale %", 'c', onGridScale);
+    widgets.gridInterpolate = makeGridButton(235, "&Interpolate", 'i', onGridInterpolate);
+    widgets.gridSmooth = makeGridButton(275, "Smoot&h", 'h', onGridSmooth);
+    widgets.gridCopyMap = makeGridButton(315, "Copy map &0 to 1", '0', onGridCopyMap);
+
+    widgets.compareWith = makeGridButton(385, "Compare &with\xE2\x80\xA6", 'w', onCompareWith);
+    widgets.clearComparison = makeGridButton(425, "Clear comparison", 0, onClearComparison);
+    widgets.clearComparison->deactivate();
+    Fl_Box* name = new Fl_Box(500, 465, 510, 30);
+    name->labelsize(16);
+    name->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+    widgets.comparisonName = name;
+    tab->end();
+    tab->hide();
+}
+
+CellBlock gridSelection()
+{
+    CellBlock cells;
+    widgets.mapGrid->get_selection(cells.top, cells.left, cells.bottom, cells.right);
+    return cells;
+}
+
+void selectGridCells(const CellBlock& cells)
+{
+    widgets.mapGrid->set_selection(cells.top, cells.left, cells.bottom, cells.right);
+}
+
+void refreshMapGrid()
+{
+    if (widgets.mapGrid->editor->visible())
+        closeEditor();
+    widgets.mapGrid->redraw();
+}
+
+void showEngineSpeed()
+{
+    const char* text = widgets.rpm->value();
+    int rpm = 0;
+    const char* end = text + std::strlen(text);
+    if (std::from_chars(text, end, rpm).ptr != end)
+        rpm = 0;
+    const int point = enginePoint(rpm);
+    for (MyChart* chart : {widgets.ignitionChart, widgets.valveChart}) {
+        if (chart->enginePoint != point) {
+            chart->enginePoint = point;
+            chart->redraw();
+        }
+    }
+    MapGrid* grid = widgets.mapGrid;
+    if (grid->engineRow != engineRow(rpm)) {
+        grid->engineRow = engineRow(rpm);
+        grid->redraw();
+    }
+}
+
+void onGridSet(Fl_Widget*, void*) { runOperation(GridOperation::set, true); }
+void onGridAdd(Fl_Widget*, void*) { runOperation(GridOperation::add, true); }
+void onGridScale(Fl_Widget*, void*) { runOperation(GridOperation::scalePercent, true); }
+void onGridInterpolate(Fl_Widget*, void*) { runOperation(GridOperation::interpolate, false); }
+void onGridSmooth(Fl_Widget*, void*) { runOperation(GridOperation::smooth, false); }
+
+void onGridCopyMap(Fl_Widget*, void*)
+{
+    finishEdit();
+    const CellBlock cells = gridSelection();
+    if (!inGrid(cells)) {
+        dialogs.errorBeep();
+        return;
+    }
+    copyMap0To1(gridColumns(), cells);
+    tableChanged(cells);
+}
+
+// A file that cannot be read whole changes nothing, as in File Open.
+void onCompareWith(Fl_Widget*, void*)
+{
+    std::string folder;
+    std::error_code error;
+    if (!restorePointFolderPath(folder) || !std::filesystem::is_directory(std::filesystem::u8path(folder), error))
+        folder.clear();
+    std::string path;
+    const int chosen = chooseFile(
+        {Fl_Native_File_Chooser::BROWSE_FILE, "Compare with CDI data", "CDI data\t*.cdi", 0, folder.c_str()}, path);
+    if (chosen > 0)
+        return;
+    MapFileRecord record;
+    if (chosen < 0 || !readMapFile(path.c_str(), record)) {
+        dialogs.errorBox("Cannot open file or write data.");
+        return;
+    }
+    for (MapTable* table : {&referenceIgnition, &referenceValve}) {
+        const MapTable& edited = table == &referenceIgnition ? ignitionTable : valveTable;
+        table->lowerClamp = edited.lowerClamp;
+        table->upperClamp = edited.upperClamp;
+    }
+    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
+        referenceIgnition.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.ignition[k]);
+        referenceValve.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.valve[k]);
+    }
+    showReference(&referenceIgnition, &referenceValve,
+                  "Compared with " + std::filesystem::u8path(path).filename().u8string());
+}
+
+void onClearComparison(Fl_Widget*, void*)
+{
+    showReference(nullptr, nullptr, "");
+}

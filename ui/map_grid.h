@@ -1,0 +1,53 @@
+// The Table tab: the four maps as a grid of the 31 cursor positions, typed
+// into and worked on a block at a time, with the row the engine runs at
+// marked and the cells that differ from a known tune tinted.
+#pragma once
+
+#include <FL/Fl_Table.H>
+
+#include "edit_history.h"
+
+class Fl_Input;
+class Fl_Widget;
+
+class MapGrid : public Fl_Table {
+public:
+    MapGrid(int x, int y, int w, int h);
+
+    Fl_Input* editor;  // over the cell being typed into; hidden otherwise
+    int editRow = -1;
+    int editColumn = -1;
+    int engineRow = -1;  // the row marked for the engine's speed, or -1
+
+    // Where the selection was started: the cell typing goes into.
+    int anchorRow() const { return current_row; }
+    int anchorColumn() const { return current_col; }
+    using Fl_Table::find_cell;
+
+    int handle(int event) override;
+
+protected:
+    void draw_cell(TableContext context, int R, int C, int X, int Y, int W, int H) override;
+};
+
+// Builds the tab into the tabs group being built.
+void buildTableTab();
+
+// The grid's selection, and putting one back, as undo does.
+CellBlock gridSelection();
+void selectGridCells(const CellBlock& cells);
+// Drops what is being typed and shows the tables as they are.
+void refreshMapGrid();
+
+// After each status poll: the engine's point on both charts and its row in
+// the grid, from the R.P.M. field; redrawn only where they moved.
+void showEngineSpeed();
+
+void onGridSet(Fl_Widget*, void*);
+void onGridAdd(Fl_Widget*, void*);
+void onGridScale(Fl_Widget*, void*);
+void onGridInterpolate(Fl_Widget*, void*);
+void onGridSmooth(Fl_Widget*, void*);
+void onGridCopyMap(Fl_Widget*, void*);
+void onCompareWith(Fl_Widget*, void*);
+void onClearComparison(Fl_Widget*, void*);
