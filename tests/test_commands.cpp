@@ -240,6 +240,23 @@ TEST_P(WithoutAUnit, WriteClearsTheLogThenSaysSo)
     EXPECT_TRUE(sim::requests().empty());
 }
 
+// A node that cannot be opened cannot be locked: nothing is sent, and the
+// log says why.
+TEST_F(Commands, ReadAndWriteSayWhyTheNodeCannotBeOpened)
+{
+    sim::faults().nodeMissing = true;
+    const std::string line = "Cannot open " + sim::nodePath() + ": No such file or directory\n";
+    for (Fl_Button* button : {widgets.deviceRead, widgets.deviceWrite}) {
+        boxes.shown.clear();
+        widgets.log->value("");
+        press(button);
+        EXPECT_EQ(boxes.shown, std::vector<std::string>{kNoUnit});
+        EXPECT_EQ(widgets.log->value(), line);
+    }
+    EXPECT_EQ(sim::opens(), 0);
+    EXPECT_TRUE(sim::requests().empty());
+}
+
 TEST_F(Commands, WriteWhileAHandleIsHeldRefusesAndLeavesItAlone)
 {
     appendLog("text\n");

@@ -38,8 +38,7 @@ class StatusPoll : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        // The unit lock's file among them: another test program's lock is
-        // not this one's.
+        // The unit's node in a temporary folder of this program's own.
         folders = new TemporaryXdgFolders;
         window = new TestWindow(400, 300);
         Fl_Output** fields[] = {&widgets.manufacture, &widgets.product, &widgets.mapSwitch,
@@ -237,15 +236,21 @@ TEST_F(StatusPoll, IdentityIsUtf8WithinTheTextBuffer)
     }
 }
 
+// A node that cannot be opened, and so not locked, counts as a failed open.
 TEST_F(StatusPoll, OpenFailureEmptiesTheStateButShowsTheIdentity)
 {
-    sim::faults().openFails = true;
-    poll();
-    EXPECT_EQ(text(widgets.manufacture), "KVZ Electronics");
-    EXPECT_EQ(text(widgets.product), "KVZ-CDI");
-    for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm, widgets.valveAngle,
-                             widgets.picDevId, widgets.revId})
-        EXPECT_EQ(text(field), "");
+    for (const bool nodeMissing : {false, true}) {
+        sim::faults().openFails = !nodeMissing;
+        sim::faults().nodeMissing = nodeMissing;
+        testing::internal::CaptureStderr();
+        poll();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(text(widgets.manufacture), "KVZ Electronics");
+        EXPECT_EQ(text(widgets.product), "KVZ-CDI");
+        for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm, widgets.valveAngle,
+                                 widgets.picDevId, widgets.revId})
+            EXPECT_EQ(text(field), "") << nodeMissing;
+    }
     EXPECT_TRUE(sim::requests().empty());
 }
 
