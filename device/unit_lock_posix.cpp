@@ -29,10 +29,11 @@ bool waitForLock(int fd, int waitMs)
     sigemptyset(&quiet.sa_mask);
     sigaction(SIGALRM, &quiet, &before);  // no SA_RESTART: flock returns EINTR
 
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     sigevent event = {};
     event.sigev_notify = SIGEV_THREAD_ID;
     event.sigev_signo = SIGALRM;
-    event._sigev_un._tid = gettid();
+    event._sigev_un._tid = gettid();  // glibc gives this field no other name
     timer_t timer;
     const bool made = timer_create(CLOCK_MONOTONIC, &event, &timer) == 0;
     bool armed = made;
@@ -43,7 +44,6 @@ bool waitForLock(int fd, int waitMs)
         when.it_interval.tv_nsec = 50 * 1000000L;
         armed = timer_settime(timer, 0, &when, nullptr) == 0;
     }
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(waitMs);
     bool taken = false;
     // Without a timer there is nothing to end a wait: one more try only.
     while (!taken) {
