@@ -34,6 +34,7 @@
 #include "sim_unit.h"
 #include "restore_points.h"
 #include "status_poll.h"
+#include "unit_lock.h"
 
 namespace {
 
@@ -85,11 +86,27 @@ void bareLoop(std::uint8_t command, const sim::Memory& image)
     hid_close(handle);
 }
 
+// The unit opened as the commands open it, under the program's lock.
+hid_device* openLocked(UnitLock& lock)
+{
+    takeUnitLock(lock, 0);
+    return openUnit();
+}
+
+// One tick of the window's poll, its lock included.
+void pollTick()
+{
+    UnitLock lock;
+    takeUnitLock(lock, 0);
+    showUnitStatus(queryUnitStatus());
+}
+
 // The exchanges of Device Read and Device Write, through the transfer code
 // the commands run; their restore points are timed apart.
 void programRead()
 {
-    cdiDevice.deviceHandle = openUnit();
+    UnitLock lock;
+    cdiDevice.deviceHandle = openLocked(lock);
     readDeviceMaps(cdiDevice, ignitionTable, valveTable);
     closeUnit(cdiDevice.deviceHandle);
     cdiDevice.deviceHandle = nullptr;
@@ -98,7 +115,8 @@ void programRead()
 // The read before, the write, the read-back.
 void programWrite()
 {
-    cdiDevice.deviceHandle = openUnit();
+    UnitLock lock;
+    cdiDevice.deviceHandle = openLocked(lock);
     UnitImage before, sent;
     int requestsSent = 0;
     readUnit(cdiDevice, before, nullptr);
@@ -130,7 +148,8 @@ void fillUnit()
     }
     applyEnginePreset(2);
     cdiDevice.config.revLimit = 120;
-    cdiDevice.deviceHandle = openUnit();
+    UnitLock lock;
+    cdiDevice.deviceHandle = openLocked(lock);
     writeDeviceMaps(ignitionTable, valveTable);
     closeUnit(cdiDevice.deviceHandle);
     cdiDevice.deviceHandle = nullptr;
@@ -166,7 +185,7 @@ int repaintsPerTicks(int ticks)
 {
     int repaints = 0;
     for (int i = 0; i < ticks; ++i) {
-        showUnitStatus(queryUnitStatus());
+        pollTick();
         if (Fl::damage())
             ++repaints;
         Fl::flush();
@@ -184,12 +203,11 @@ int main()
     if (!table || !std::freopen("/dev/null", "w", stdout))
         return 1;
 
-    // Restore points and the unit lock go to a folder of the benchmark's own.
+    // Restore points go to a folder of the benchmark's own.
     char folder[] = "/tmp/kvz-bench-XXXXXX";
     if (!mkdtemp(folder))
         return 1;
     setenv("XDG_DATA_HOME", folder, 1);
-    setenv("XDG_RUNTIME_DIR", folder, 1);
     sim::reset();
     ignitionTable.upperClamp = 35.0;
     valveTable.upperClamp = 160.0;
@@ -224,7 +242,7 @@ int main()
 
     std::fprintf(table, "\n%-44s %12s\n", "window (median of 201)", "us");
     std::fprintf(table, "%-44s %12.1f\n", "poll tick, unit attached",
-                 timeMedian(kTickRuns, [] { showUnitStatus(queryUnitStatus()); }));
+                 timeMedian(kTickRuns, pollTick));
     repaintsPerTicks(1);  // the first tick after a change repaints
     std::fprintf(table, "%-44s %12d\n", "repaints in 20 idle ticks, status unchanged", repaintsPerTicks(20));
     // The engine's point on the charts is drawn when the speed moves it,
@@ -237,7 +255,7 @@ int main()
     widgets.tabs->value(widgets.deviceTab);
     sim::faults().absent = true;
     std::fprintf(table, "%-44s %12.1f\n", "poll tick, no unit",
-                 timeMedian(kTickRuns, [] { showUnitStatus(queryUnitStatus()); }));
+                 timeMedian(kTickRuns, pollTick));
     sim::faults().absent = false;
 
     widgets.tabs->value(widgets.mapTab);

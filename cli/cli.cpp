@@ -27,8 +27,8 @@ const char kExitStatuses[] =
     "  1  differences found (diff)\n"
     "  2  usage error, or a question with no terminal to answer it (give --yes)\n"
     "  3  no unit found\n"
-    "  4  a transfer failed, the read-back differs, or the unit is in use by\n"
-    "     another program\n"
+    "  4  a transfer failed, the read-back differs, the unit is in use by\n"
+    "     another program, or it cannot be opened (cannot open the unit at PATH)\n"
     "  5  a file cannot be read or written, also a restore point\n"
     "  6  refused by a safety rule, or answered No\n";
 
@@ -365,11 +365,9 @@ int confirmWrite(const Console& console, const Arguments& arguments, const std::
     return fail(console, kRefused, "nothing was written");
 }
 
-int withUnit(const Console& console, int blocks, const std::function<int()>& body)
+namespace {
+int withOpenUnit(const Console& console, int blocks, const std::function<int()>& body)
 {
-    UnitLock lock;
-    if (!takeUnitLock(lock, kUnitLockWaitMs))
-        return fail(console, kTransferFailed, "the unit is in use by another program");
     cdiDevice.deviceHandle = openUnit();
     if (!cdiDevice.deviceHandle)
         return fail(console, kNoUnit, "no unit found");
@@ -384,6 +382,12 @@ int withUnit(const Console& console, int blocks, const std::function<int()>& bod
         closeUnit(cdiDevice.deviceHandle);
     cdiDevice.deviceHandle = nullptr;
     return status;
+}
+}  // namespace
+
+int withUnit(const Console& console, int blocks, const std::function<int()>& body)
+{
+    return withUnitLock(console, kUnitLockWaitMs, [&] { return withOpenUnit(console, blocks, body); });
 }
 
 int runCli(const std::vector<std::string>& arguments, const Console& console)

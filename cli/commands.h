@@ -16,6 +16,7 @@ enum ExitStatus {
     kUsage = 2,           // also: a question with nobody to answer it
     kNoUnit = 3,
     kTransferFailed = 4,  // also: the read-back differs, the unit is in use
+                          // or cannot be opened
     kFileError = 5,       // also: a restore point that cannot be written
     kRefused = 6,         // by a safety rule, or answered No
 };
@@ -50,10 +51,18 @@ int checkAnswerable(const Console& console, const Arguments& arguments);
 // kDone for yes; kRefused, said, for anything else.
 int confirmWrite(const Console& console, const Arguments& arguments, const std::string& file);
 
+// Runs `work` while the program holds the unit's lock (unit_lock.h), taken
+// with up to `waitMs` of waiting for another program. Signals are held off
+// from taking the lock to letting it go (signals.h), and a reply still owed
+// is waited out before that. kNoUnit when no unit is found, kTransferFailed
+// when another program keeps it or it cannot be opened, each said; else
+// what `work` returns.
+int withUnitLock(const Console& console, int waitMs, const std::function<int()>& work);
+
 // Runs `body` with the unit lock held and the unit open in cdiDevice,
-// showing progress over `blocks` block exchanges; closes the unit after.
-// kTransferFailed when another program keeps the unit, kNoUnit when none
-// is found; else what `body` returns.
+// showing progress over `blocks` block exchanges; closes the unit before
+// the lock goes. As withUnitLock, and kNoUnit when the unit cannot be
+// opened; else what `body` returns.
 int withUnit(const Console& console, int blocks, const std::function<int()>& body);
 
 int runDetect(const Arguments& arguments, const Console& console);

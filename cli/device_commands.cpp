@@ -20,6 +20,7 @@
 #include "map_table.h"
 #include "platform_paths.h"
 #include "restore_points.h"
+#include "signals.h"
 #include "status_poll.h"
 #include "text_fields.h"
 #include "unit_commands.h"
@@ -38,6 +39,21 @@ volatile std::sig_atomic_t interrupted = 0;
 void onInterrupt(int)
 {
     interrupted = 1;
+}
+
+// Runs `work` with the program's lock on the unit, signals held off until
+// it goes; the lock's result.
+LockResult holdingUnit(int waitMs, UnitLock& lock, const std::function<void()>& work)
+{
+    holdSignals();
+    const LockResult taken = takeUnitLock(lock, waitMs);
+    if (taken == LockResult::taken)
+        work();
+    releaseUnitLock(lock);
+    // No other program may send anything while a reply may still come.
+    settleUnitLock(true);
+    endHoldingSignals();
+    return taken;
 }
 
 // The whole unit as the window's Device Read reads it, kept as a restore
@@ -175,10 +191,9 @@ std::string sampleLine(const std::string& time, const std::optional<LiveValues>&
 // or another program talking to it).
 std::optional<LiveValues> sample()
 {
+    UnitStatus status;
     UnitLock lock;
-    if (!takeUnitLock(lock, 0))
-        return std::nullopt;
-    const UnitStatus status = queryUnitStatus();
+    holdingUnit(0, lock, [&] { status = queryUnitStatus(REPLY_TIMEOUT_MS); });
     if (status.outcome != Outcome::reply)
         return std::nullopt;
     return liveValues(status);
@@ -250,6 +265,12 @@ int watch(const Console& console, const Arguments& arguments, double interval)
         }
         if (!target.empty())
             whole = sizeOf(target, whole);
+        // Ctrl+C during the sample ends the watch as between samples; the
+        // others end the program once it has closed its file.
+        if (takeHeldInterrupt())
+            interrupted = 1;
+        if (heldSignal())
+            break;
         // In short naps, so that Ctrl+C ends the wait at once.
         const Clock::time_point due = start + std::chrono::duration_cast<Clock::duration>(period * n);
         for (Clock::time_point now = Clock::now(); !interrupted && now < due; now = Clock::now())
@@ -290,6 +311,23 @@ nlohmann::ordered_json restorePointJson(const std::string& path)
 }
 
 }  // namespace
+
+int withUnitLock(const Console& console, int waitMs, const std::function<int()>& work)
+{
+    int status = kDone;
+    UnitLock lock;
+    switch (holdingUnit(waitMs, lock, [&] { status = work(); })) {
+    case LockResult::taken:
+        return status;
+    case LockResult::noUnit:
+        return fail(console, kNoUnit, "no unit found");
+    case LockResult::busy:
+        return fail(console, kTransferFailed, "the unit is in use by another program");
+    case LockResult::failed:
+        break;
+    }
+    return fail(console, kTransferFailed, "cannot open the unit at " + lock.path + ": " + lock.error);
+}
 
 int runDetect(const Arguments& arguments, const Console& console)
 {
@@ -368,24 +406,25 @@ int runStatus(const Arguments& arguments, const Console& console)
     if (arguments.has("--watch") || arguments.has("--csv"))
         return watch(console, arguments, interval);
 
-    UnitLock lock;
-    if (!takeUnitLock(lock, kUnitLockWaitMs))
-        return fail(console, kTransferFailed, "the unit is in use by another program");
-    const std::string time = timeNow();
-    const UnitStatus status = queryUnitStatus();
-    if (!status.opened)
-        return fail(console, kNoUnit, "no unit found");
-    if (status.outcome != Outcome::reply) {
-        const std::string why = takeNotes();
-        return fail(console, kTransferFailed, "the unit gave no status reply" + (why.empty() ? "" : ": " + why));
-    }
-    const LiveValues values = liveValues(status);
-    if (arguments.has("--json"))
-        std::fputs(sampleLine(time, values, true).c_str(), console.out);
-    else
-        std::fprintf(console.out, "rpm: %u\nvalve_angle: %u\nmap_switch: %d\nqs_switch: %d\n", values.rpm,
-                     values.valveAngle, values.mapSwitch, values.qsSwitch);
-    return kDone;
+    // As long as a block exchange waits, so that only a unit that does not
+    // answer at all leaves a reply owed.
+    return withUnitLock(console, kUnitLockWaitMs, [&] {
+        const std::string time = timeNow();
+        const UnitStatus status = queryUnitStatus(REPLY_TIMEOUT_MS);
+        if (!status.opened)
+            return fail(console, kNoUnit, "no unit found");
+        if (status.outcome != Outcome::reply) {
+            const std::string why = takeNotes();
+            return fail(console, kTransferFailed, "the unit gave no status reply" + (why.empty() ? "" : ": " + why));
+        }
+        const LiveValues values = liveValues(status);
+        if (arguments.has("--json"))
+            std::fputs(sampleLine(time, values, true).c_str(), console.out);
+        else
+            std::fprintf(console.out, "rpm: %u\nvalve_angle: %u\nmap_switch: %d\nqs_switch: %d\n", values.rpm,
+                         values.valveAngle, values.mapSwitch, values.qsSwitch);
+        return static_cast<int>(kDone);
+    });
 }
 
 int runBackups(const Arguments& arguments, const Console& console)

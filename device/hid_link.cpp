@@ -9,7 +9,10 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <type_traits>
+
+#include "unit_lock.h"
 
 namespace {
 
@@ -47,7 +50,13 @@ long long steadyMs()
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
+void steadySleepMs(long long ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
 long long (*clockMs)() = steadyMs;
+void (*sleepMs)(long long) = steadySleepMs;
 
 // When the last request whose reply was never read went out; empty once a
 // report has come since, or the unit has had kLateReplyMs to answer.
@@ -88,8 +97,21 @@ void (*hidErrorSink)(const char* text) = printToStandardError;
 
 hid_device* openUnit()
 {
-    // No serial number: the first unit with our ids is the one used.
-    return hid_open(CDI_VENDOR_ID, CDI_PRODUCT_ID, nullptr);
+    // The path the lock was taken on: the first unit with our ids when the
+    // program took it.
+    const std::string& path = lockedUnitPath();
+    return path.empty() ? nullptr : hid_open_path(path.c_str());
+}
+
+bool replyOwed()
+{
+    return lateReplyDue();
+}
+
+void waitOutLateReply()
+{
+    while (lateReplyDue())
+        sleepMs(std::max(1LL, lateReplyLeftMs()));
 }
 
 void closeUnit(hid_device* handle)
@@ -173,10 +195,16 @@ Exchange exchangeReport(hid_device* handle, const std::uint8_t (&request)[kReque
     return exchange;
 }
 
-void setExchangeClock(long long (*nowMs)())
+void setExchangeClock(long long (*nowMs)(), void (*sleep)(long long))
 {
     clockMs = nowMs ? nowMs : steadyMs;
+    sleepMs = sleep ? sleep : steadySleepMs;
     unansweredSince.reset();
+}
+
+long long exchangeClockMs()
+{
+    return clockMs();
 }
 
 void printHidError(const Exchange& exchange)

@@ -24,7 +24,8 @@ constexpr int REPLY_TIMEOUT_MS = 1000;
 constexpr int kRequestSize = 65;
 constexpr int kReplySize = 64;
 
-// The first unit on the bus, or null when none can be opened.
+// The unit whose lock the program holds (unit_lock.h), opened by its path;
+// null without the lock, or when it cannot be opened.
 hid_device* openUnit();
 void closeUnit(hid_device* handle);
 
@@ -51,10 +52,17 @@ struct ExchangeRules {
 // has come or this long has passed since that request.
 constexpr int kLateReplyMs = 1500;
 
-// The clock that rule counts by, in milliseconds: steady time unless set.
-// Tests that run the simulated unit on its virtual clock set it to that
-// one; setting a clock forgets any request still outstanding.
-void setExchangeClock(long long (*nowMs)());
+// True while a request's reply may still come, by that rule.
+bool replyOwed();
+// Waits until no reply is owed any more.
+void waitOutLateReply();
+
+// The clock that rule counts by, in milliseconds, and how a wait passes
+// on it: steady time unless set. Tests that run the simulated unit on its
+// virtual clock set them to that one's; setting a clock forgets any request
+// still outstanding.
+void setExchangeClock(long long (*nowMs)(), void (*sleepMs)(long long) = nullptr);
+long long exchangeClockMs();
 
 struct Exchange {
     Outcome outcome;

@@ -12,15 +12,12 @@ namespace {
 constexpr std::size_t kTextBufferSize = 1024;
 
 // The window does not respond while the poll waits, and the poll runs twice
-// a second, so the wait must stay short. The unit answers on its interrupt
+// a second, so its wait must stay short. The unit answers on its interrupt
 // endpoint within a few milliseconds; 100 ms leaves ample room for a busy
 // bus and still keeps an unanswering unit from freezing the window for more
-// than a fifth of each period.
-constexpr int kStatusTimeoutMs = 100;
-
-// The poll does not wait out a late reply to an earlier request: it skips
-// its tick, since the window does not respond while it waits.
-constexpr ExchangeRules kStatusExchange = {kStatusTimeoutMs, 1, false};
+// than a fifth of each period. The poll does not wait out a late reply to
+// an earlier request either: it skips its tick.
+constexpr bool kStatusWaitsForLateReply = false;
 
 // The poll says on standard error only what changed since the last tick,
 // not the same failure twice a second.
@@ -49,7 +46,7 @@ std::optional<UnitIdentity> findUnit()
     return unit;
 }
 
-UnitStatus queryUnitStatus()
+UnitStatus queryUnitStatus(int timeoutMs)
 {
     UnitStatus status;
 
@@ -70,7 +67,8 @@ UnitStatus queryUnitStatus()
     std::uint8_t request[kRequestSize] = {};
     request[1] = CMD_STATUS;
     std::uint8_t reply[kReplySize];
-    const Exchange exchange = exchangeReport(handle, request, reply, kStatusExchange);
+    const Exchange exchange
+        = exchangeReport(handle, request, reply, {timeoutMs, 1, kStatusWaitsForLateReply});
     if (exchange.outcome != lastOutcome && !exchange.error.empty())
         printHidError(exchange);
     lastOutcome = exchange.outcome;

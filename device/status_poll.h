@@ -38,5 +38,12 @@ struct UnitStatus {
     std::uint8_t shifterSwitch = 0;  // 0 is on, anything else off
 };
 
-// Enumerates, opens, exchanges once and closes.
-UnitStatus queryUnitStatus();
+// The window waits this long for a status reply: it does not respond while
+// the poll waits, twice a second.
+constexpr int kPollStatusTimeoutMs = 100;
+
+// Enumerates, opens, exchanges once and closes, waiting up to `timeoutMs`
+// for the reply. The unit is opened only while the program holds its lock
+// (unit_lock.h): without it the poll's handle counts as not opened. A late
+// reply to an earlier request is not waited out: the exchange is skipped.
+UnitStatus queryUnitStatus(int timeoutMs = kPollStatusTimeoutMs);

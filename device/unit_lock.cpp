@@ -1,25 +1,27 @@
-// The unit lock: one try, or tries until a deadline.
+// The program's one lock on the unit and its holders.
 #include "unit_lock.h"
 
-#include <chrono>
-#include <string>
-#include <thread>
+#include <hidapi.h>
 
-#include "platform_paths.h"
+#include <cstdint>
+
+#include "hid_link.h"
+#include "unit_lock_system.h"
 
 namespace {
-// A holder keeps the lock for one transfer at most; a short pause between
-// tries costs nothing next to that.
-constexpr std::chrono::milliseconds kRetryPause(20);
+struct ProgramLock {
+    std::intptr_t handle = -1;  // -1 while not held
+    int holders = 0;
+    std::string path;
+};
+ProgramLock program;
 
-bool tryLock(UnitLock& lock, bool& busy)
+std::string firstUnitPath()
 {
-    busy = false;
-    std::string dir;
-    if (!runtimeFolder(dir))
-        return true;
-    lock.handle = lockFile((dir + "kvz-cdi.lock").c_str(), busy);
-    return lock.handle != -1 || !busy;
+    hid_device_info* units = hid_enumerate(CDI_VENDOR_ID, CDI_PRODUCT_ID);
+    std::string path = units && units->path ? units->path : "";
+    hid_free_enumeration(units);
+    return path;
 }
 }  // namespace
 
@@ -28,22 +30,55 @@ UnitLock::~UnitLock()
     releaseUnitLock(*this);
 }
 
-bool takeUnitLock(UnitLock& lock, int waitMs)
+LockResult takeUnitLock(UnitLock& lock, int waitMs)
 {
     releaseUnitLock(lock);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    bool busy;
-    while (!tryLock(lock, busy)) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        std::this_thread::sleep_for(kRetryPause);
+    lock.error.clear();
+    if (program.handle == -1) {
+        lock.path = firstUnitPath();
+        if (lock.path.empty())
+            return LockResult::noUnit;
+        bool busy = false;
+        program.handle = lockUnitNode(lock.path, waitMs, busy, lock.error);
+        if (program.handle == -1)
+            return busy ? LockResult::busy : LockResult::failed;
+        program.path = lock.path;
     }
-    return true;
+    lock.path = program.path;
+    lock.held = true;
+    ++program.holders;
+    return LockResult::taken;
 }
 
 void releaseUnitLock(UnitLock& lock)
 {
-    if (lock.handle != -1)
-        unlockFile(lock.handle);
-    lock.handle = -1;
+    if (!lock.held)
+        return;
+    lock.held = false;
+    --program.holders;
+    settleUnitLock(false);
+}
+
+bool unitLockLingers()
+{
+    return program.handle != -1 && program.holders == 0;
+}
+
+bool settleUnitLock(bool wait)
+{
+    if (!unitLockLingers())
+        return false;
+    if (wait)
+        waitOutLateReply();
+    if (replyOwed())
+        return false;
+    unlockUnitNode(program.handle);
+    program.handle = -1;
+    program.path.clear();
+    return true;
+}
+
+const std::string& lockedUnitPath()
+{
+    return program.path;
 }

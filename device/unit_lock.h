@@ -1,15 +1,29 @@
 // One unit, one talker. Every handle open on the unit receives every report,
-// so two programs talking to it at once would read each other's replies.
-// The window and the command-line program take this advisory lock around
-// each exchange or whole transfer: kvz-cdi.lock in the runtime folder
-// ($XDG_RUNTIME_DIR, else the state folder; see runtimeFolder).
+// in every program, so two programs talking to it at once would read each
+// other's replies. The lock is the unit itself: flock on its device node on
+// Linux, which whoever may use the unit can take and nobody else, whatever
+// their environment; a named mutex that every session sees on Windows. A
+// handle on the unit is opened only while its program holds the lock (see
+// openUnit), and a reply still owed keeps the lock held.
 #pragma once
 
-#include <cstdint>
+#include <string>
 
-// The lock while held; released when it goes.
+// How long a command waits for another program to finish with the unit.
+constexpr int kUnitLockWaitMs = 5000;
+
+enum class LockResult {
+    taken,
+    noUnit,  // none on the bus
+    busy,    // another program kept it
+    failed,  // the node could not be opened or locked: `error` says why
+};
+
+// One holder of the program's lock while held; lets go when it goes.
 struct UnitLock {
-    std::intptr_t handle = -1;  // the lock file, -1 while not held
+    bool held = false;
+    std::string path;   // the unit's, as enumerated
+    std::string error;  // why it failed
 
     UnitLock() = default;
     UnitLock(const UnitLock&) = delete;
@@ -17,14 +31,24 @@ struct UnitLock {
     ~UnitLock();
 };
 
-// How long a command waits for another program to finish with the unit.
-constexpr int kUnitLockWaitMs = 5000;
+// A program holds at most one lock on the unit, which its holders share:
+// taking it while the program holds it succeeds at once, and the late-reply
+// rule of the exchange decides any wait. Otherwise finds the first unit and
+// locks it, waiting up to `waitMs` for another program to let go (0: one
+// try).
+LockResult takeUnitLock(UnitLock& lock, int waitMs);
 
-// Takes the lock, trying again until `waitMs` has passed (0: one try).
-// False only while another holder has it, in this process too. When no
-// lock file can be made there is nobody to agree with: nothing is held and
-// the caller goes on.
-bool takeUnitLock(UnitLock& lock, int waitMs);
-
-// Releases it now; nothing when it is not held.
+// This holder lets go. The program's lock goes with its last holder, unless
+// a reply is still owed: then the program keeps it until settleUnitLock, so
+// that no other program sends anything while that reply may still come.
 void releaseUnitLock(UnitLock& lock);
+
+// True while the program keeps the lock only for a reply still owed.
+bool unitLockLingers();
+
+// Lets a lingering lock go once no reply is owed any more; with `wait`,
+// waits for that first. True when it let go now.
+bool settleUnitLock(bool wait);
+
+// The path of the unit whose lock the program holds; empty when none.
+const std::string& lockedUnitPath();

@@ -5,7 +5,6 @@
 // the file system's own bytes elsewhere.
 #pragma once
 
-#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -91,21 +90,6 @@ bool userFolder(UserFolder which, const char* sub, std::string& dir);
 
 // Where userFolder's folder is, without making anything or looking at it.
 bool userFolderPath(UserFolder which, const char* sub, std::string& dir);
-
-// The folder for files that live as long as the user's session, ending in a
-// directory separator: $XDG_RUNTIME_DIR when it holds an absolute path,
-// else the state folder's kvz-cdi/, made when missing (on Windows always
-// %LOCALAPPDATA%\kvz-cdi\). False when there is none.
-bool runtimeFolder(std::string& dir);
-
-// Takes an exclusive advisory lock on the file at `path` (made private when
-// missing), without waiting: flock on POSIX systems, LockFileEx on Windows.
-// Every open of the file is a holder of its own, in one process too. The
-// open file's handle, or -1 with `busy` set when another holder has the
-// lock, or not set when the file cannot be opened.
-std::intptr_t lockFile(const char* path, bool& busy);
-// Releases the lock and closes the file.
-void unlockFile(std::intptr_t handle);
 
 // The calendar time of `when` in UTC.
 std::tm utcTime(std::time_t when);

@@ -5,7 +5,6 @@
 #include "platform_paths.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -276,37 +275,6 @@ bool userFolderPath(UserFolder which, const char* sub, std::string& dir)
 bool removeFile(const char* path)
 {
     return std::remove(path) == 0;
-}
-
-bool runtimeFolder(std::string& dir)
-{
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/') {
-        dir = runtime;
-        if (dir.back() != '/')
-            dir += '/';
-        return true;
-    }
-    return userFolder(UserFolder::state, "kvz-cdi", dir);
-}
-
-std::intptr_t lockFile(const char* path, bool& busy)
-{
-    busy = false;
-    const int fd = open(path, O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return -1;
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0)
-        return fd;
-    busy = errno == EWOULDBLOCK;
-    close(fd);
-    return -1;
-}
-
-void unlockFile(std::intptr_t handle)
-{
-    // Closing the only descriptor of the open file releases its lock.
-    close(static_cast<int>(handle));
 }
 
 std::tm utcTime(std::time_t when)

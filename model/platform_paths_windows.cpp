@@ -316,37 +316,6 @@ bool removeFile(const char* path)
     return widen(path, wide) && _wunlink(wide.c_str()) == 0;
 }
 
-bool runtimeFolder(std::string& dir)
-{
-    return userFolder(UserFolder::state, "kvz-cdi", dir);
-}
-
-std::intptr_t lockFile(const char* path, bool& busy)
-{
-    busy = false;
-    std::wstring wide;
-    if (!widen(path, wide))
-        return -1;
-    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return -1;
-    OVERLAPPED whole = {};
-    if (LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &whole))
-        return reinterpret_cast<std::intptr_t>(handle);
-    busy = GetLastError() == ERROR_LOCK_VIOLATION;
-    CloseHandle(handle);
-    return -1;
-}
-
-void unlockFile(std::intptr_t handle)
-{
-    HANDLE file = reinterpret_cast<HANDLE>(handle);
-    OVERLAPPED whole = {};
-    UnlockFileEx(file, 0, 1, 0, &whole);
-    CloseHandle(file);
-}
-
 std::tm utcTime(std::time_t when)
 {
     std::tm utc{};

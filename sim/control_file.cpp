@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "control_file.h"
+#include "shared_unit.h"
 
 namespace fs = std::filesystem;
 
@@ -22,6 +23,9 @@ namespace {
 
 // The control file and the image are compared by contents, not by time
 // stamps: a test may rewrite a file twice within one tick of the clock.
+// What the unit remembers of them (seen, lastText, lastImage) is the
+// unit's, shared by every process of a shared unit; what this process made
+// of the control file (applied) is its own.
 struct Binding {
     std::string watched;
     std::optional<std::string> lastText;  // null while the file is missing
@@ -29,6 +33,8 @@ struct Binding {
     std::string imagePath;
     std::optional<std::string> lastImage;
     std::string requestLog;
+    std::optional<std::string> applied;   // the text this process's settings come from
+    bool appliedOnce = false;
 };
 
 Binding binding;
@@ -149,6 +155,10 @@ std::string applyKey(Settings& s, const std::string& key, const std::string& raw
     }
     if (key == "open_fails")
         return boolean(f.openFails);
+    if (key == "node") {
+        f.nodeMissing = value == "missing";
+        return f.nodeMissing || value == "present" ? std::string() : "'node' takes present or missing";
+    }
     if (key == "manufacturer" || key == "product") {
         std::optional<std::wstring>& field = key == "manufacturer" ? s.manufacturer : s.product;
         if (value == "null" && !quoted)
@@ -181,6 +191,8 @@ std::string applyKey(Settings& s, const std::string& key, const std::string& raw
         return number(-1, 31, f.storesWrongAtBlock);
     if (key == "reply_delay_ms")
         return number(0, 600000, f.replyDelayMs);
+    if (key == "status_reply_delay_ms")
+        return number(-1, 600000, f.statusReplyDelayMs);
     if (key == "reply_length")
         return number(1, 64, f.replyLength);
     if (key == "status_write_fails")
@@ -252,7 +264,10 @@ void loadImage(bool force)
     std::memcpy(memory().data(), bytes->data(), memory().size());
 }
 
-bool applyText(const std::string& text, const std::string& path)
+// The settings into this process's unit; with `anew`, the file has just
+// changed for the unit itself: the exchange count restarts and the image
+// is loaded.
+bool applyText(const std::string& text, const std::string& path, bool anew = true)
 {
     std::optional<Settings> s = parse(text, path);
     if (!s)
@@ -262,10 +277,12 @@ bool applyText(const std::string& text, const std::string& path)
     setIdentity(s->manufacturer ? s->manufacturer->c_str() : nullptr,
                 s->product ? s->product->c_str() : nullptr);
     setBlockingReadLimitMs(s->blockingReadLimitMs);
-    detail::restartExchangeCount();
     binding.requestLog = s->requestLog;
     binding.imagePath = s->imagePath;
-    loadImage(true);
+    if (anew) {
+        detail::restartExchangeCount();
+        loadImage(true);
+    }
     return true;
 }
 
@@ -286,12 +303,13 @@ void watchControlFile(const std::string& path)
     binding.watched = path;
     binding.lastText.reset();
     binding.seen = false;
+    binding.appliedOnce = false;
     detail::refreshFromControlFile();
 }
 
 namespace detail {
 
-void refreshFromControlFile()
+const std::string& watchedControlFile()
 {
 #ifdef KVZ_SIM_PRELOAD
     // The preload library has no test to set it up: the environment names
@@ -305,20 +323,37 @@ void refreshFromControlFile()
     }();
     (void)bound;
 #endif
-    if (binding.watched.empty())
+    return binding.watched;
+}
+
+SharedControl sharedControl()
+{
+    return {binding.seen, binding.lastText, binding.lastImage};
+}
+
+void refreshFromControlFile()
+{
+    if (watchedControlFile().empty())
         return;
     std::optional<std::string> text = readFile(binding.watched);
-    bool changed = !binding.seen || text != binding.lastText;
+    // New to the unit (another process of a shared unit may have seen it
+    // first), or only to this process, which still needs its settings.
+    const bool changed = !binding.seen || text != binding.lastText;
+    const bool unapplied = !binding.appliedOnce || text != binding.applied;
     binding.seen = true;
     binding.lastText = text;
-    if (!changed) {
+    binding.applied = text;
+    binding.appliedOnce = true;
+    if (!changed && !unapplied) {
         loadImage(false);
         return;
     }
     if (!text)
         faults().absent = true;  // no file, no unit
     else
-        applyText(*text, binding.watched);  // an error keeps the unit as it was
+        applyText(*text, binding.watched, changed);  // an error keeps the unit as it was
+    if (!changed)
+        loadImage(false);
 }
 
 void afterBlockWrite()

@@ -2,6 +2,9 @@
 // The unit calls them with its lock held.
 #pragma once
 
+#include <optional>
+#include <string>
+
 #include "sim_unit.h"
 
 namespace sim::detail {
@@ -17,5 +20,14 @@ void logRequest(const Request& request);
 void resetControlFile();
 
 void restartExchangeCount();
+
+// What the unit remembers of its control file and memory image, for a
+// shared unit to share.
+struct SharedControl {
+    bool& seen;
+    std::optional<std::string>& text;
+    std::optional<std::string>& image;
+};
+SharedControl sharedControl();
 
 }  // namespace sim::detail

@@ -59,7 +59,9 @@ const char kDemoConf[] =
     "# stores_wrong_at_block=30\n"
     "# status_write_fails=1\n"
     "# status_read_fails=1\n"
-    "# status_no_reply=1\n";
+    "# status_no_reply=1\n"
+    "# status_reply_delay_ms=300\n"
+    "# node=missing\n";
 
 // A curve through (index, value) knots, straight between them and flat
 // beyond the last.

@@ -3,7 +3,8 @@
 // unit sends lands in the queue of every open handle, at most 64 reports
 // each, oldest dropped. The hid_* functions lock the unit, so a read blocked
 // in one thread is woken by a write from another; the sim:: interface is for
-// a single test thread and does not lock.
+// a single test thread and does not lock. The preload library's unit is one
+// for every process that opens it (shared_unit.cpp).
 #include "sim_unit.h"
 
 #include <hidapi.h>
@@ -13,42 +14,40 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include "control_file.h"
+#include "shared_unit.h"
 
 namespace {
 
 constexpr std::uint8_t kReadBlock = 0x80;
 constexpr std::uint8_t kWriteBlock = 0x82;
 constexpr std::uint8_t kStatus = 0x83;
-constexpr char kPath[] = "/dev/hidraw-kvz-sim";
 constexpr std::size_t kGraveyardLimit = 1024;
 
 using Clock = std::chrono::steady_clock;
 
-// A reply on its way: it lands, when it arrives, in every handle open then,
-// but for one that is to lose it.
-struct InFlight {
-    sim::Report report;
-    long long arrivesUs;  // on the unit's clock
-    const hid_device_* except;
-};
-
 }  // namespace
 
-// The opaque handle of hidapi, ours to define.
+// The opaque handle of hidapi, ours to define: what the process keeps of
+// it. What the unit keeps of it is its port, by the same id.
 struct hid_device_ {
+    std::uint64_t id = 0;
     bool open = true;
-    bool dead = false;              // used while the unit was unplugged
-    bool readFailPending = false;
-    std::deque<sim::Report> queue;
     std::wstring error;
 };
 
 namespace {
+
+using sim::detail::Port;
+using sim::detail::InFlight;
 
 struct Unit {
     sim::Faults faults;
@@ -60,20 +59,44 @@ struct Unit {
     int exchanges = 0;
     int opens = 0;
     int strayCloses = 0;
-    std::vector<std::unique_ptr<hid_device_>> handles;     // open
+    std::vector<std::unique_ptr<hid_device_>> handles;     // open in this process
+    std::map<std::uint64_t, Port> ports;                   // every open handle's
+    std::uint64_t nextId = 1;
     std::deque<InFlight> inFlight;                         // oldest first
     std::deque<std::unique_ptr<hid_device_>> graveyard;    // closed, kept so a
                                                            // second close is seen
     bool virtualTime = false;
     long long virtualNowUs = 0;
+#ifdef KVZ_SIM_PRELOAD
+    // Steady time counts alike in every process of a shared unit.
+    Clock::time_point origin{};
+#else
     Clock::time_point origin = Clock::now();
+#endif
     int blockingReadLimitMs = 5000;
     std::wstring error;  // hid_error(NULL)
+    std::string nodePath = sim::detail::inProcessNodePath();
 };
 
 Unit unit;
 std::mutex unitLock;
 std::condition_variable reportQueued;
+
+std::string currentNodePath()
+{
+    const std::string shared = sim::detail::sharedNodePath();
+    return shared.empty() ? unit.nodePath : shared;
+}
+
+// The node is there while the unit is, unless it is to be missing.
+void keepNode(const std::string& path)
+{
+    std::error_code ignored;
+    if (unit.faults.nodeMissing)
+        std::filesystem::remove(path, ignored);
+    else if (!std::filesystem::exists(path, ignored))
+        std::ofstream(path, std::ios::app);
+}
 
 long long nowUs()
 {
@@ -88,6 +111,11 @@ hid_device_* findOpen(hid_device* dev)
         if (h.get() == dev)
             return h.get();
     return nullptr;
+}
+
+Port& port(const hid_device_* h)
+{
+    return unit.ports[h->id];
 }
 
 void putU16(sim::Report& r, int at, unsigned v)
@@ -162,21 +190,21 @@ void deliverArrived()
     const long long now = nowUs();
     while (!unit.inFlight.empty() && unit.inFlight.front().arrivesUs <= now) {
         const InFlight& reply = unit.inFlight.front();
-        for (auto& h : unit.handles) {
-            if (h->dead || h.get() == reply.except)
+        for (auto& [id, p] : unit.ports) {
+            if (p.dead || id == reply.except)
                 continue;
-            if (h->queue.size() == static_cast<std::size_t>(sim::kQueueLimit))
-                h->queue.pop_front();
-            h->queue.push_back(reply.report);
+            if (p.queue.size() == static_cast<std::size_t>(sim::kQueueLimit))
+                p.queue.pop_front();
+            p.queue.push_back(reply.report);
         }
         unit.inFlight.pop_front();
     }
 }
 
 // On its way to every live handle, except one that is to lose it.
-void send(const sim::Report& report, hid_device_* except)
+void send(const sim::Report& report, int delayMs, std::uint64_t except)
 {
-    long long arrives = nowUs() + static_cast<long long>(unit.faults.replyDelayMs) * 1000;
+    long long arrives = nowUs() + static_cast<long long>(delayMs) * 1000;
     unit.inFlight.push_back({report, arrives, except});
     deliverArrived();
     reportQueued.notify_all();
@@ -193,9 +221,10 @@ int fail(hid_device_* h, const wchar_t* text)
 
 bool unitAbsent(hid_device_* h)
 {
+    Port& p = port(h);
     if (unit.faults.absent)
-        h->dead = true;
-    return h->dead;
+        p.dead = true;
+    return p.dead;
 }
 
 // Waits, on the unit's clock, for the oldest report to arrive, at most until
@@ -203,24 +232,26 @@ bool unitAbsent(hid_device_* h)
 int readReport(hid_device* dev, unsigned char* data, std::size_t length, long long timeoutMs)
 {
     std::unique_lock<std::mutex> lock(unitLock);
+    sim::detail::SharedSession shared;
     hid_device_* h = findOpen(dev);
     if (!h || !data)
         return fail(h, L"invalid handle or buffer");
     if (unitAbsent(h))
         return fail(h, L"the simulated unit was unplugged");
-    if (h->readFailPending) {
-        h->readFailPending = false;
+    if (port(h).readFailPending) {
+        port(h).readFailPending = false;
         return fail(h, L"simulated read fault");
     }
     long long deadline = nowUs() + timeoutMs * 1000;
     for (;;) {
         deliverArrived();
         long long now = nowUs();
-        if (!h->queue.empty()) {
-            std::size_t n = std::min({length, h->queue.front().size(),
+        std::deque<sim::Report>& queue = port(h).queue;
+        if (!queue.empty()) {
+            std::size_t n = std::min({length, queue.front().size(),
                                       static_cast<std::size_t>(unit.faults.replyLength)});
-            std::memcpy(data, h->queue.front().data(), n);
-            h->queue.pop_front();
+            std::memcpy(data, queue.front().data(), n);
+            queue.pop_front();
             return static_cast<int>(n);
         }
         if (now >= deadline)
@@ -228,10 +259,20 @@ int readReport(hid_device* dev, unsigned char* data, std::size_t length, long lo
         long long wakeAt = deadline;
         if (!unit.inFlight.empty())
             wakeAt = std::min(wakeAt, unit.inFlight.front().arrivesUs);
-        if (unit.virtualTime)
+        if (unit.virtualTime) {
             unit.virtualNowUs = wakeAt;
-        else
+        } else if (shared.active()) {
+            // Another process's request can be answered any moment: it is
+            // looked for every few milliseconds.
+            wakeAt = std::min(wakeAt, now + sim::detail::kSharedLookUs);
+            shared.leave();
+            lock.unlock();
+            std::this_thread::sleep_until(unit.origin + std::chrono::microseconds(wakeAt));
+            lock.lock();
+            shared.enter();
+        } else {
             reportQueued.wait_until(lock, unit.origin + std::chrono::microseconds(wakeAt));
+        }
         // The handle may have been closed by another thread meanwhile.
         h = findOpen(dev);
         if (!h)
@@ -275,6 +316,12 @@ std::uint16_t sweepRpm(long long clockMs)
     long long t = clockMs % kSweepPeriodMs;
     long long rise = t < half ? t : kSweepPeriodMs - t;
     return static_cast<std::uint16_t>(kSweepLowRpm + (kSweepHighRpm - kSweepLowRpm) * rise / half);
+}
+
+std::string nodePath()
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    return currentNodePath();
 }
 
 void reset()
@@ -340,6 +387,13 @@ void setBlockingReadLimitMs(int ms) { unit.blockingReadLimitMs = std::max(ms, 0)
 
 namespace detail {
 void restartExchangeCount() { unit.exchanges = 0; }
+
+SharedFields sharedFields()
+{
+    const SharedControl control = sharedControl();
+    return {unit.nextId, unit.exchanges, unit.memory, unit.ports, unit.inFlight,
+            control.seen, control.text, control.image};
+}
 }
 
 }  // namespace sim
@@ -356,14 +410,17 @@ struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short
                                                                   unsigned short product_id)
 {
     std::lock_guard<std::mutex> lock(unitLock);
+    sim::detail::SharedSession shared;
     sim::detail::refreshFromControlFile();
     if (unit.faults.absent || !idsMatch(vendor_id, product_id)) {
         unit.error = L"No HID devices with requested VID/PID found in the system.";
         return nullptr;
     }
+    const std::string path = currentNodePath();
+    keepNode(path);
     auto* info = new hid_device_info{};
-    info->path = new char[sizeof kPath];
-    std::memcpy(info->path, kPath, sizeof kPath);
+    info->path = new char[path.size() + 1];
+    std::memcpy(info->path, path.c_str(), path.size() + 1);
     info->vendor_id = sim::kVendorId;
     info->product_id = sim::kProductId;
     info->serial_number = copyWide(std::wstring());
@@ -392,30 +449,55 @@ void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info* de
     }
 }
 
+namespace {
+// A new handle, once the caller has named the unit.
+hid_device* openHandle()
+{
+    if (unit.faults.openFails) {
+        fail(nullptr, L"Permission denied (simulated open fault).");
+        return nullptr;
+    }
+    deliverArrived();  // what came before the open is not the new handle's
+    auto handle = std::make_unique<hid_device_>();
+    handle->id = unit.nextId++;
+    unit.ports[handle->id].pid = sim::detail::processId();
+    unit.handles.push_back(std::move(handle));
+    ++unit.opens;
+    unit.error.clear();
+    return unit.handles.back().get();
+}
+}  // namespace
+
 HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id, unsigned short product_id,
                                                  const wchar_t* serial_number)
 {
     std::lock_guard<std::mutex> lock(unitLock);
+    sim::detail::SharedSession shared;
     sim::detail::refreshFromControlFile();
     if (unit.faults.absent || vendor_id != sim::kVendorId || product_id != sim::kProductId
         || (serial_number && *serial_number)) {
         fail(nullptr, L"No such device: the simulated unit is not on the bus.");
         return nullptr;
     }
-    if (unit.faults.openFails) {
-        fail(nullptr, L"Permission denied (simulated open fault).");
+    return openHandle();
+}
+
+HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path)
+{
+    std::lock_guard<std::mutex> lock(unitLock);
+    sim::detail::SharedSession shared;
+    sim::detail::refreshFromControlFile();
+    if (unit.faults.absent || !path || path != currentNodePath() || unit.faults.nodeMissing) {
+        fail(nullptr, L"No such device: no simulated unit at that path.");
         return nullptr;
     }
-    deliverArrived();  // what came before the open is not the new handle's
-    unit.handles.push_back(std::make_unique<hid_device_>());
-    ++unit.opens;
-    unit.error.clear();
-    return unit.handles.back().get();
+    return openHandle();
 }
 
 int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* data, size_t length)
 {
     std::lock_guard<std::mutex> lock(unitLock);
+    sim::detail::SharedSession shared;
     deliverArrived();
     hid_device_* h = findOpen(dev);
     if (!h || !data || length == 0 || length > sizeof(sim::Request))
@@ -438,9 +520,10 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
     bool lost = (isBlock && unit.exchanges == f.noReplyAt) || (q[1] == kStatus && f.statusNoReply);
     bool readFails = (isBlock && unit.exchanges == f.readFailsAt) || (q[1] == kStatus && f.statusReadFails);
     if (readFails)
-        h->readFailPending = true;
+        port(h).readFailPending = true;
+    const int delayMs = q[1] == kStatus && f.statusReplyDelayMs >= 0 ? f.statusReplyDelayMs : f.replyDelayMs;
     if (reply && !lost)
-        send(*reply, readFails ? h : nullptr);
+        send(*reply, delayMs, readFails ? h->id : 0);
     return static_cast<int>(length);
 }
 
@@ -461,6 +544,7 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev)
     if (!dev)
         return;
     std::lock_guard<std::mutex> lock(unitLock);
+    sim::detail::SharedSession shared;
     deliverArrived();
     auto it = std::find_if(unit.handles.begin(), unit.handles.end(),
                            [dev](const auto& h) { return h.get() == dev; });
@@ -468,6 +552,7 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev)
         ++unit.strayCloses;
         return;
     }
+    unit.ports.erase((*it)->id);
     (*it)->open = false;
     unit.graveyard.push_back(std::move(*it));
     unit.handles.erase(it);
@@ -478,13 +563,6 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev)
 
 // The rest of the API: the program does not use it, and the simulated unit
 // refuses it plainly rather than pretend.
-
-HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char*)
-{
-    std::lock_guard<std::mutex> lock(unitLock);
-    fail(nullptr, L"hid_open_path: not supported by the simulated unit");
-    return nullptr;
-}
 
 int HID_API_EXPORT HID_API_CALL hid_set_nonblocking(hid_device* dev, int)
 {

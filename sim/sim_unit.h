@@ -30,6 +30,8 @@ struct Faults {
     bool absent = false;          // not on the bus: enumeration empty, open fails,
                                   // handles already open fail for good
     bool openFails = false;       // enumerated, but hid_open returns null
+    bool nodeMissing = false;     // enumerated, but its path names no file: the
+                                  // node cannot be opened, nor hid_open_path
     int writeFailsAt = 0;         // hid_write returns -1 at this exchange; the
                                   // unit never sees the request
     int readFailsAt = 0;          // the unit acts on this exchange, but the next
@@ -41,6 +43,8 @@ struct Faults {
     int storesWrongAtBlock = -1;  // every write to this block is echoed as sent
                                   // but stored with its first byte inverted
     int replyDelayMs = 0;         // every reply (status too) arrives this late
+    int statusReplyDelayMs = -1;  // status replies arrive this late instead
+                                  // (-1: as every reply)
     int replyLength = 64;         // bytes a read delivers of each reply (1..64)
     bool statusWriteFails = false; // hid_write of a status request returns -1
     bool statusReadFails = false;  // the read after a status request returns -1
@@ -73,6 +77,12 @@ Faults& faults();
 LiveStatus& status();
 Memory& memory();
 std::uint8_t* block(int number);  // 32 bytes of memory; null outside 0..31
+
+// The path the enumeration gives, which names a file while the node is not
+// missing, so that it can be opened and locked as a device node: a file of
+// the process's own in the temporary folder, or for the preload library's
+// unit, shared by every process, unit.node beside its control file.
+std::string nodePath();
 
 // Identity strings; a null pointer makes the string null in the enumeration.
 void setIdentity(const wchar_t* manufacturer, const wchar_t* product);

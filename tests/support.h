@@ -110,6 +110,19 @@ void resetMapData(void (*log)(const char*) = nullptr);
 // earlier test's unanswered request is outstanding.
 void resetUnitOnVirtualTime();
 
+// Another program's hold on the unit while it lives: the unit's node locked
+// through an open file of its own, as a second process locks it (POSIX).
+class OtherProgramsLock {
+public:
+    OtherProgramsLock();
+    ~OtherProgramsLock();
+    OtherProgramsLock(const OtherProgramsLock&) = delete;
+    OtherProgramsLock& operator=(const OtherProgramsLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 // ---- Boxes (support_device.cpp) ----
 
 // Stands in for the program's boxes while it lives: every box and question

@@ -411,8 +411,7 @@ TEST_F(Cli, EveryUnitCommandWithoutAUnitSaysSoOnOneLine)
 
 TEST_F(Cli, AnotherProgramTalkingToTheUnitIsWaitedForThenSaid)
 {
-    UnitLock window;
-    ASSERT_TRUE(takeUnitLock(window, 0));
+    const OtherProgramsLock window;
     const auto started = std::chrono::steady_clock::now();
     const Result r = run({"read", path("a.cdi")});
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kUnitLockWaitMs));

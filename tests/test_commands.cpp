@@ -240,6 +240,23 @@ TEST_P(WithoutAUnit, WriteClearsTheLogThenSaysSo)
     EXPECT_TRUE(sim::requests().empty());
 }
 
+// A node that cannot be opened cannot be locked: nothing is sent, and the
+// log says why.
+TEST_F(Commands, ReadAndWriteSayWhyTheNodeCannotBeOpened)
+{
+    sim::faults().nodeMissing = true;
+    const std::string line = "Cannot open " + sim::nodePath() + ": No such file or directory\n";
+    for (Fl_Button* button : {widgets.deviceRead, widgets.deviceWrite}) {
+        boxes.shown.clear();
+        widgets.log->value("");
+        press(button);
+        EXPECT_EQ(boxes.shown, std::vector<std::string>{kNoUnit});
+        EXPECT_EQ(widgets.log->value(), line);
+    }
+    EXPECT_EQ(sim::opens(), 0);
+    EXPECT_TRUE(sim::requests().empty());
+}
+
 TEST_F(Commands, WriteWhileAHandleIsHeldRefusesAndLeavesItAlone)
 {
     appendLog("text\n");
@@ -253,19 +270,17 @@ TEST_F(Commands, WriteWhileAHandleIsHeldRefusesAndLeavesItAlone)
     EXPECT_TRUE(sim::requests().empty());
 }
 
-// The command-line program has the unit: after the question the window
+// The command-line program has the unit: before asking anything the window
 // waits a few seconds for it, then says it cannot find the unit, sending
 // nothing.
 TEST_F(Commands, WriteWhileAnotherProgramHasTheUnitWaitsThenSaysSo)
 {
-    UnitLock cli;
-    ASSERT_TRUE(takeUnitLock(cli, 0));
-    boxes.answers = {1};
+    const OtherProgramsLock cli;
     const auto started = std::chrono::steady_clock::now();
     press(widgets.deviceWrite);
 
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kUnitLockWaitMs));
-    EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion, kNoUnit}));
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{kNoUnit});
     EXPECT_STREQ(widgets.log->value(), "The unit is in use by another program.\n");
     EXPECT_TRUE(sim::requests().empty());
 }
@@ -929,7 +944,9 @@ TEST_F(Commands, ReadRightAfterAPollTickGetsEveryBlocksOwnReply)
     sim::memory() = patternedUnit(2, 36, 120);
     sim::status().rpm = 130;
     sim::faults().replyDelayMs = 200;
-    showUnitStatus(queryUnitStatus());
+    pollStatus(nullptr);
+    Fl::remove_timeout(pollStatus);
+    ASSERT_EQ(sim::requests().size(), 1u);
     press(widgets.deviceRead);
 
     ASSERT_EQ(boxes.shown, std::vector<std::string>{"message:Reading device map successfully."});

@@ -195,7 +195,11 @@ int countColour(const std::vector<uchar>& rgb, Fl_Color colour, int x0, int y0, 
 
 TEST_F(TableTab, EnginePointStandsAtItsSpeedAndIdleTicksRedrawNothing)
 {
-    auto tick = [](int rpm) { sim::status().rpm = rpm, showUnitStatus(queryUnitStatus()); };
+    auto tick = [](int rpm) {
+        sim::status().rpm = rpm;
+        pollStatus(nullptr);
+        Fl::remove_timeout(pollStatus);
+    };
     const std::vector<uchar> plain = drawnCharts();  // no tick yet: nothing of the engine
     tick(0);
     EXPECT_TRUE(drawnCharts() == plain);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "hid_link.h"
+#include "unit_lock.h"
 #include "map_transfer.h"
 #include "sim_unit.h"
 #include "support.h"
@@ -142,10 +143,17 @@ protected:
         logged.clear();
     }
 
-    void TearDown() override { closeTransferHandle(); }
+    void TearDown() override
+    {
+        closeTransferHandle();
+        releaseUnitLock(lock);
+    }
+
+    UnitLock lock;
 
     void openTransferHandle()
     {
+        ASSERT_EQ(takeUnitLock(lock, 0), LockResult::taken);
         cdiDevice.deviceHandle = openUnit();
         ASSERT_NE(cdiDevice.deviceHandle, nullptr);
     }

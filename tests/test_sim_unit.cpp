@@ -597,13 +597,32 @@ TEST_F(SimUnit, UnsupportedCallsFailPlainly)
     EXPECT_EQ(hid_get_indexed_string(h, 1, text, 64), -1);
     EXPECT_EQ(hid_get_device_info(h), nullptr);
     EXPECT_TRUE(saysUnsupported(hid_error(h)));
-    EXPECT_EQ(hid_open_path("/dev/hidraw0"), nullptr);
-    EXPECT_TRUE(saysUnsupported(hid_error(nullptr)));
     EXPECT_EQ(hid_init(), 0);
     EXPECT_EQ(hid_exit(), 0);
     EXPECT_EQ(hid_version()->major, HID_API_VERSION_MAJOR);
     EXPECT_EQ(hid_version()->minor, HID_API_VERSION_MINOR);
     EXPECT_STREQ(hid_version_str(), HID_API_VERSION_STR);
+}
+
+// The enumerated path names a file, so that it can be locked as a node is,
+// and opens the unit; no other path does, nor that one while the node is
+// missing.
+TEST_F(SimUnit, OpensByItsPathWhichNamesAFile)
+{
+    hid_device_info* list = hid_enumerate(VID, PID);
+    ASSERT_NE(list, nullptr);
+    const std::string path = list->path;
+    hid_free_enumeration(list);
+    EXPECT_TRUE(fs::is_regular_file(path));
+    hid_device* h = hid_open_path(path.c_str());
+    EXPECT_NE(h, nullptr);
+    hid_close(h);
+    EXPECT_EQ(hid_open_path("/dev/hidraw0"), nullptr);
+
+    sim::faults().nodeMissing = true;
+    hid_free_enumeration(hid_enumerate(VID, PID));
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_EQ(hid_open_path(path.c_str()), nullptr);
 }
 
 // --- The control file ------------------------------------------------------

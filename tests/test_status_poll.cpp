@@ -38,8 +38,7 @@ class StatusPoll : public testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        // The unit lock's file among them: another test program's lock is
-        // not this one's.
+        // The unit's node in a temporary folder of this program's own.
         folders = new TemporaryXdgFolders;
         window = new TestWindow(400, 300);
         Fl_Output** fields[] = {&widgets.manufacture, &widgets.product, &widgets.mapSwitch,
@@ -81,6 +80,15 @@ protected:
         EXPECT_TRUE(Fl::has_timeout(pollStatus));
         EXPECT_EQ(sim::openHandles(), handlesBefore);
         Fl::remove_timeout(pollStatus);
+    }
+
+    // The unit's time to answer a request it may yet answer, the tick that
+    // then lets the lock go, and the other programs' turn after it.
+    void letLateReplyPass()
+    {
+        sim::advanceMs(kLateReplyMs);
+        poll();
+        sim::advanceMs(kTurnForOthersMs);
     }
 
     static std::string text(Fl_Output* field) { return field->value(); }
@@ -228,15 +236,21 @@ TEST_F(StatusPoll, IdentityIsUtf8WithinTheTextBuffer)
     }
 }
 
+// A node that cannot be opened, and so not locked, counts as a failed open.
 TEST_F(StatusPoll, OpenFailureEmptiesTheStateButShowsTheIdentity)
 {
-    sim::faults().openFails = true;
-    poll();
-    EXPECT_EQ(text(widgets.manufacture), "KVZ Electronics");
-    EXPECT_EQ(text(widgets.product), "KVZ-CDI");
-    for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm, widgets.valveAngle,
-                             widgets.picDevId, widgets.revId})
-        EXPECT_EQ(text(field), "");
+    for (const bool nodeMissing : {false, true}) {
+        sim::faults().openFails = !nodeMissing;
+        sim::faults().nodeMissing = nodeMissing;
+        testing::internal::CaptureStderr();
+        poll();
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+        EXPECT_EQ(text(widgets.manufacture), "KVZ Electronics");
+        EXPECT_EQ(text(widgets.product), "KVZ-CDI");
+        for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm, widgets.valveAngle,
+                                 widgets.picDevId, widgets.revId})
+            EXPECT_EQ(text(field), "") << nodeMissing;
+    }
     EXPECT_TRUE(sim::requests().empty());
 }
 
@@ -266,8 +280,7 @@ TEST_F(StatusPoll, NoFullReplyEmptiesTheStateAndShowsTheIds)
             EXPECT_EQ(text(field), "");
         EXPECT_EQ(widgets.mapSwitch->color(), 223u);
         EXPECT_EQ(text(widgets.picDevId), "00");
-        // The unit had its time to answer a request it may yet answer.
-        sim::advanceMs(kLateReplyMs);
+        letLateReplyPass();
     }
     EXPECT_EQ(sim::strayCloses(), 0);
 }
@@ -285,7 +298,7 @@ TEST_F(StatusPoll, TellsAFailedCallOnceUntilItsOutcomeChanges)
     sim::faults().statusReadFails = true;
     poll();
     sim::faults().statusReadFails = false;
-    sim::advanceMs(kLateReplyMs);
+    letLateReplyPass();
     poll();
     sim::faults().statusWriteFails = true;
     poll();
@@ -296,7 +309,9 @@ TEST_F(StatusPoll, TellsAFailedCallOnceUntilItsOutcomeChanges)
 }
 
 // After a request whose reply never came, the poll sends nothing until the
-// unit has had its time: it skips its tick and leaves the fields alone.
+// unit has had its time: it skips its tick and leaves the fields alone,
+// keeping the lock. The first tick after lets the lock go and sends
+// nothing, and the window leaves the unit to others for half a second.
 TEST_F(StatusPoll, SkipsItsTickWhileAReplyMayStillCome)
 {
     sim::status().rpm = 3000;
@@ -313,6 +328,17 @@ TEST_F(StatusPoll, SkipsItsTickWhileAReplyMayStillCome)
     EXPECT_EQ(text(widgets.rpm), "kept");
     EXPECT_EQ(text(widgets.picDevId), "00");
 
+    EXPECT_TRUE(unitLockLingers());
+
+    sim::advanceMs(1);
+    poll();
+    EXPECT_FALSE(unitLockLingers());
+    { const OtherProgramsLock cli; }
+    sim::advanceMs(kTurnForOthersMs - 1);
+    poll();
+    EXPECT_EQ(sim::requests().size(), sent);
+    EXPECT_EQ(text(widgets.rpm), "kept");
+
     sim::advanceMs(1);
     poll();
     EXPECT_EQ(sim::requests().size(), sent + 1);
@@ -325,8 +351,7 @@ TEST_F(StatusPoll, SkipsItsTickWhileAnotherProgramHasTheUnit)
 {
     sim::status().rpm = 3000;
     {
-        UnitLock cli;
-        ASSERT_TRUE(takeUnitLock(cli, 0));
+        const OtherProgramsLock cli;
         poll();
         EXPECT_TRUE(sim::requests().empty());
         for (Fl_Output* field : all())

@@ -44,16 +44,37 @@ void closeDeviceHandle()
     }
 }
 
-// Waits a few seconds for another program to finish with the unit. The
-// window says of a unit it cannot have what it says of one it cannot find;
-// the log says why.
-bool lockUnit(UnitLock& lock)
+// Takes the program's lock on the unit, waiting a few seconds for another
+// program to finish with it, and opens the unit under it. The window says
+// of a unit it cannot have what it says of one it cannot find; the log says
+// why.
+bool openLockedUnit(UnitLock& lock)
 {
-    if (takeUnitLock(lock, kUnitLockWaitMs))
-        return true;
-    cdiDevice.print("The unit is in use by another program.\n");
+    switch (takeUnitLock(lock, kUnitLockWaitMs)) {
+    case LockResult::taken:
+        if (openDeviceHandle())
+            return true;
+        releaseUnitLock(lock);
+        break;
+    case LockResult::noUnit:
+        break;
+    case LockResult::busy:
+        cdiDevice.print("The unit is in use by another program.\n");
+        break;
+    case LockResult::failed:
+        cdiDevice.print(("Cannot open " + lock.path + ": " + lock.error + "\n").c_str());
+        break;
+    }
     dialogs.errorBox(kNoUnit);
     return false;
+}
+
+// The handle goes before the lock. A reply still owed keeps the lock, which
+// the status poll lets go once that reply can no longer come.
+void closeLockedUnit(UnitLock& lock)
+{
+    closeDeviceHandle();
+    releaseUnitLock(lock);
 }
 
 void redrawCharts()
@@ -102,29 +123,22 @@ void onFileSave(Fl_Widget*, void*)
 
 void onDeviceRead(Fl_Widget*, void*)
 {
-    if (!openDeviceHandle()) {
-        dialogs.errorBox(kNoUnit);
-        return;
-    }
     UnitLock lock;
-    if (!lockUnit(lock)) {
-        closeDeviceHandle();
+    if (!openLockedUnit(lock))
         return;
-    }
     ConfigBlock& config = cdiDevice.config;
     const std::uint8_t heldPulseType = config.pulseType;
 
     ReadReport report;
     const bool read = readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report);
     // The poll runs again while the result box is open.
-    releaseUnitLock(lock);
+    closeLockedUnit(lock);
     if (read) {
         dialogs.messageBox("Reading device map successfully.");
         setWindowTitle("device loaded");
     } else {
         dialogs.messageBox("Reading device map error.");
     }
-    closeDeviceHandle();
 
     // A read that stopped part-way changed nothing, so there is nothing new
     // to check.
@@ -144,23 +158,23 @@ void onDeviceRead(Fl_Widget*, void*)
 void onDeviceWrite(Fl_Widget*, void*)
 {
     widgets.log->value("");
-    if (!openDeviceHandle()) {
-        dialogs.errorBox(kNoUnit);
+    // Held while the question is open, so that no other program comes
+    // between the answer and the write.
+    UnitLock lock;
+    if (!openLockedUnit(lock))
+        return;
+    if (refuseUnsafeWrite(cdiDevice.config) || !dialogs.askYesNo("Do you realy want write data to CDI?")) {
+        closeLockedUnit(lock);
         return;
     }
-    UnitLock lock;
-    if (!refuseUnsafeWrite(cdiDevice.config) && dialogs.askYesNo("Do you realy want write data to CDI?")
-        && lockUnit(lock)) {
-        WriteReport report;
-        const bool written = writeKeepingRestorePoints(cdiDevice, ignitionTable, valveTable, report);
-        releaseUnitLock(lock);
-        // The tables and the configuration now hold what the unit returned.
-        if (report.readBackRan) {
-            redrawCharts();
-            refreshOptionWidgets();
-            recordCommandChange();
-        }
-        dialogs.messageBox(written ? "Writing device map successfully." : "Writing device map error.");
+    WriteReport report;
+    const bool written = writeKeepingRestorePoints(cdiDevice, ignitionTable, valveTable, report);
+    closeLockedUnit(lock);
+    // The tables and the configuration now hold what the unit returned.
+    if (report.readBackRan) {
+        redrawCharts();
+        refreshOptionWidgets();
+        recordCommandChange();
     }
-    closeDeviceHandle();
+    dialogs.messageBox(written ? "Writing device map successfully." : "Writing device map error.");
 }

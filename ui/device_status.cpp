@@ -7,13 +7,25 @@
 #include <FL/Fl_Output.H>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "hid_link.h"
 #include "main_window.h"
 #include "status_poll.h"
 #include "unit_lock.h"
 
 namespace {
+// When the poll last let go of a lock kept for a late reply, on the
+// exchange's clock; a clock set back since (a test's) ends the turn.
+std::optional<long long> letGoAtMs;
+
+bool othersTurn()
+{
+    const long long since = exchangeClockMs() - letGoAtMs.value_or(0);
+    return letGoAtMs && since >= 0 && since < kTurnForOthersMs;
+}
+
 void show(Fl_Output* field, const char* text)
 {
     if (std::strcmp(field->value(), text) == 0)
@@ -90,10 +102,18 @@ void pollStatus(void*)
 {
     // While another program talks to the unit, its replies would land in
     // the poll's handle and the poll's in its: the tick is skipped and the
-    // fields stay as they are.
-    UnitLock lock;
-    if (takeUnitLock(lock, 0))
-        showUnitStatus(queryUnitStatus());
-    releaseUnitLock(lock);
+    // fields stay as they are. A reply still owed to this program keeps the
+    // lock across ticks, which skip; the first tick after it can no longer
+    // come lets the lock go and sends nothing. Sending at that moment
+    // instead could keep the lock from a waiting program for ever.
+    if (unitLockLingers()) {
+        if (settleUnitLock(false))
+            letGoAtMs = exchangeClockMs();
+    } else if (!othersTurn()) {
+        // A unit that cannot be locked counts as one that cannot be opened.
+        UnitLock lock;
+        if (takeUnitLock(lock, 0) != LockResult::busy)
+            showUnitStatus(queryUnitStatus());
+    }
     Fl::repeat_timeout(0.5, pollStatus);
 }

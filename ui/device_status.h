@@ -3,6 +3,11 @@
 
 struct UnitStatus;
 
+// After letting go of a lock kept for a late reply, the window leaves the
+// unit alone this long, so that a program waiting for it gets its turn even
+// when every status reply comes late.
+constexpr int kTurnForOthersMs = 500;
+
 // A toolkit timeout callback; re-arms itself every run.
 void pollStatus(void*);
 

@@ -11,8 +11,8 @@
 # scratch folders are kept among the artefacts: tmp/ (TMPDIR, so the
 # autosave is tmp/autosaved.cdi), unit/ (control file unit.conf, memory
 # image memory.bin, requests.log), data/ (XDG_DATA_HOME: the restore points
-# are in $backups), state/ (XDG_STATE_HOME) and run/ (XDG_RUNTIME_DIR: the
-# unit lock's file).
+# are in $backups), state/ (XDG_STATE_HOME) and run/ (XDG_RUNTIME_DIR,
+# which the unit's lock, its node unit/unit.node, does not depend on).
 
 pid=
 main=
@@ -83,8 +83,8 @@ setup_scenario() {
     tmp=$artefacts/tmp
     unit=$artefacts/unit
     autosave=$tmp/autosaved.cdi
-    # Restore points, the state folder and the unit lock among the
-    # artefacts, never the user's own.
+    # Restore points and the state folder among the artefacts, never the
+    # user's own.
     export XDG_DATA_HOME="$artefacts/data" XDG_STATE_HOME="$artefacts/state" XDG_RUNTIME_DIR="$artefacts/run"
     backups=$XDG_DATA_HOME/kvz-cdi/backups
     trap cleanup EXIT
