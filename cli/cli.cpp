@@ -1,8 +1,9 @@
-// The command line itself: which command, its options, the help texts, and
-// what every command shares. Boxes of the device layer become the one line
-// a failure prints; there is no log sink.
+// The command line itself: which command, its options (parsed by CLI11),
+// the help texts, and what every command shares. Boxes of the device layer
+// become the one line a failure prints; there is no log sink.
 #include "cli.h"
 
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cctype>
 #include <string>
@@ -33,30 +34,36 @@ const char kExitStatuses[] =
 
 const char kProgramHelp[] =
     "Usage: kvz-cdi-cli [--trace] COMMAND [ARGUMENT...]\n"
-    "       kvz-cdi-cli --help | --version\n"
+    "       kvz-cdi-cli -h|--help | -V|--version\n"
     "The KVZ CDI ignition unit and its maps from the command line.\n"
     "\n"
     "Commands:\n"
-    "  detect                         whether a unit is attached, and which\n"
+    "  detect [--json]                whether a unit is attached, and which\n"
     "  read FILE.cdi [--image FILE.bin]\n"
     "                                 the whole unit into a map file\n"
-    "  write FILE.cdi [--yes]         a map file onto the unit, read back and compared\n"
+    "  write FILE.cdi [-y|--yes]      a map file onto the unit, read back and compared\n"
     "  dump FILE.bin                  the unit's raw 1024-byte image\n"
-    "  restore FILE.bin [--yes] [--force]\n"
+    "  restore FILE.bin [-y|--yes] [--force]\n"
     "                                 an image back onto the unit, byte for byte\n"
-    "  diff A B [--exact]             compares two of FILE.cdi, FILE.bin and unit\n"
+    "  diff A B [--exact] [--json]    compares two of FILE.cdi, FILE.bin and unit\n"
     "  export FILE.cdi OUT.csv        the maps and options as CSV\n"
     "  import IN.csv OUT.cdi          a CSV file back into a map file\n"
-    "  status [--watch] [--csv FILE] [--interval S]\n"
+    "  status [--watch] [--csv FILE] [--interval S] [--json]\n"
     "                                 the unit's live values\n"
-    "  backups                        the restore points, newest first\n"
+    "  backups [--json]               the restore points, newest first\n"
     "'kvz-cdi-cli COMMAND --help' says more about each.\n"
     "\n"
-    "  --trace    the byte-level trace of every report on standard error\n"
-    "  --help     this help\n"
-    "  --version  the version\n"
+    "  --trace        the byte-level trace of every report on standard error\n"
+    "  -h, --help     this help\n"
+    "  -V, --version  the version\n"
     "\n"
-    "Results go to standard output; every failure is one line on standard error.\n"
+    "Options go before or after the file names, as --option VALUE or\n"
+    "--option=VALUE; every word after -- is a file name. A file name of - is\n"
+    "standard input where a file is read and standard output where one is\n"
+    "written, each at most once. An output that is a device or a FIFO is\n"
+    "written in place; only a regular file is replaced, whole.\n"
+    "Results go to standard output (messages to standard error when it carries\n"
+    "a file); every failure is one line on standard error.\n"
     "Every whole-unit read (read, dump, and before and after write and restore)\n"
     "is kept as a restore point in $XDG_DATA_HOME/kvz-cdi/backups/\n"
     "(~/.local/share/kvz-cdi/backups/).\n"
@@ -65,44 +72,50 @@ const char kProgramHelp[] =
 struct Command {
     const char* name;
     int (*run)(const Arguments&, const Console&);
-    std::size_t operands;
-    std::vector<std::string> flags;
-    std::vector<std::string> valued;  // options that take a value
+    std::vector<const char*> operands;  // their names, in order
+    std::vector<const char*> flags;     // as CLI11 takes them: "-y,--yes"
+    std::vector<const char*> valued;    // options that take a value
     const char* help;
 };
 
 const std::vector<Command> kCommands = {
-    {"detect", runDetect, 0, {}, {},
-     "Usage: kvz-cdi-cli detect\n"
+    {"detect", runDetect, {}, {"--json"}, {},
+     "Usage: kvz-cdi-cli detect [--json]\n"
      "Says whether a unit is attached: its USB ids, maker and product strings\n"
-     "and release number. Sends nothing to the unit.\n"},
-    {"read", runRead, 1, {}, {"--image"},
+     "and release number. Sends nothing to the unit. --json prints one object:\n"
+     "vendor_id and product_id (numbers), manufacturer and product (null when\n"
+     "the unit gives none) and release (\"1.00\").\n"},
+    {"read", runRead, {"FILE.cdi"}, {}, {"--image"},
      "Usage: kvz-cdi-cli read FILE.cdi [--image FILE.bin]\n"
      "Reads the whole unit into the map file FILE.cdi, decoded as the window's\n"
      "Device Read decodes it (a pickup position of 0 is replaced by its pulse\n"
      "type's, with a warning), and with --image its raw 1024-byte image into\n"
-     "FILE.bin. Keeps a restore point and prints where it went.\n"},
-    {"write", runWrite, 1, {"--yes"}, {},
-     "Usage: kvz-cdi-cli write FILE.cdi [--yes]\n"
+     "FILE.bin. Keeps a restore point and prints where it went. One of the two\n"
+     "may be - (standard output); the restore point's line then goes to\n"
+     "standard error.\n"},
+    {"write", runWrite, {"FILE.cdi"}, {"-y,--yes"}, {},
+     "Usage: kvz-cdi-cli write FILE.cdi [-y|--yes]\n"
      "Writes the map file FILE.cdi to the unit as the window's Device Write\n"
      "does: refuses a pulse type other than 1 or 2 and a pickup position of 0;\n"
      "asks \"Write FILE.cdi to the unit? [y/N]\" unless --yes; reads the unit and\n"
      "keeps it as a restore point; writes the maps and options over the unit's\n"
      "own configuration bytes; reads everything back, keeps that too, and\n"
-     "compares it with what was sent. Prints where the restore point went.\n"},
-    {"dump", runDump, 1, {}, {},
+     "compares it with what was sent. Prints where the restore point went.\n"
+     "FILE.cdi may be - (standard input), which needs --yes.\n"},
+    {"dump", runDump, {"FILE.bin"}, {}, {},
      "Usage: kvz-cdi-cli dump FILE.bin\n"
-     "Reads the unit's raw 1024-byte image (block 0 first) into FILE.bin and\n"
-     "keeps a restore point.\n"},
-    {"restore", runRestore, 1, {"--yes", "--force"}, {},
-     "Usage: kvz-cdi-cli restore FILE.bin [--yes] [--force]\n"
+     "Reads the unit's raw 1024-byte image (block 0 first) into FILE.bin, or\n"
+     "with - onto standard output, and keeps a restore point.\n"},
+    {"restore", runRestore, {"FILE.bin"}, {"-y,--yes", "--force"}, {},
+     "Usage: kvz-cdi-cli restore FILE.bin [-y|--yes] [--force]\n"
      "Writes the 1024 bytes of FILE.bin to the unit as they are, the unit's own\n"
      "configuration bytes included, with no fix-ups: asks unless --yes, keeps a\n"
      "restore point of what the unit held, writes, reads back and compares.\n"
      "An image with a pulse type other than 1 or 2, or a pickup position of 0,\n"
-     "is refused unless --force.\n"},
-    {"diff", runDiff, 2, {"--exact"}, {},
-     "Usage: kvz-cdi-cli diff A B [--exact]\n"
+     "is refused unless --force. FILE.bin may be - (standard input), which\n"
+     "needs --yes.\n"},
+    {"diff", runDiff, {"A", "B"}, {"--exact", "--json"}, {},
+     "Usage: kvz-cdi-cli diff A B [--exact] [--json]\n"
      "Compares A and B, each a map file (.cdi), a memory image (.bin) or the\n"
      "word unit, and prints each point that differs (map, rpm, both values,\n"
      "the difference) and each option.\n"
@@ -124,31 +137,41 @@ const std::vector<Command> kCommands = {
      "unit's word.\n"
      "Two images are compared in all 64 configuration bytes as they stand;\n"
      "bytes with no option key print as 'config byte N: 0xAA 0xBB'.\n"
+     "One side may be - (standard input): a sound map file, else 1024 bytes as\n"
+     "an image. --json prints one object: equal (true or false), points (map,\n"
+     "rpm, a, b), options (key, a, b) and bytes (byte, a, b).\n"
      "Exit status 0 when equal, 1 when not. Makes no restore point.\n"},
-    {"export", runExport, 2, {}, {},
+    {"export", runExport, {"FILE.cdi", "OUT.csv"}, {}, {},
      "Usage: kvz-cdi-cli export FILE.cdi OUT.csv\n"
      "Writes the maps and options of FILE.cdi, as they stand, as CSV: the line\n"
      "rpm,ign_map0,ign_map1,pv_map0,pv_map1, 160 rows, an empty line, then the\n"
-     "nine options as key,value lines with the map file's keys in its order.\n"},
-    {"import", runImport, 2, {}, {},
+     "nine options as key,value lines with the map file's keys in its order.\n"
+     "- reads FILE.cdi from standard input, or writes OUT.csv to standard\n"
+     "output.\n"},
+    {"import", runImport, {"IN.csv", "OUT.cdi"}, {}, {},
      "Usage: kvz-cdi-cli import IN.csv OUT.cdi\n"
      "Reads a CSV file as export writes it (LF or CR LF line ends, the last\n"
      "four options may be missing) into the map file OUT.cdi, through the same\n"
-     "clamps as a File Open. A damaged file writes nothing.\n"},
-    {"status", runStatus, 0, {"--watch"}, {"--csv", "--interval"},
-     "Usage: kvz-cdi-cli status [--watch] [--csv FILE] [--interval S]\n"
+     "clamps as a File Open. A damaged file writes nothing. - reads IN.csv\n"
+     "from standard input, or writes OUT.cdi to standard output.\n"},
+    {"status", runStatus, {}, {"--watch", "--json"}, {"--csv", "--interval"},
+     "Usage: kvz-cdi-cli status [--watch] [--csv FILE] [--interval S] [--json]\n"
      "Prints the unit's live values: rpm, valve_angle, map_switch (0 for map 0,\n"
      "1 for map 1) and qs_switch (1 when the quick-shifter switch is on).\n"
      "--watch prints them as CSV every S seconds (0.5 unless --interval; from\n"
      "0.05 to 86400) until Ctrl+C: a comment line with the version and the unit,\n"
      "the line time,rpm,valve_angle,map_switch,qs_switch, then one row a\n"
      "sample, time in UTC with milliseconds; a sample without a reply leaves\n"
-     "its fields empty. --csv FILE writes those rows to FILE instead, and\n"
-     "implies --watch. Makes no restore point.\n"},
-    {"backups", runBackups, 0, {}, {},
-     "Usage: kvz-cdi-cli backups\n"
+     "its fields empty. --csv FILE writes those rows to FILE instead (- for\n"
+     "standard output), and implies --watch. --json prints each sample as one\n"
+     "JSON object a line, with the same fields (null without a reply) and no\n"
+     "comment line; it does not go with --csv. Makes no restore point.\n"},
+    {"backups", runBackups, {}, {"--json"}, {},
+     "Usage: kvz-cdi-cli backups [--json]\n"
      "Lists the restore points' images, newest first. Each FILE.bin has a map\n"
-     "file of the same name beside it.\n"},
+     "file of the same name beside it. --json prints one array of objects:\n"
+     "image, map_file, time (ISO 8601 UTC) and kind (read, before-write or\n"
+     "after-write).\n"},
 };
 
 // The notes of the running command, and the progress line.
@@ -195,72 +218,80 @@ const Command* findCommand(const std::string& name)
     return nullptr;
 }
 
-bool listed(const std::vector<std::string>& options, const std::string& option)
-{
-    return std::find(options.begin(), options.end(), option) != options.end();
-}
-
-// The command's operands and options; an empty text, or what is wrong.
-std::string parse(const Command& command, const std::vector<std::string>& words, Arguments& arguments)
-{
-    bool optionsEnd = false;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const std::string& word = words[i];
-        if (optionsEnd || word.size() < 2 || word.compare(0, 2, "--") != 0) {
-            arguments.operands.push_back(word);
-        } else if (word == "--") {
-            optionsEnd = true;
-        } else if (listed(command.flags, word)) {
-            arguments.options[word];
-        } else if (listed(command.valued, word)) {
-            if (i + 1 == words.size())
-                return word + " needs a value";
-            arguments.options[word] = words[++i];
-        } else {
-            return "unknown option " + word;
-        }
-    }
-    if (arguments.operands.size() != command.operands)
-        return std::string(command.name) + " takes " + std::to_string(command.operands) + " file name"
-               + (command.operands == 1 ? "" : "s") + ", not " + std::to_string(arguments.operands.size());
-    return {};
-}
-
-int usageError(const Console& console, const std::string& text, const char* command)
-{
-    return fail(console, kUsage,
-                text + " (see " + kProgram + (command ? std::string(" ") + command : std::string()) + " --help)");
-}
-
-int runCommand(const std::vector<std::string>& words, const Console& console)
-{
-    if (words.empty())
-        return usageError(console, "no command given", nullptr);
-    if (words[0] == "--version") {
-        std::fprintf(console.out, "%s %s\n", kProgram, KVZ_VERSION);
-        return kDone;
-    }
-    if (words[0] == "--help") {
-        std::fprintf(console.out, "%s%s", kProgramHelp, kExitStatuses);
-        return kDone;
-    }
-    const Command* command = findCommand(words[0]);
-    if (!command)
-        return usageError(console, "unknown command " + words[0], nullptr);
-    const std::vector<std::string> rest(words.begin() + 1, words.end());
-    for (const std::string& word : rest) {
-        if (word == "--")
-            break;
-        if (word == "--help") {
-            std::fprintf(console.out, "%s\n%s", command->help, kExitStatuses);
-            return kDone;
-        }
-    }
+// A command line as CLI11 parses it: the command and its arguments, or the
+// status to end with at once (help, version, a usage error, all said).
+struct Parsed {
+    const Command* command = nullptr;
     Arguments arguments;
-    const std::string wrong = parse(*command, rest, arguments);
-    if (!wrong.empty())
-        return usageError(console, wrong, command->name);
-    return command->run(arguments, console);
+    bool trace = false;
+    int status = kDone;
+};
+
+// CLI11's texts stay, on one line; what the program's own level misses is
+// said in its own words.
+std::string parseFailure(const CLI::Error& error, const CLI::App& app)
+{
+    if (app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&error)) {
+        const std::vector<std::string> words = app.remaining();
+        if (words.empty())
+            return "no command given";
+        return (words[0][0] == '-' ? "unknown option " : "unknown command ") + words[0];
+    }
+    std::string text = error.what();
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    const std::vector<CLI::App*> chosen = app.get_subcommands();
+    return chosen.empty() ? text : chosen[0]->get_name() + ": " + text;
+}
+
+Parsed parse(const std::vector<std::string>& words, const Console& console)
+{
+    Parsed parsed;
+    CLI::App app;
+    try {
+        app.name(kProgram);
+        app.allow_windows_style_options(false);
+        app.set_help_flag("-h,--help");
+        app.set_version_flag("-V,--version", std::string(kProgram) + " " + KVZ_VERSION);
+        app.add_flag("--trace", parsed.trace);
+        app.require_subcommand(1);
+        app.fallthrough();  // --trace after the command too
+        for (const Command& command : kCommands) {
+            CLI::App* sub = app.add_subcommand(command.name);
+            for (const char* name : command.operands)
+                sub->add_option(name)->required();
+            for (const char* names : command.flags)
+                sub->add_flag(names);
+            for (const char* name : command.valued)
+                sub->add_option(name)->type_name("VALUE");
+        }
+        CLI::App* status = app.get_subcommand("status");
+        status->get_option("--json")->excludes(status->get_option("--csv"));
+        // CLI11 takes the words last first.
+        std::vector<std::string> reversed(words.rbegin(), words.rend());
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        const std::vector<CLI::App*> chosen = app.get_subcommands();
+        if (chosen.empty())
+            std::fprintf(console.out, "%s%s", kProgramHelp, kExitStatuses);
+        else
+            std::fprintf(console.out, "%s\n%s", findCommand(chosen[0]->get_name())->help, kExitStatuses);
+        return parsed;
+    } catch (const CLI::CallForVersion& version) {
+        std::fprintf(console.out, "%s\n", version.what());
+        return parsed;
+    } catch (const CLI::Error& error) {
+        parsed.status = usageError(console, parseFailure(error, app));
+        return parsed;
+    }
+    const CLI::App* sub = app.get_subcommands()[0];
+    parsed.command = findCommand(sub->get_name());
+    // The operands in their order; each option given by its long name.
+    for (const CLI::Option* option : sub->get_options())
+        if (option->get_positional())
+            parsed.arguments.operands.push_back(option->as<std::string>());
+        else if (option->count() > 0)
+            parsed.arguments.options[option->get_name()] = option->as<std::string>();
+    return parsed;
 }
 
 // The process's state as a fresh start of the program has it.
@@ -299,21 +330,21 @@ void printNotes(const Console& console)
     notes.clear();
 }
 
+int usageError(const Console& console, const std::string& text)
+{
+    return fail(console, kUsage, text + " (see " + kProgram + " --help)");
+}
+
 int checkAnswerable(const Console& console, const Arguments& arguments)
 {
-    if (arguments.has("--yes") || console.inIsTerminal)
+    if (arguments.has("--yes"))
+        return kDone;
+    if (isStandardStream(arguments.operands[0]))
+        return usageError(console,
+                          "standard input carries the file, not an answer: give --yes to write without asking");
+    if (console.inIsTerminal)
         return kDone;
     return fail(console, kUsage, "no terminal to ask whether to write: give --yes to write without asking");
-}
-
-std::string cannotRead(const std::string& file, const char* what)
-{
-    return file + " cannot be read as " + what + " (missing, unreadable or damaged); nothing was changed";
-}
-
-std::string cannotWrite(const std::string& file)
-{
-    return "cannot write " + file;
 }
 
 int confirmWrite(const Console& console, const Arguments& arguments, const std::string& file)
@@ -361,27 +392,17 @@ int withUnit(const Console& console, int blocks, const std::function<int()>& bod
 
 int runCli(const std::vector<std::string>& arguments, const Console& console)
 {
-    // --trace may stand anywhere before a "--".
-    std::vector<std::string> words;
-    bool trace = false;
-    bool optionsEnd = false;
-    for (const std::string& word : arguments) {
-        optionsEnd = optionsEnd || word == "--";
-        if (!optionsEnd && word == "--trace")
-            trace = true;
-        else
-            words.push_back(word);
-    }
-
     startFresh();
+    const Parsed parsed = parse(arguments, console);
+
     const Dialogs dialogsBefore = dialogs;
     void (*const hidErrorSinkBefore)(const char*) = hidErrorSink;
     std::FILE* const traceBefore = traceStream;
     dialogs = {note, note, answerNo, noBeep};
     hidErrorSink = note;
-    traceStream = trace ? console.err : nullptr;
+    traceStream = parsed.trace ? console.err : nullptr;
 
-    int status = runCommand(words, console);
+    int status = parsed.command ? parsed.command->run(parsed.arguments, console) : parsed.status;
     if ((std::fflush(console.out) != 0 || std::ferror(console.out)) && status == kDone)
         status = fail(console, kFileError, "cannot write the results to standard output");
 

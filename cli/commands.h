@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "streams.h"
 
 enum ExitStatus {
     kDone = 0,
@@ -22,13 +23,16 @@ enum ExitStatus {
 
 struct Arguments {
     std::vector<std::string> operands;
-    std::map<std::string, std::string> options;  // a flag's value is empty
+    std::map<std::string, std::string> options;  // by long name; a flag's value says nothing
 
     bool has(const std::string& option) const { return options.count(option) != 0; }
 };
 
 // Says what failed on one line of standard error and gives back `status`.
 int fail(const Console& console, int status, const std::string& text);
+
+// A usage failure: the text, then where the usage is told.
+int usageError(const Console& console, const std::string& text);
 
 // What the boxes of the device layer said, and hidapi's failure texts,
 // since the last call: one text, "; " between them. Forgets them.
@@ -37,8 +41,10 @@ std::string takeNotes();
 // Each note on a line of its own, as warnings that change no status.
 void printNotes(const Console& console);
 
-// kDone when --yes was given or there is a terminal to ask on; else the
-// usage failure, said. Checked before anything else.
+// kDone when --yes was given or there is a terminal to ask on, and the
+// file to write (the first operand) is not standard input, which cannot
+// carry the answer too; else the usage failure, said. Checked before
+// anything else.
 int checkAnswerable(const Console& console, const Arguments& arguments);
 
 // "Write FILE to the unit? [y/N]" on the terminal, unless --yes was given.
@@ -58,10 +64,6 @@ int withUnitLock(const Console& console, int waitMs, const std::function<int()>&
 // the lock goes. As withUnitLock, and kNoUnit when the unit cannot be
 // opened; else what `body` returns.
 int withUnit(const Console& console, int blocks, const std::function<int()>& body);
-
-// Messages of the files the commands read and write.
-std::string cannotRead(const std::string& file, const char* what);
-std::string cannotWrite(const std::string& file);
 
 int runDetect(const Arguments& arguments, const Console& console);
 int runRead(const Arguments& arguments, const Console& console);

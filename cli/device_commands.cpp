@@ -5,9 +5,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdint>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <thread>
@@ -55,22 +57,31 @@ LockResult holdingUnit(int waitMs, UnitLock& lock, const std::function<void()>& 
 }
 
 // The whole unit as the window's Device Read reads it, kept as a restore
-// point, into the files asked for.
-int readInto(const Console& console, const char* mapFile, const char* imageFile)
+// point, into the outputs asked for (an empty name for none). Standard
+// output may carry one of them; the restore point's line then goes to
+// standard error.
+int readInto(const Console& console, const std::string& mapFile, const std::string& imageFile)
 {
+    if (isStandardStream(mapFile) && isStandardStream(imageFile))
+        return usageError(console, "standard output can carry only one of the files");
+    std::FILE* const messages = isStandardStream(mapFile) || isStandardStream(imageFile) ? console.err : console.out;
     return withUnit(console, kUnitBlocks, [&] {
         ReadReport report;
         if (!readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report))
             return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
         fixZeroPickup(cdiDevice.config);
         printNotes(console);
-        if (mapFile && !saveMapFileAt(mapFile, ignitionTable, valveTable, cdiDevice.config))
+        if (!mapFile.empty() && !writeOutput(console, mapFile, Contents::text, [&](std::FILE* file) {
+                return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+            }))
             return fail(console, kFileError, cannotWrite(mapFile));
-        if (imageFile && !saveImageFile(imageFile, report.image))
+        if (!imageFile.empty() && !writeOutput(console, imageFile, Contents::bytes, [&](std::FILE* file) {
+                return std::fwrite(report.image.bytes, sizeof report.image.bytes, 1, file) == 1;
+            }))
             return fail(console, kFileError, cannotWrite(imageFile));
         if (!report.kept)
             return fail(console, kFileError, "cannot write a restore point to " + report.restorePoint);
-        std::fprintf(console.out, "restore point: %s\n", report.restorePoint.c_str());
+        std::fprintf(messages, "restore point: %s\n", report.restorePoint.c_str());
         return static_cast<int>(kDone);
     });
 }
@@ -123,27 +134,88 @@ int confirmAndWrite(const Console& console, const Arguments& arguments, const st
     });
 }
 
-// A sample's row: the time in UTC with milliseconds, then the four values,
-// empty when the unit gave none (not found, no reply, or another program
-// talking to it).
-std::string sampleRow()
+// The live values as the lines, rows and objects show them: map_switch 1
+// for map 1, qs_switch 1 while the switch is on.
+struct LiveValues {
+    unsigned rpm;
+    unsigned valveAngle;
+    int mapSwitch;
+    int qsSwitch;
+};
+
+LiveValues liveValues(const UnitStatus& status)
+{
+    return {status.rpm, status.valveAngle, status.mapSwitch != 0 ? 1 : 0, status.shifterSwitch == 0 ? 1 : 0};
+}
+
+// The time now in UTC with milliseconds, as ISO 8601.
+std::string timeNow()
 {
     using namespace std::chrono;
     const milliseconds sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch());
     const std::tm utc = utcTime(static_cast<std::time_t>(sinceEpoch.count() / 1000));
     char time[64];
-    std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &utc);
+    const std::size_t length = std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &utc);
+    std::snprintf(time + length, sizeof time - length, ".%03dZ", static_cast<int>(sinceEpoch.count() % 1000));
+    return time;
+}
+
+// A sample as a CSV row or a JSON line: the time, then the four values,
+// empty or null when the unit gave none.
+std::string sampleLine(const std::string& time, const std::optional<LiveValues>& values, bool json)
+{
+    if (json) {
+        nlohmann::ordered_json object = {{"time", time},
+                                         {"rpm", nullptr},
+                                         {"valve_angle", nullptr},
+                                         {"map_switch", nullptr},
+                                         {"qs_switch", nullptr}};
+        if (values) {
+            object["rpm"] = values->rpm;
+            object["valve_angle"] = values->valveAngle;
+            object["map_switch"] = values->mapSwitch;
+            object["qs_switch"] = values->qsSwitch;
+        }
+        return object.dump() + "\n";
+    }
     char row[128];
-    std::snprintf(row, sizeof row, "%s.%03dZ,,,,\n", time, static_cast<int>(sinceEpoch.count() % 1000));
+    if (values)
+        std::snprintf(row, sizeof row, "%s,%u,%u,%d,%d\n", time.c_str(), values->rpm, values->valveAngle,
+                      values->mapSwitch, values->qsSwitch);
+    else
+        std::snprintf(row, sizeof row, "%s,,,,\n", time.c_str());
+    return row;
+}
+
+// A sample of the watch: none when the unit gave none (not found, no reply,
+// or another program talking to it).
+std::optional<LiveValues> sample()
+{
     UnitStatus status;
     UnitLock lock;
     holdingUnit(0, lock, [&] { status = queryUnitStatus(REPLY_TIMEOUT_MS); });
     if (status.outcome != Outcome::reply)
-        return row;
-    std::snprintf(row, sizeof row, "%s.%03dZ,%u,%u,%d,%d\n", time, static_cast<int>(sinceEpoch.count() % 1000),
-                  static_cast<unsigned>(status.rpm), static_cast<unsigned>(status.valveAngle),
-                  status.mapSwitch != 0 ? 1 : 0, status.shifterSwitch == 0 ? 1 : 0);
-    return row;
+        return std::nullopt;
+    return liveValues(status);
+}
+
+// Where the rows of --csv FILE go: written in place into a device or a
+// FIFO, else into a file that replaces any old one once its header is
+// written, whose path then goes to `target`. Null when it cannot be.
+std::FILE* openRows(const std::string& path, const std::string& header, std::string& target)
+{
+    const auto writeHeader = [&](std::FILE* f) { return std::fputs(header.c_str(), f) >= 0; };
+    OutputKind kind;
+    std::FILE* file = openOutputInPlace(path.c_str(), Contents::bytes, kind);
+    if (kind == OutputKind::file)
+        return resolveLinks(path.c_str(), target) && replaceWith(target.c_str(), Contents::bytes, writeHeader)
+                   ? openForAppending(target.c_str())
+                   : nullptr;
+    if (file && !writeHeader(file)) {
+        std::fclose(file);
+        return nullptr;
+    }
+    return file;
 }
 
 // The size of the file at `path`, or `otherwise` when it cannot be had.
@@ -154,30 +226,29 @@ std::uintmax_t sizeOf(const std::string& path, std::uintmax_t otherwise)
     return error ? otherwise : size;
 }
 
-// Rows every `interval` seconds until Ctrl+C, to standard output or, with
-// --csv, to a file that replaces any old one once its header is written.
+// Rows (or JSON lines) every `interval` seconds until Ctrl+C, to standard
+// output or, with --csv, to a file.
 int watch(const Console& console, const Arguments& arguments, double interval)
 {
+    const bool json = arguments.has("--json");
     const std::optional<UnitIdentity> unit = findUnit();
-    const std::string header = std::string("# kvz-cdi-cli " KVZ_VERSION ", unit ")
-                               + (unit ? unit->manufacturer.value_or("") + " " + unit->product.value_or("")
-                                       : std::string("not found"))
-                               + "\ntime,rpm,valve_angle,map_switch,qs_switch\n";
+    const std::string header = json ? std::string()
+                                    : std::string("# kvz-cdi-cli " KVZ_VERSION ", unit ")
+                                          + (unit ? unit->manufacturer.value_or("") + " " + unit->product.value_or("")
+                                                  : std::string("not found"))
+                                          + "\ntime,rpm,valve_angle,map_switch,qs_switch\n";
+    const std::string path = arguments.has("--csv") ? arguments.options.at("--csv") : "-";
     std::FILE* rows = console.out;
     std::FILE* file = nullptr;
-    std::string target;
-    std::uintmax_t whole = 0;  // the file's size at the end of its last whole row
-    if (arguments.has("--csv")) {
-        const std::string& path = arguments.options.at("--csv");
-        if (!resolveLinks(path.c_str(), target)
-            || !replaceWith(target.c_str(), Contents::bytes,
-                            [&](std::FILE* f) { return std::fputs(header.c_str(), f) >= 0; })
-            || !(file = openForAppending(target.c_str())))
+    std::string target;        // a regular file's, once resolved
+    std::uintmax_t whole = 0;  // its size at the end of its last whole row
+    if (!isStandardStream(path)) {
+        if (!(file = openRows(path, header, target)))
             return fail(console, kFileError, cannotWrite(path));
         rows = file;
-        whole = sizeOf(target, whole);
+        whole = target.empty() ? whole : sizeOf(target, whole);
     } else if (std::fputs(header.c_str(), rows) < 0) {
-        return fail(console, kFileError, cannotWrite("standard output"));
+        return fail(console, kFileError, cannotWrite(path));
     }
 
     interrupted = 0;
@@ -187,11 +258,12 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     const std::chrono::duration<double> period(interval);
     bool rowFailed = false;
     for (long n = 1; !interrupted; ++n) {
-        if (std::fputs(sampleRow().c_str(), rows) < 0 || std::fflush(rows) != 0) {
+        const std::string time = timeNow();  // when the sample was asked for
+        if (std::fputs(sampleLine(time, sample(), json).c_str(), rows) < 0 || std::fflush(rows) != 0) {
             rowFailed = true;
             break;
         }
-        if (file)
+        if (!target.empty())
             whole = sizeOf(target, whole);
         // Ctrl+C during the sample ends the watch as between samples; the
         // others end the program once it has closed its file.
@@ -211,11 +283,31 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     // Closed first, so that no part of a row still buffered comes after the
     // cut: the file ends with its last whole row.
     std::error_code ignored;
-    if (rowFailed && file && fs::is_regular_file(fs::u8path(target), ignored))
+    if (rowFailed && !target.empty() && fs::is_regular_file(fs::u8path(target), ignored))
         fs::resize_file(fs::u8path(target), whole, ignored);
     if (rowFailed)
-        return fail(console, kFileError, cannotWrite(file ? arguments.options.at("--csv") : "standard output"));
+        return fail(console, kFileError, cannotWrite(path));
     return kDone;
+}
+
+// What a restore point's name says, YYYYMMDD-HHMMSS-KIND[-N].bin in UTC;
+// null for what a name of another form does not say.
+nlohmann::ordered_json restorePointJson(const std::string& path)
+{
+    const std::string name = path.substr(path.find_last_of("/\\") + 1);
+    int year, month, day, hour, minute, second, used = 0;
+    nlohmann::ordered_json time = nullptr;
+    nlohmann::ordered_json kind = nullptr;
+    if (std::sscanf(name.c_str(), "%4d%2d%2d-%2d%2d%2d-%n", &year, &month, &day, &hour, &minute, &second, &used) == 6
+        && used == 16) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", year, month, day, hour, minute, second);
+        time = text;
+        for (const char* each : {"read", "before-write", "after-write"})
+            if (name.compare(used, std::strlen(each), each) == 0)
+                kind = each;
+    }
+    return {{"image", path}, {"map_file", path.substr(0, path.size() - 4) + ".cdi"}, {"time", time}, {"kind", kind}};
 }
 
 }  // namespace
@@ -237,27 +329,39 @@ int withUnitLock(const Console& console, int waitMs, const std::function<int()>&
     return fail(console, kTransferFailed, "cannot open the unit at " + lock.path + ": " + lock.error);
 }
 
-int runDetect(const Arguments&, const Console& console)
+int runDetect(const Arguments& arguments, const Console& console)
 {
     const std::optional<UnitIdentity> unit = findUnit();
     if (!unit)
         return fail(console, kNoUnit, "no unit found");
-    std::fprintf(console.out, "ids: %04x:%04x\nmaker: %s\nproduct: %s\nrelease: %x.%02x\n", unit->vendorId,
-                 unit->productId, unit->manufacturer.value_or("").c_str(), unit->product.value_or("").c_str(),
-                 static_cast<unsigned>(unit->release >> 8), static_cast<unsigned>(unit->release & 0xFF));
+    char release[16];
+    std::snprintf(release, sizeof release, "%x.%02x", static_cast<unsigned>(unit->release >> 8),
+                  static_cast<unsigned>(unit->release & 0xFF));
+    if (arguments.has("--json")) {
+        const auto text = [](const std::optional<std::string>& value) {
+            return value ? nlohmann::ordered_json(*value) : nlohmann::ordered_json(nullptr);
+        };
+        printJson(console, {{"vendor_id", unit->vendorId},
+                            {"product_id", unit->productId},
+                            {"manufacturer", text(unit->manufacturer)},
+                            {"product", text(unit->product)},
+                            {"release", release}});
+        return kDone;
+    }
+    std::fprintf(console.out, "ids: %04x:%04x\nmaker: %s\nproduct: %s\nrelease: %s\n", unit->vendorId,
+                 unit->productId, unit->manufacturer.value_or("").c_str(), unit->product.value_or("").c_str(), release);
     return kDone;
 }
 
 int runRead(const Arguments& arguments, const Console& console)
 {
     const auto image = arguments.options.find("--image");
-    return readInto(console, arguments.operands[0].c_str(),
-                    image == arguments.options.end() ? nullptr : image->second.c_str());
+    return readInto(console, arguments.operands[0], image == arguments.options.end() ? "" : image->second);
 }
 
 int runDump(const Arguments& arguments, const Console& console)
 {
-    return readInto(console, nullptr, arguments.operands[0].c_str());
+    return readInto(console, "", arguments.operands[0]);
 }
 
 int runWrite(const Arguments& arguments, const Console& console)
@@ -266,7 +370,7 @@ int runWrite(const Arguments& arguments, const Console& console)
         return status;
     const std::string& file = arguments.operands[0];
     MapFileRecord record;
-    if (!readMapFile(file.c_str(), record))
+    if (!readMapInput(console, file, record))
         return fail(console, kFileError, cannotRead(file, "a map file"));
     applyMapFile(record);
     if (refuseUnsafeWrite(cdiDevice.config))
@@ -282,7 +386,7 @@ int runRestore(const Arguments& arguments, const Console& console)
         return status;
     const std::string& file = arguments.operands[0];
     UnitImage image;
-    if (!readImageFile(file.c_str(), image))
+    if (!readImageInput(console, file, image))
         return fail(console, kFileError, cannotRead(file, "a 1024-byte memory image"));
     if (!arguments.has("--force") && refuseUnsafeWrite(imageConfig(image)))
         return fail(console, kRefused, takeNotes() + " (--force writes it anyway)");
@@ -298,13 +402,14 @@ int runStatus(const Arguments& arguments, const Console& console)
     const auto given = arguments.options.find("--interval");
     if (given != arguments.options.end()
         && !(readNumber(given->second, interval) && interval >= 0.05 && interval <= 86400.0))
-        return fail(console, kUsage, "--interval takes seconds, from 0.05 to 86400 (see kvz-cdi-cli status --help)");
+        return usageError(console, "--interval takes seconds, from 0.05 to 86400");
     if (arguments.has("--watch") || arguments.has("--csv"))
         return watch(console, arguments, interval);
 
     // As long as a block exchange waits, so that only a unit that does not
     // answer at all leaves a reply owed.
     return withUnitLock(console, kUnitLockWaitMs, [&] {
+        const std::string time = timeNow();
         const UnitStatus status = queryUnitStatus(REPLY_TIMEOUT_MS);
         if (!status.opened)
             return fail(console, kNoUnit, "no unit found");
@@ -312,16 +417,26 @@ int runStatus(const Arguments& arguments, const Console& console)
             const std::string why = takeNotes();
             return fail(console, kTransferFailed, "the unit gave no status reply" + (why.empty() ? "" : ": " + why));
         }
-        std::fprintf(console.out, "rpm: %u\nvalve_angle: %u\nmap_switch: %d\nqs_switch: %d\n",
-                     static_cast<unsigned>(status.rpm), static_cast<unsigned>(status.valveAngle),
-                     status.mapSwitch != 0 ? 1 : 0, status.shifterSwitch == 0 ? 1 : 0);
+        const LiveValues values = liveValues(status);
+        if (arguments.has("--json"))
+            std::fputs(sampleLine(time, values, true).c_str(), console.out);
+        else
+            std::fprintf(console.out, "rpm: %u\nvalve_angle: %u\nmap_switch: %d\nqs_switch: %d\n", values.rpm,
+                         values.valveAngle, values.mapSwitch, values.qsSwitch);
         return static_cast<int>(kDone);
     });
 }
 
-int runBackups(const Arguments&, const Console& console)
+int runBackups(const Arguments& arguments, const Console& console)
 {
-    for (const std::string& path : listRestorePoints())
-        std::fprintf(console.out, "%s\n", path.c_str());
+    nlohmann::ordered_json points = nlohmann::ordered_json::array();
+    for (const std::string& path : listRestorePoints()) {
+        if (arguments.has("--json"))
+            points.push_back(restorePointJson(path));
+        else
+            std::fprintf(console.out, "%s\n", path.c_str());
+    }
+    if (arguments.has("--json"))
+        printJson(console, points);
     return kDone;
 }

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
@@ -56,8 +58,12 @@ bool isImageName(const std::string& name)
     return ending == ".bin";
 }
 
+// Standard input is a map file when it reads as one, else an image.
 int load(const Console& console, const std::string& name, Side& side)
 {
+    std::string input;
+    const bool mapOnInput = isStandardStream(name) && readInput(console, name, kMaxMapFileSize, input)
+                            && parseMapFile(input, side.record);
     if (name == "unit") {
         const int status = withUnit(console, kUnitBlocks, [&] {
             if (readUnit(cdiDevice, side.image, nullptr))
@@ -66,11 +72,15 @@ int load(const Console& console, const std::string& name, Side& side)
         });
         if (status != kDone)
             return status;
+    } else if (isStandardStream(name) && !mapOnInput) {
+        if (input.size() != sizeof side.image.bytes)
+            return fail(console, kFileError, cannotRead(name, "a map file or a 1024-byte memory image"));
+        std::memcpy(side.image.bytes, input.data(), input.size());
     } else if (isImageName(name)) {
-        if (!readImageFile(name.c_str(), side.image))
+        if (!readImageInput(console, name, side.image))
             return fail(console, kFileError, cannotRead(name, "a 1024-byte memory image"));
     } else {
-        if (!readMapFile(name.c_str(), side.record))
+        if (!mapOnInput && !readMapInput(console, name, side.record))
             return fail(console, kFileError, cannotRead(name, "a map file"));
         mapFileContents(side.record, side.contents);
         side.reference = {side.contents.config.pickupDeg, side.contents.latencyOffset, cdiDevice.timerConstant};
@@ -202,17 +212,40 @@ void printDifferences(std::FILE* out, const Differences& found)
                      static_cast<unsigned>(b.b));
 }
 
+// The same records as one JSON object, numbers as numbers.
+void printDifferencesJson(const Console& console, const Differences& found)
+{
+    nlohmann::ordered_json points = nlohmann::ordered_json::array();
+    nlohmann::ordered_json options = nlohmann::ordered_json::array();
+    nlohmann::ordered_json bytes = nlohmann::ordered_json::array();
+    for (const PointDifference& p : found.points)
+        points.push_back({{"map", p.map}, {"rpm", p.rpm}, {"a", p.a}, {"b", p.b}});
+    for (const OptionDifference& o : found.options)
+        options.push_back({{"key", o.key}, {"a", o.a}, {"b", o.b}});
+    for (const ByteDifference& b : found.bytes)
+        bytes.push_back({{"byte", b.byte}, {"a", b.a}, {"b", b.b}});
+    printJson(console, {{"equal", points.empty() && options.empty() && bytes.empty()},
+                        {"points", points},
+                        {"options", options},
+                        {"bytes", bytes}});
+}
+
 }  // namespace
 
 int runDiff(const Arguments& arguments, const Console& console)
 {
+    if (isStandardStream(arguments.operands[0]) && isStandardStream(arguments.operands[1]))
+        return usageError(console, "standard input can carry only one of the two sides");
     Side a, b;
     if (const int status = load(console, arguments.operands[0], a))
         return status;
     if (const int status = load(console, arguments.operands[1], b))
         return status;
     const Differences found = compareSides(a, b, arguments.has("--exact"));
-    printDifferences(console.out, found);
+    if (arguments.has("--json"))
+        printDifferencesJson(console, found);
+    else
+        printDifferences(console.out, found);
     return found.points.empty() && found.options.empty() && found.bytes.empty() ? kDone : kDiffers;
 }
 
@@ -221,11 +254,11 @@ int runExport(const Arguments& arguments, const Console& console)
     const std::string& from = arguments.operands[0];
     const std::string& to = arguments.operands[1];
     MapFileRecord record;
-    if (!readMapFile(from.c_str(), record))
+    if (!readMapInput(console, from, record))
         return fail(console, kFileError, cannotRead(from, "a map file"));
     UnitContents contents;
     mapFileContents(record, contents);
-    if (!saveUserFile(to.c_str(), Contents::bytes, [&](std::FILE* file) {
+    if (!writeOutput(console, to, Contents::bytes, [&](std::FILE* file) {
             return writeMapCsv(file, contents.ignition, contents.valve, contents.config);
         }))
         return fail(console, kFileError, cannotWrite(to));
@@ -238,11 +271,13 @@ int runImport(const Arguments& arguments, const Console& console)
     const std::string& to = arguments.operands[1];
     std::string text;
     MapFileRecord record;
-    if (!readUserFile(from.c_str(), kMaxMapFileSize, text) || !parseMapCsv(text, record))
+    if (!readInput(console, from, kMaxMapFileSize, text) || !parseMapCsv(text, record))
         return fail(console, kFileError, cannotRead(from, "a map CSV file"));
     // Through the clamps, as File Open loads a map file.
     applyMapFile(record);
-    if (!saveMapFileAt(to.c_str(), ignitionTable, valveTable, cdiDevice.config))
+    if (!writeOutput(console, to, Contents::text, [](std::FILE* file) {
+            return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+        }))
         return fail(console, kFileError, cannotWrite(to));
     return kDone;
 }

@@ -8,6 +8,9 @@
 int main(int argc, char** argv)
 {
     setUpSignals();
+    // Files go through the standard streams byte for byte; SIGPIPE keeps
+    // its default, so a reader that stops early ends the program quietly.
+    useBinaryStandardStreams();
     const Console console = {stdin, stdout, stderr, isTerminal(stdin), isTerminal(stderr)};
     int status = runCli(programArguments(argc, argv), console);
     // Results that never reached their file are a failure too.

@@ -55,6 +55,15 @@ bool isReadOnlyFile(const char* path);
 enum class Contents { text, bytes };
 std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents contents);
 
+// What an output named on a command line is, its links followed: nothing or
+// a regular file (saved whole, in one step), a character device or a FIFO
+// (written in place: renaming a file over /dev/null would replace the
+// device), or anything else (a folder, a socket), which nothing is written
+// to. For inPlace the open stream, null when it cannot be opened; else
+// null. Opening a FIFO waits for its reader.
+enum class OutputKind { file, inPlace, refused };
+std::FILE* openOutputInPlace(const char* path, Contents contents, OutputKind& kind);
+
 // Flushes the stream down to the disk and closes it. False when any of that
 // failed; the stream is closed either way.
 bool finishFile(std::FILE* file);
@@ -87,6 +96,10 @@ std::tm utcTime(std::time_t when);
 
 // True when the stream is a terminal (a console on Windows).
 bool isTerminal(std::FILE* stream);
+
+// Standard input and output carry bytes as they are: on Windows they are
+// switched from text to binary; elsewhere they already do.
+void useBinaryStandardStreams();
 
 // The program's arguments after its name, as UTF-8 like every path of the
 // program: on Windows taken from the wide command line, since argv is in

@@ -176,6 +176,27 @@ std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents)
     return file;
 }
 
+std::FILE* openOutputInPlace(const char* path, Contents, OutputKind& kind)
+{
+    struct stat st;
+    if (stat(path, &st) != 0 || S_ISREG(st.st_mode)) {
+        kind = OutputKind::file;
+        return nullptr;
+    }
+    const auto inPlace = [](mode_t mode) { return S_ISCHR(mode) || S_ISFIFO(mode); };
+    kind = inPlace(st.st_mode) ? OutputKind::inPlace : OutputKind::refused;
+    if (kind == OutputKind::refused)
+        return nullptr;
+    // The path may name something else by now: what was opened is asked.
+    int fd = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = fstat(fd, &st) == 0 && inPlace(st.st_mode) ? fdopen(fd, "w") : nullptr;
+    if (!file)
+        close(fd);
+    return file;
+}
+
 bool finishFile(std::FILE* file)
 {
     bool flushed = std::fflush(file) == 0 && fsync(fileno(file)) == 0;
@@ -267,6 +288,8 @@ bool isTerminal(std::FILE* stream)
 {
     return isatty(fileno(stream)) == 1;
 }
+
+void useBinaryStandardStreams() {}
 
 std::vector<std::string> programArguments(int argc, char** argv)
 {

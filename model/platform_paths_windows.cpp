@@ -212,6 +212,42 @@ std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents 
     return nullptr;
 }
 
+std::FILE* openOutputInPlace(const char* path, Contents contents, OutputKind& kind)
+{
+    kind = OutputKind::file;
+    std::wstring wide;
+    if (!widen(path, wide))
+        return nullptr;
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        kind = OutputKind::refused;
+        return nullptr;
+    }
+    // Only the open handle tells a device (NUL, CON) or a pipe from a disk
+    // file; opening a pipe already connects to it, so that handle is kept.
+    // What cannot be opened is left to the save, which says why it fails.
+    HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return nullptr;
+    const DWORD type = GetFileType(handle);
+    if (type != FILE_TYPE_CHAR && type != FILE_TYPE_PIPE) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    kind = OutputKind::inPlace;
+    const bool text = contents == Contents::text;
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | (text ? _O_TEXT : _O_BINARY));
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, text ? "w" : "wb");
+    if (!file)
+        _close(fd);
+    return file;
+}
+
 bool finishFile(std::FILE* file)
 {
     bool flushed = std::fflush(file) == 0 && _commit(_fileno(file)) == 0;
@@ -290,6 +326,12 @@ std::tm utcTime(std::time_t when)
 bool isTerminal(std::FILE* stream)
 {
     return _isatty(_fileno(stream)) != 0;
+}
+
+void useBinaryStandardStreams()
+{
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
 }
 
 std::vector<std::string> programArguments(int, char**)

@@ -32,6 +32,21 @@ bool saveUserFile(const char* path, Contents contents, const WriteContents& writ
     return path && *path && resolveLinks(path, target) && replaceWith(target.c_str(), contents, write);
 }
 
+bool saveOutputFile(const char* path, Contents contents, const WriteContents& write)
+{
+    if (!path || !*path)
+        return false;
+    OutputKind kind;
+    std::FILE* file = openOutputInPlace(path, contents, kind);
+    if (kind == OutputKind::file)
+        return saveUserFile(path, contents, write);
+    if (!file)
+        return false;
+    // No flush to a disk: a device or a pipe has none.
+    const bool written = write(file);
+    return std::fclose(file) == 0 && written;
+}
+
 bool readWhole(std::FILE* file, std::size_t maxSize, std::string& text)
 {
     char chunk[4096];

@@ -27,6 +27,12 @@ bool replaceWith(const char* path, Contents contents, const WriteContents& write
 // link stays; otherwise as replaceWith.
 bool saveUserFile(const char* path, Contents contents, const WriteContents& write);
 
+// An output named on a command line: a character device or a FIFO, its
+// links followed, is written in place and stays what it is; a folder or a
+// socket is refused; a regular file, or nothing, is saved as saveUserFile
+// saves it.
+bool saveOutputFile(const char* path, Contents contents, const WriteContents& write);
+
 // The whole of an open stream, at most `maxSize` bytes; false when it is
 // larger or a read failed.
 bool readWhole(std::FILE* file, std::size_t maxSize, std::string& text);

@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 $sudo apt-get update
 $sudo apt-get install -y --no-install-recommends \
     build-essential cmake pkg-config \
-    libfltk1.3-dev libhidapi-dev \
+    libfltk1.3-dev libhidapi-dev libcli11-dev nlohmann-json3-dev \
     libgtest-dev clang libclang-rt-dev \
     xvfb xauth xdotool xclip x11-utils x11-apps imagemagick fonts-dejavu-core \
     desktop-file-utils

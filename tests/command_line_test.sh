@@ -1,10 +1,14 @@
 #!/bin/sh
 # kvz-cdi's own options with no display: --help and --version print to
 # standard output and exit 0; any other command line still goes to the
-# toolkit, which without a display gives up with status 1.
+# toolkit, which without a display gives up with status 1. Then
+# kvz-cdi-cli's files through a pipe: a map file exported to standard
+# output and imported from standard input is the map file again.
 set -u
 program=$1
 version=$2
+cli=$3
+map=$4
 unset DISPLAY WAYLAND_DISPLAY
 TMPDIR=$(mktemp -d)
 export TMPDIR
@@ -48,5 +52,9 @@ expect 1 "" "Can't open display"
 [ "$("$program" --version | wc -l)" -eq 1 ] || { echo "--version printed more than one line"; fail=1; }
 if "$program" --version >/dev/full 2>/dev/null; then
     echo "--version into a full device exited 0"; fail=1
+fi
+if ! "$cli" export "$map" - | "$cli" import - "$TMPDIR/piped.cdi" ||
+    ! "$cli" export "$map" - >"$TMPDIR/a.csv" || ! "$cli" export "$TMPDIR/piped.cdi" - | cmp -s "$TMPDIR/a.csv" -; then
+    echo "FAILED: kvz-cdi-cli export FILE - | kvz-cdi-cli import - OUT"; fail=1
 fi
 exit $fail

@@ -3,8 +3,13 @@
 // files it leaves, and what the unit saw.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <csignal>
@@ -89,7 +94,7 @@ protected:
         std::FILE* in = std::tmpfile();
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
-        std::fputs(typed.c_str(), in);
+        std::fwrite(typed.data(), 1, typed.size(), in);
         std::rewind(in);
         const int status = runCli(arguments, {in, out, err, terminal, terminal});
         std::fclose(in);
@@ -211,9 +216,13 @@ TEST_F(Cli, ReadThenDiffAgainstTheUnitIsEqualAndAnEditShowsExactlyItsPoints)
 
 TEST_F(Cli, DumpThenRestoreGivesTheUnitItsImageBackByteForByte)
 {
-    ASSERT_EQ(run({"dump", path("a.bin")}).status, 0);
+    // Onto standard output byte for byte; the message goes to standard error.
+    const Result dumped = run({"dump", "-"});
+    ASSERT_EQ(dumped.status, 0);
     const std::vector<std::uint8_t> original = unitMemory();
-    EXPECT_EQ(bytesOf(path("a.bin")), original);
+    EXPECT_EQ(std::vector<std::uint8_t>(dumped.out.begin(), dumped.out.end()), original);
+    EXPECT_EQ(dumped.err, "restore point: " + listRestorePoints()[0] + "\n");
+    writeFile(path("a.bin"), dumped.out);
 
     for (std::uint8_t& byte : sim::memory())
         byte ^= 0x5A;
@@ -233,9 +242,12 @@ TEST_F(Cli, DumpThenRestoreGivesTheUnitItsImageBackByteForByte)
     EXPECT_EQ(pickup.status, 1);
     EXPECT_EQ(pickup.out, "PickupDeg: 36 0 (-36)\n");
 
-    const Result restore = run({"restore", path("a.bin"), "--yes"});
+    // Standard input is taken as an image when it is no map file.
+    EXPECT_EQ(run({"diff", path("c.bin"), "-"}, dumped.out).status, 1);
+    const Result restore = run({"restore", "-", "-y"}, dumped.out);
     ASSERT_EQ(restore.status, 0) << restore.err;
     EXPECT_EQ(unitMemory(), original);
+    EXPECT_EQ(run({"diff", "-", "unit"}, dumped.out).out, "");
     // Newest first: the read-back, what the unit held before, the dumps.
     const std::vector<std::string> points = listRestorePoints();
     ASSERT_EQ(points.size(), 4u);
@@ -467,13 +479,43 @@ TEST_F(Cli, HelpVersionUsageTraceAndProgress)
         EXPECT_EQ(r.out.rfind(std::string("Usage: kvz-cdi-cli ") + command, 0), 0u) << r.out;
         EXPECT_NE(r.out.find("Exit status:"), std::string::npos);
     }
-    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
-             {}, {"frobnicate"}, {"read"}, {"read", "a", "b"}, {"read", "a", "--yes"}, {"read", "a", "--image"},
-             {"status", "--interval", "0.01"}}) {
-        const Result r = run(wrong);
+    // Usage errors, a terminal there to answer or not.
+    for (const auto& [wrong, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{}, "no command given"},
+             {{"frobnicate"}, "unknown command frobnicate"},
+             {{"--bogus"}, "unknown option --bogus"},
+             {{"read"}, "read: FILE.cdi is required"},
+             {{"read", "a", "b"}, "read: The following argument was not expected: b"},
+             {{"read", "a", "--yes"}, "read: The following argument was not expected: --yes"},
+             {{"read", "a", "--image"}, "read: --image: 1 required VALUE missing"},
+             {{"read", "-", "--image", "-"}, "standard output can carry only one of the files"},
+             {{"diff", "-", "-"}, "standard input can carry only one of the two sides"},
+             {{"write", "-"}, "standard input carries the file, not an answer: give --yes"},
+             {{"restore", "-", "--force"}, "standard input carries the file, not an answer: give --yes"},
+             {{"status", "--json", "--csv=x"}, "status: --json excludes --csv"},
+             {{"status", "--interval", "0.01"}, "--interval takes seconds, from 0.05 to 86400"}}) {
+        const Result r = run(wrong, "", true);
         EXPECT_EQ(r.status, 2);
-        expectOneLine(r, "--help");
+        expectOneLine(r, "kvz-cdi-cli: " + says);
+        EXPECT_EQ(r.err.substr(r.err.size() - 26), " (see kvz-cdi-cli --help)\n");
     }
+    // -h and -V as --help and --version; --option=value; options after the
+    // file names; after --, a word that looks like an option or a command is
+    // a file name.
+    EXPECT_EQ(run({"-V"}).out, "kvz-cdi-cli 1.2.0\n");
+    EXPECT_EQ(run({"-h"}).out, help.out);
+    EXPECT_EQ(run({"diff", "a", "-h", "b"}).out, run({"diff", "--help"}).out);
+    ASSERT_EQ(run({"read", "--image=" + path("a.bin"), path("a.cdi")}).status, 0);
+    const Result piped = run({"read", "-", "--image", path("b.bin")});
+    EXPECT_EQ(piped.out, readFile(path("a.cdi")));
+    EXPECT_EQ(piped.err.rfind("restore point: ", 0), 0u) << "with a file on standard output";
+    EXPECT_EQ(run({"restore", path("a.bin"), "-y", "--force"}).status, 0);
+    const fs::path cwd = fs::current_path();
+    fs::current_path(scratch.path());
+    fs::copy_file("a.cdi", "-a.cdi");
+    EXPECT_EQ(run({"export", "--", "-a.cdi", "status"}).status, 0);
+    fs::current_path(cwd);
+    EXPECT_EQ(readFile(path("status")).rfind("rpm,ign_map0,", 0), 0u);
 
     // The trace only with --trace, and then on standard error; progress
     // only on a terminal.
@@ -486,4 +528,90 @@ TEST_F(Cli, HelpVersionUsageTraceAndProgress)
     const Result shown = run({"read", path("a.cdi")}, "", true);
     EXPECT_NE(shown.err.find("\rkvz-cdi-cli: 32/32 blocks"), std::string::npos);
     EXPECT_EQ(shown.err.back(), '\r');
+}
+
+TEST_F(Cli, AnOutputThatIsNoRegularFileIsWrittenInPlaceOrRefused)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    const std::string csv = run({"export", path("a.cdi"), "-"}).out;
+    // Through a link to a FIFO, which gets the data and stays a FIFO.
+    ASSERT_EQ(mkfifo(path("fifo").c_str(), 0600), 0);
+    fs::create_symlink("fifo", path("link"));
+    // The reader is there first, and the CSV fits in the pipe's buffer.
+    const int reader = open(path("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+    EXPECT_EQ(run({"export", path("a.cdi"), path("link")}).status, 0);
+    std::string got(csv.size() + 1, '\0');
+    got.resize(std::max<ssize_t>(read(reader, &got[0], got.size()), 0));
+    close(reader);
+    EXPECT_EQ(got, csv);
+    EXPECT_TRUE(fs::is_fifo(path("fifo")) && fs::is_symlink(path("link")));
+    expectOneLine(run({"dump", scratch.path().string()}), "cannot write ");
+
+    // Devices like /dev/null and /dev/full stay devices, whether the write
+    // succeeds or fails.
+    for (const auto& [name, minor, status] : {std::tuple{"null", 3u, 0}, std::tuple{"full", 7u, 5}}) {
+        if (mknod(path(name).c_str(), S_IFCHR | 0666, makedev(1, minor)) != 0)
+            GTEST_SKIP() << "mknod refused: " << std::strerror(errno);
+        EXPECT_EQ(run({"dump", path(name)}).status, status) << name;
+        EXPECT_EQ(run({"read", path("b.cdi"), "--image", path(name)}).status, status) << name;
+        EXPECT_TRUE(fs::is_character_file(path(name))) << name;
+    }
+}
+
+TEST_F(Cli, JsonResultsReadBackAsTheyArePrinted)
+{
+    using json = nlohmann::json;
+    EXPECT_EQ(json::parse(run({"detect", "--json"}).out),
+              json::parse(R"({"vendor_id": 1240, "product_id": 60, "manufacturer": "KVZ Electronics",
+                             "product": "KVZ-CDI", "release": "1.00"})"));
+    // Each sample's time in UTC with milliseconds, its values or nulls.
+    const auto expectSample = [](const std::string& line, const char* values) {
+        json sample = json::parse(line);
+        EXPECT_TRUE(testing::internal::RE::FullMatch(sample["time"].get<std::string>(), "20..-..-..T..:..:..\\....Z"));
+        sample.erase("time");
+        EXPECT_EQ(sample, json::parse(values)) << line;
+    };
+    sim::status() = {4321, 1, 77, 0};
+    expectSample(run({"status", "--json"}).out, R"({"rpm": 4321, "valve_angle": 77, "map_switch": 1, "qs_switch": 1})");
+
+    // Watched without a unit: one object a line and nothing else.
+    sim::faults().absent = true;
+    std::thread ctrlC([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        std::raise(SIGINT);
+    });
+    const Result watched = run({"status", "--watch", "--json", "--interval=0.05"});
+    ctrlC.join();
+    const std::vector<std::string> lines = splitLines(watched.out);
+    EXPECT_GE(lines.size(), 2u) << watched.err;
+    for (const std::string& line : lines)
+        expectSample(line, R"({"rpm": null, "valve_angle": null, "map_switch": null, "qs_switch": null})");
+    sim::faults().absent = false;
+
+    // diff's records: a point and an option of a map file, a byte of an image.
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    EXPECT_EQ(json::parse(run({"diff", path("a.cdi"), "unit", "--json"}).out),
+              json::parse(R"({"equal": true, "points": [], "options": [], "bytes": []})"));
+    editMapFile("a.cdi", "b.cdi", {{60, mapLine("IG", 0, 60, 30.0)}, {644, "rev_limit\t125"}});
+    json expected = json::parse(R"({"equal": false, "points": [{"map": "ign_map0", "rpm": 6000, "a": 30.0}],
+                                    "options": [{"key": "rev_limit", "a": 125, "b": 120}], "bytes": []})");
+    expected["points"][0]["b"] = valueAt("a.cdi", 60);
+    const Result diff = run({"diff", path("b.cdi"), "unit", "--json"});
+    EXPECT_EQ(diff.status, 1);
+    EXPECT_EQ(json::parse(diff.out), expected);
+    std::string image = run({"dump", "-"}).out;
+    image[30 * 32] = 0;
+    EXPECT_EQ(json::parse(run({"diff", "-", "unit", "--json"}, image).out)["bytes"],
+              json::parse(R"([{"byte": 0, "a": 0, "b": 165}])"));
+
+    // A name that is not UTF-8 is replaced, not refused.
+    ScopedEnv data("XDG_DATA_HOME", path("d\xFF"));
+    ASSERT_EQ(run({"dump", path("a.bin")}).status, 0);
+    const json backups = json::parse(run({"backups", "--json"}).out);
+    ASSERT_EQ(backups.size(), 1u);
+    const std::string point = backups[0]["image"];
+    EXPECT_EQ(point, path("d\xEF\xBF\xBD") + point.substr(path("d").size() + 3));
+    EXPECT_EQ(backups[0]["map_file"], point.substr(0, point.size() - 3) + "cdi");
+    EXPECT_EQ(backups[0]["kind"], "read");
+    EXPECT_TRUE(testing::internal::RE::FullMatch(backups[0]["time"].get<std::string>(), "20..-..-..T..:..:..Z"));
 }
