@@ -103,6 +103,10 @@ TEST_F(TableTab, TypedValueActsAsUpAtItsRowAndUndoesWithTheSelection)
     pressKey('s', 0, "s");  // a letter beeps; the bare letter of "&Set" does not press it
     EXPECT_EQ(boxes.shown.size(), 2u);
     EXPECT_EQ(ign(0, 65), v65);
+    widgets.gridValue->take_focus();  // a click where the hidden editor lies takes it back
+    Fl::e_x = widgets.mapGrid->editor->x() + 1, Fl::e_y = widgets.mapGrid->editor->y() + 1;
+    widgets.mapGrid->handle(FL_PUSH);
+    EXPECT_EQ(Fl::focus(), widgets.mapGrid);
 
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(sameState(edited(), before));

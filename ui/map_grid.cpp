@@ -261,7 +261,8 @@ int MapGrid::handle(int event)
     case FL_ENTER:
         return 1;  // the mouse passing over takes no focus from the Value field
     case FL_PUSH:
-        if (!Fl::event_inside(editor)) {
+        // A hidden editor keeps the bounds of the cell typed into last.
+        if (!editor->visible() || !Fl::event_inside(editor)) {
             finishEdit();
             take_focus();
         }
