@@ -348,12 +348,12 @@ void buildTableTab()
     value->shortcut(FL_ALT | 'v');
     widgets.gridValue = value;
 
-    widgets.gridSet = makeGridButton(115, "&Set", 's', onGridSet);
-    widgets.gridAdd = makeGridButton(155, "&Add", 'a', onGridAdd);
-    widgets.gridScale = makeGridButton(195, "S&cale %", 'c', onGridScale);
-    widgets.gridInterpolate = makeGridButton(235, "&Interpolate", 'i', onGridInterpolate);
-    widgets.gridSmooth = makeGridButton(275, "Smoot&h", 'h', onGridSmooth);
-    widgets.gridCopyMap = makeGridButton(315, "Copy map &0 to 1", '0', onGridCopyMap);
+    makeGridButton(115, "&Set", 's', onGridSet);
+    makeGridButton(155, "&Add", 'a', onGridAdd);
+    makeGridButton(195, "S&cale %", 'c', onGridScale);
+    makeGridButton(235, "&Interpolate", 'i', onGridInterpolate);
+    makeGridButton(275, "Smoot&h", 'h', onGridSmooth);
+    makeGridButton(315, "Copy map &0 to 1", '0', onGridCopyMap);
 
     widgets.compareWith = makeGridButton(385, "Compare &with\xE2\x80\xA6", 'w', onCompareWith);
     widgets.clearComparison = makeGridButton(425, "Clear comparison", 0, onClearComparison);
