@@ -158,6 +158,7 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     selectGridCells({5, 0, 9, 0});
     pressKey('c', FL_CTRL);
     selectGridCells({5, 3, 5, 3});
+    widgets.window->Fl_Widget::hide(), widgets.window->Fl_Widget::show();  // iconified, restored
     pressKey('v', FL_CTRL);
     for (int p = 30; p <= 50; p += 5)
         EXPECT_EQ(valveTable.value(1, p), ign(0, p));

@@ -127,7 +127,7 @@ void finishEdit()
 }
 
 // The cursor's row in the column of the map that is on.
-void onGridShown()
+void selectCursorCell()
 {
     const Fl_Light_Button* maps[] = {widgets.ignMap0, widgets.ignMap1, widgets.pvsMap0, widgets.pvsMap1};
     int column = 0;
@@ -135,7 +135,6 @@ void onGridShown()
         if (maps[c]->value())
             column = c;
     selectCell(gridRow(widgets.ignitionChart->cursor), column);
-    widgets.mapGrid->take_focus();
 }
 
 void onGridPaste(const char* text)
@@ -252,11 +251,16 @@ int MapGrid::handle(int event)
     switch (event) {
     case FL_SHOW: {
         const int taken = Fl_Table::handle(event);
-        onGridShown();
+        if (hiddenWithTab)
+            selectCursorCell();
+        take_focus();
         return taken;
     }
     case FL_HIDE:
         finishEdit();
+        // An iconified window hides the grid too but leaves its tab the one
+        // shown; restored, the grid keeps the selection it had.
+        hiddenWithTab = !widgets.tableTab->visible();
         break;
     case FL_ENTER:
         return 1;  // the mouse passing over takes no focus from the Value field
