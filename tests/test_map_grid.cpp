@@ -103,6 +103,10 @@ TEST_F(TableTab, TypedValueActsAsUpAtItsRowAndUndoesWithTheSelection)
     pressKey('s', 0, "s");  // a letter beeps; the bare letter of "&Set" does not press it
     EXPECT_EQ(boxes.shown.size(), 2u);
     EXPECT_EQ(ign(0, 65), v65);
+    widgets.gridValue->take_focus();  // a click where the hidden editor lies takes it back
+    Fl::e_x = widgets.mapGrid->editor->x() + 1, Fl::e_y = widgets.mapGrid->editor->y() + 1;
+    widgets.mapGrid->handle(FL_PUSH);
+    EXPECT_EQ(Fl::focus(), widgets.mapGrid);
 
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(sameState(edited(), before));
@@ -154,6 +158,7 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     selectGridCells({5, 0, 9, 0});
     pressKey('c', FL_CTRL);
     selectGridCells({5, 3, 5, 3});
+    widgets.window->Fl_Widget::hide(), widgets.window->Fl_Widget::show();  // iconified, restored
     pressKey('v', FL_CTRL);
     for (int p = 30; p <= 50; p += 5)
         EXPECT_EQ(valveTable.value(1, p), ign(0, p));

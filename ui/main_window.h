@@ -76,12 +76,6 @@ struct Widgets {
     // Table tab
     MapGrid* mapGrid;
     Fl_Input* gridValue;
-    Fl_Button* gridSet;
-    Fl_Button* gridAdd;
-    Fl_Button* gridScale;
-    Fl_Button* gridInterpolate;
-    Fl_Button* gridSmooth;
-    Fl_Button* gridCopyMap;
     Fl_Button* compareWith;
     Fl_Button* clearComparison;
     Fl_Box* comparisonName;

@@ -127,7 +127,7 @@ void finishEdit()
 }
 
 // The cursor's row in the column of the map that is on.
-void onGridShown()
+void selectCursorCell()
 {
     const Fl_Light_Button* maps[] = {widgets.ignMap0, widgets.ignMap1, widgets.pvsMap0, widgets.pvsMap1};
     int column = 0;
@@ -135,7 +135,6 @@ void onGridShown()
         if (maps[c]->value())
             column = c;
     selectCell(gridRow(widgets.ignitionChart->cursor), column);
-    widgets.mapGrid->take_focus();
 }
 
 void onGridPaste(const char* text)
@@ -252,16 +251,22 @@ int MapGrid::handle(int event)
     switch (event) {
     case FL_SHOW: {
         const int taken = Fl_Table::handle(event);
-        onGridShown();
+        if (hiddenWithTab)
+            selectCursorCell();
+        take_focus();
         return taken;
     }
     case FL_HIDE:
         finishEdit();
+        // An iconified window hides the grid too but leaves its tab the one
+        // shown; restored, the grid keeps the selection it had.
+        hiddenWithTab = !widgets.tableTab->visible();
         break;
     case FL_ENTER:
         return 1;  // the mouse passing over takes no focus from the Value field
     case FL_PUSH:
-        if (!Fl::event_inside(editor)) {
+        // A hidden editor keeps the bounds of the cell typed into last.
+        if (!editor->visible() || !Fl::event_inside(editor)) {
             finishEdit();
             take_focus();
         }
@@ -347,12 +352,12 @@ void buildTableTab()
     value->shortcut(FL_ALT | 'v');
     widgets.gridValue = value;
 
-    widgets.gridSet = makeGridButton(115, "&Set", 's', onGridSet);
-    widgets.gridAdd = makeGridButton(155, "&Add", 'a', onGridAdd);
-    widgets.gridScale = makeGridButton(195, "S&cale %", 'c', onGridScale);
-    widgets.gridInterpolate = makeGridButton(235, "&Interpolate", 'i', onGridInterpolate);
-    widgets.gridSmooth = makeGridButton(275, "Smoot&h", 'h', onGridSmooth);
-    widgets.gridCopyMap = makeGridButton(315, "Copy map &0 to 1", '0', onGridCopyMap);
+    makeGridButton(115, "&Set", 's', onGridSet);
+    makeGridButton(155, "&Add", 'a', onGridAdd);
+    makeGridButton(195, "S&cale %", 'c', onGridScale);
+    makeGridButton(235, "&Interpolate", 'i', onGridInterpolate);
+    makeGridButton(275, "Smoot&h", 'h', onGridSmooth);
+    makeGridButton(315, "Copy map &0 to 1", '0', onGridCopyMap);
 
     widgets.compareWith = makeGridButton(385, "Compare &with\xE2\x80\xA6", 'w', onCompareWith);
     widgets.clearComparison = makeGridButton(425, "Clear comparison", 0, onClearComparison);

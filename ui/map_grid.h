@@ -18,6 +18,7 @@ public:
     int editRow = -1;
     int editColumn = -1;
     int engineRow = -1;  // the row marked for the engine's speed, or -1
+    bool hiddenWithTab = true;  // its tab left, or never shown: shown again at the cursor's row
 
     // Where the selection was started: the cell typing goes into.
     int anchorRow() const { return current_row; }
