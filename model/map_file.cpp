@@ -231,12 +231,17 @@ int parseMapFile(const std::string& text, MapFileRecord& record)
     return 1;
 }
 
-void applyMapFile(const MapFileRecord& record)
+void storeMapPoints(const MapFileRecord& record, MapTable& ignition, MapTable& valve)
 {
     for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
-        ignitionTable.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.ignition[k]);
-        valveTable.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.valve[k]);
+        ignition.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.ignition[k]);
+        valve.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.valve[k]);
     }
+}
+
+void applyMapFile(const MapFileRecord& record)
+{
+    storeMapPoints(record, ignitionTable, valveTable);
     applyOptions(record, cdiDevice.config, cdiDevice.latencyOffset);
 }
 

@@ -90,6 +90,9 @@ int parseMapFile(const std::string& text, MapFileRecord& record);
 // configuration block's named fields and the record's latency offset.
 void applyMapFile(const MapFileRecord& record);
 
+// Stores a parsed file's points into two tables, through their clamps.
+void storeMapPoints(const MapFileRecord& record, MapTable& ignition, MapTable& valve);
+
 // What a parsed file holds, without the load's clamps: its points as they
 // stand, its options as a load applies them over the initial configuration
 // block, and the latency offset of its pulse type.

@@ -22,9 +22,10 @@
 #include "unit_commands.h"
 #include "unit_lock.h"
 
+const char kFileError[] = "Cannot open file or write data.";
+
 namespace {
 const char kFileFilter[] = "CDI data\t*.cdi";
-const char kFileError[] = "Cannot open file or write data.";
 const char kNoUnit[] = "USB CDI not found.";
 
 // Opens the unit into the device record; refuses while a handle is held.

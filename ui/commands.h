@@ -3,6 +3,9 @@
 
 class Fl_Widget;
 
+// The box of a file that cannot be opened or written.
+extern const char kFileError[];
+
 void onFileOpen(Fl_Widget*, void*);
 void onFileSave(Fl_Widget*, void*);
 void onDeviceRead(Fl_Widget*, void*);

@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "commands.h"
 #include "dialogs.h"
 #include "main_window.h"
 #include "map_file.h"
@@ -442,18 +443,13 @@ void onCompareWith(Fl_Widget*, void*)
         return;
     MapFileRecord record;
     if (chosen < 0 || !readMapFile(path.c_str(), record)) {
-        dialogs.errorBox("Cannot open file or write data.");
+        dialogs.errorBox(kFileError);
         return;
     }
-    for (MapTable* table : {&referenceIgnition, &referenceValve}) {
-        const MapTable& edited = table == &referenceIgnition ? ignitionTable : valveTable;
-        table->lowerClamp = edited.lowerClamp;
-        table->upperClamp = edited.upperClamp;
-    }
-    for (std::uint32_t k = 0; k < MapTable::kRun; ++k) {
-        referenceIgnition.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.ignition[k]);
-        referenceValve.setValue(k / MapTable::kPoints, k % MapTable::kPoints, record.valve[k]);
-    }
+    // Through the edited tables' clamps, as a load stores.
+    referenceIgnition = ignitionTable;
+    referenceValve = valveTable;
+    storeMapPoints(record, referenceIgnition, referenceValve);
     showReference(&referenceIgnition, &referenceValve,
                   "Compared with " + std::filesystem::u8path(path).filename().u8string());
 }
