@@ -488,6 +488,7 @@ TEST_F(Cli, HelpVersionUsageTraceAndProgress)
              {{"read", "a", "b"}, "read: The following argument was not expected: b"},
              {{"read", "a", "--yes"}, "read: The following argument was not expected: --yes"},
              {{"read", "a", "--image"}, "read: --image: 1 required VALUE missing"},
+             {{"write", "a.cdi", "--yes=no"}, "write: yes was given a disallowed flag override"},
              {{"read", "-", "--image", "-"}, "standard output can carry only one of the files"},
              {{"diff", "-", "-"}, "standard input can carry only one of the two sides"},
              {{"write", "-"}, "standard input carries the file, not an answer: give --yes"},
