@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -546,6 +547,25 @@ TEST_F(Cli, AnOutputThatIsNoRegularFileIsWrittenInPlaceOrRefused)
     close(reader);
     EXPECT_EQ(got, csv);
     EXPECT_TRUE(fs::is_fifo(path("fifo")) && fs::is_symlink(path("link")));
+    // A reader that comes late is waited for with the unit let go, so that
+    // another program may use it (and Ctrl+C is not held off).
+    bool unitFree = false;
+    std::string map;
+    std::thread lateReader([&] {
+        while (listRestorePoints().size() < 2)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        const int node = open(sim::nodePath().c_str(), O_RDONLY | O_CLOEXEC);
+        for (int tries = 0; tries < 200 && !unitFree; ++tries) {
+            unitFree = flock(node, LOCK_EX | LOCK_NB) == 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        close(node);
+        map = readFile(path("fifo"));
+    });
+    EXPECT_EQ(run({"read", path("fifo")}).status, 0);
+    lateReader.join();
+    EXPECT_TRUE(unitFree);
+    EXPECT_EQ(map, readFile(path("a.cdi")));
     expectOneLine(run({"dump", scratch.path().string()}), "cannot write ");
 
     // Devices like /dev/null and /dev/full stay devices, whether the write
