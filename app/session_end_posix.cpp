@@ -40,6 +40,7 @@ void onSignalCheck(void*)
         if (sigismember(&pending, sig)) {
             if (!saveAutosaveForClose())
                 reportFailedSave();
+            leaveUnit();
             std::exit(0);
         }
     Fl::repeat_timeout(kSignalCheckSeconds, onSignalCheck);
@@ -53,6 +54,7 @@ int onDisplayLost(Display*)
 {
     if (!saveAutosave())
         reportFailedSave();
+    leaveUnit();
     std::fflush(stdout);
     _exit(1);
 }

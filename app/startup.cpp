@@ -25,6 +25,7 @@
 #include "session_end.h"
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
+#include "unit_lock.h"
 #include "user_files.h"
 
 namespace {
@@ -123,11 +124,19 @@ bool saveAutosaveForClose()
     return saveAutosave() == 1;
 }
 
+void leaveUnit()
+{
+    // An ended process lets go of the unit's lock at once, while a reply
+    // the poll gave up on may still come into the next program's handle.
+    settleUnitLock(true);
+}
+
 void onWindowClose(Fl_Widget*, void*)
 {
     // Kept open, the window still lets the maps be kept with File Save.
     if (!saveAutosaveForClose()
         && !dialogs.askYesNo("The maps could not be saved to the autosave file. Close anyway?"))
         return;
+    leaveUnit();
     std::exit(0);
 }

@@ -11,6 +11,10 @@ Fl_Double_Window* startApplication(int argc, char** argv);
 // first. False when it could not be written.
 bool saveAutosaveForClose();
 
+// Before the process ends: keeps the unit's lock until a reply still owed
+// to this program can no longer come (at most 1.5 s), then lets it go.
+void leaveUnit();
+
 // The window's callback (close button or Escape): saves the autosave file
 // and ends the process with status 0. When the save fails it asks whether
 // to close anyway; No keeps the window open.

@@ -60,8 +60,10 @@ const char kProgramHelp[] =
     "Options go before or after the file names, as --option VALUE or\n"
     "--option=VALUE; every word after -- is a file name. A file name of - is\n"
     "standard input where a file is read and standard output where one is\n"
-    "written, each at most once. An output that is a device or a FIFO is\n"
-    "written in place; only a regular file is replaced, whole.\n"
+    "written, each at most once; a path to standard input (/dev/stdin)\n"
+    "counts as -. An input that is a FIFO or a device (bash's <(...)) is read\n"
+    "whole as - is, an output that is one is written in place; only a regular\n"
+    "file is replaced, whole.\n"
     "Results go to standard output (messages to standard error when it carries\n"
     "a file); every failure is one line on standard error.\n"
     "Every whole-unit read (read, dump, and before and after write and restore)\n"
@@ -137,9 +139,10 @@ const std::vector<Command> kCommands = {
      "unit's word.\n"
      "Two images are compared in all 64 configuration bytes as they stand;\n"
      "bytes with no option key print as 'config byte N: 0xAA 0xBB'.\n"
-     "One side may be - (standard input): a sound map file, else 1024 bytes as\n"
-     "an image. --json prints one object: equal (true or false), points (map,\n"
-     "rpm, a, b), options (key, a, b) and bytes (byte, a, b).\n"
+     "One side may be - (standard input); that side, or one that is a FIFO or\n"
+     "a device, is a sound map file, else 1024 bytes as an image. --json\n"
+     "prints one object: equal (true or false), points (map, rpm, a, b),\n"
+     "options (key, a, b) and bytes (byte, a, b).\n"
      "Exit status 0 when equal, 1 when not. Makes no restore point.\n"},
     {"export", runExport, {"FILE.cdi", "OUT.csv"}, {}, {},
      "Usage: kvz-cdi-cli export FILE.cdi OUT.csv\n"
@@ -341,7 +344,7 @@ int checkAnswerable(const Console& console, const Arguments& arguments)
 {
     if (arguments.has("--yes"))
         return kDone;
-    if (isStandardStream(arguments.operands[0]))
+    if (namesStandardInput(console, arguments.operands[0]))
         return usageError(console,
                           "standard input carries the file, not an answer: give --yes to write without asking");
     if (console.inIsTerminal)

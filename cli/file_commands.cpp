@@ -58,11 +58,13 @@ bool isImageName(const std::string& name)
     return ending == ".bin";
 }
 
-// Standard input is a map file when it reads as one, else an image.
+// Standard input, or a pipe, is a map file when it reads as one, else an
+// image: read once, it has no name to tell by.
 int load(const Console& console, const std::string& name, Side& side)
 {
     std::string input;
-    const bool mapOnInput = isStandardStream(name) && readInput(console, name, kMaxMapFileSize, input)
+    const bool stream = name != "unit" && isStreamInput(console, name);
+    const bool mapOnInput = stream && readInput(console, name, kMaxMapFileSize, input)
                             && parseMapFile(input, side.record);
     if (name == "unit") {
         const int status = withUnit(console, kUnitBlocks, [&] {
@@ -72,7 +74,7 @@ int load(const Console& console, const std::string& name, Side& side)
         });
         if (status != kDone)
             return status;
-    } else if (isStandardStream(name) && !mapOnInput) {
+    } else if (stream && !mapOnInput) {
         if (input.size() != sizeof side.image.bytes)
             return fail(console, kFileError, cannotRead(name, "a map file or a 1024-byte memory image"));
         std::memcpy(side.image.bytes, input.data(), input.size());
@@ -234,7 +236,7 @@ void printDifferencesJson(const Console& console, const Differences& found)
 
 int runDiff(const Arguments& arguments, const Console& console)
 {
-    if (isStandardStream(arguments.operands[0]) && isStandardStream(arguments.operands[1]))
+    if (namesStandardInput(console, arguments.operands[0]) && namesStandardInput(console, arguments.operands[1]))
         return usageError(console, "standard input can carry only one of the two sides");
     Side a, b;
     if (const int status = load(console, arguments.operands[0], a))

@@ -1,5 +1,6 @@
 // The files and standard streams of the commands: "-" is the console's own
-// stream, every other name a file by the rules of the user's files.
+// stream; a device or a FIFO is read or written in place; every other name
+// is a file by the rules of the user's files.
 #include "streams.h"
 
 #include <cstring>
@@ -13,11 +14,29 @@ bool isStandardStream(const std::string& name)
     return name == "-";
 }
 
+bool namesStandardInput(const Console& console, const std::string& name)
+{
+    // A regular file standard input was redirected from is read afresh by
+    // its name, as often as it is named.
+    return isStandardStream(name) || (isStreamPath(name.c_str()) && isSameFile(name.c_str(), console.in));
+}
+
+bool isStreamInput(const Console& console, const std::string& name)
+{
+    return namesStandardInput(console, name) || isStreamPath(name.c_str());
+}
+
 bool readInput(const Console& console, const std::string& name, std::size_t maxSize, std::string& text)
 {
-    if (isStandardStream(name))
+    if (namesStandardInput(console, name))
         return readWhole(console.in, maxSize, text);
-    return readUserFile(name.c_str(), maxSize, text);
+    if (!isStreamPath(name.c_str()))
+        return readUserFile(name.c_str(), maxSize, text);
+    std::FILE* file = openStreamInput(name.c_str());
+    const bool read = file && readWhole(file, maxSize, text);
+    if (file)
+        std::fclose(file);
+    return read;
 }
 
 bool readMapInput(const Console& console, const std::string& name, MapFileRecord& record)

@@ -16,8 +16,18 @@ struct UnitImage;
 // one is written.
 bool isStandardStream(const std::string& name);
 
-// The whole of the input `name`, at most `maxSize` bytes: standard input,
-// or a regular file.
+// "-", or a path to the pipe or device standard input has open (/dev/stdin,
+// the terminal's /dev/pts/N): that one stream, which carries at most one
+// file and then no answer.
+bool namesStandardInput(const Console& console, const std::string& name);
+
+// An input taken as standard input is: standard input itself, a FIFO or a
+// character device. A regular file is read as a file.
+bool isStreamInput(const Console& console, const std::string& name);
+
+// The whole of the input `name`, at most `maxSize` bytes: standard input;
+// else a FIFO or a character device, read in place as standard input is;
+// else a regular file.
 bool readInput(const Console& console, const std::string& name, std::size_t maxSize, std::string& text);
 bool readMapInput(const Console& console, const std::string& name, MapFileRecord& record);
 bool readImageInput(const Console& console, const std::string& name, UnitImage& image);

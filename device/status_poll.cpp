@@ -11,12 +11,8 @@ namespace {
 // at most this many bytes, terminator included.
 constexpr std::size_t kTextBufferSize = 1024;
 
-// The window does not respond while the poll waits, and the poll runs twice
-// a second, so its wait must stay short. The unit answers on its interrupt
-// endpoint within a few milliseconds; 100 ms leaves ample room for a busy
-// bus and still keeps an unanswering unit from freezing the window for more
-// than a fifth of each period. The poll does not wait out a late reply to
-// an earlier request either: it skips its tick.
+// The window does not respond while the poll waits, so the poll does not
+// wait out a late reply to an earlier request: it skips its tick.
 constexpr bool kStatusWaitsForLateReply = false;
 
 // The poll says on standard error only what changed since the last tick,

@@ -38,8 +38,12 @@ struct UnitStatus {
     std::uint8_t shifterSwitch = 0;  // 0 is on, anything else off
 };
 
-// The window waits this long for a status reply: it does not respond while
-// the poll waits, twice a second.
+// The window waits this long for a status reply. It does not respond while
+// the poll waits, and the poll runs twice a second, so the wait must stay
+// short. The unit answers on its interrupt endpoint within a few
+// milliseconds; 100 ms leaves ample room for a busy bus and still keeps an
+// unanswering unit from freezing the window for more than a fifth of each
+// period.
 constexpr int kPollStatusTimeoutMs = 100;
 
 // Enumerates, opens, exchanges once and closes, waiting up to `timeoutMs`

@@ -27,6 +27,20 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly);
 // FIFO, a device), without waiting on it.
 std::FILE* openInputFile(const char* path);
 
+// Whether an input named on a command line is, its links followed, a
+// character device or a FIFO (/dev/stdin, a named pipe, bash's <(...)):
+// read in place as a stream, never as a file. Never on Windows.
+bool isStreamPath(const char* path);
+
+// Opens such an input for reading; null when it cannot be opened or is no
+// longer one. Opening a FIFO waits for its writer, as standard input does.
+std::FILE* openStreamInput(const char* path);
+
+// Whether `path`, its links followed, is what the stream has open (the same
+// device and inode): /dev/stdin, or the terminal's own device, for standard
+// input. Never on Windows.
+bool isSameFile(const char* path, std::FILE* stream);
+
 // Opens an existing regular file at exactly `path` (no link) to add bytes
 // at its end; null when it cannot.
 std::FILE* openForAppending(const char* path);

@@ -24,6 +24,12 @@ bool hasWriteBit(const struct stat& st)
     return (st.st_mode & 0222) != 0;
 }
 
+// What the command line's inputs and outputs read and write in place.
+bool isStream(mode_t mode)
+{
+    return S_ISCHR(mode) || S_ISFIFO(mode);
+}
+
 // Linux gives up on a lookup after this many links; so does resolveLinks.
 constexpr int kMaxLinks = 40;
 
@@ -94,6 +100,33 @@ std::FILE* openInputFile(const char* path)
     if (!file)
         close(fd);
     return file;
+}
+
+bool isStreamPath(const char* path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && isStream(st.st_mode);
+}
+
+std::FILE* openStreamInput(const char* path)
+{
+    // The path may name something else by now: what was opened is asked.
+    int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    struct stat st;
+    std::FILE* file = fstat(fd, &st) == 0 && isStream(st.st_mode) ? fdopen(fd, "r") : nullptr;
+    if (!file)
+        close(fd);
+    return file;
+}
+
+bool isSameFile(const char* path, std::FILE* stream)
+{
+    struct stat named, opened;
+    const int fd = fileno(stream);
+    return fd >= 0 && stat(path, &named) == 0 && fstat(fd, &opened) == 0 && named.st_dev == opened.st_dev
+           && named.st_ino == opened.st_ino;
 }
 
 std::FILE* openForAppending(const char* path)
@@ -183,15 +216,14 @@ std::FILE* openOutputInPlace(const char* path, Contents, OutputKind& kind)
         kind = OutputKind::file;
         return nullptr;
     }
-    const auto inPlace = [](mode_t mode) { return S_ISCHR(mode) || S_ISFIFO(mode); };
-    kind = inPlace(st.st_mode) ? OutputKind::inPlace : OutputKind::refused;
+    kind = isStream(st.st_mode) ? OutputKind::inPlace : OutputKind::refused;
     if (kind == OutputKind::refused)
         return nullptr;
     // The path may name something else by now: what was opened is asked.
     int fd = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    std::FILE* file = fstat(fd, &st) == 0 && inPlace(st.st_mode) ? fdopen(fd, "w") : nullptr;
+    std::FILE* file = fstat(fd, &st) == 0 && isStream(st.st_mode) ? fdopen(fd, "w") : nullptr;
     if (!file)
         close(fd);
     return file;

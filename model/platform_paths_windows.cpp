@@ -113,6 +113,23 @@ std::FILE* openInputFile(const char* path)
     return file;
 }
 
+// Windows has no FIFOs; a pipe or a console named by a path is not read.
+bool isStreamPath(const char*)
+{
+    return false;
+}
+
+std::FILE* openStreamInput(const char*)
+{
+    return nullptr;
+}
+
+// Its stat gives no inode to compare: only "-" names standard input.
+bool isSameFile(const char*, std::FILE*)
+{
+    return false;
+}
+
 std::FILE* openForAppending(const char* path)
 {
     std::wstring wide;

@@ -90,9 +90,10 @@ protected:
             sim::block(30)[i] = static_cast<std::uint8_t>(i);
     }
 
-    Result run(const std::vector<std::string>& arguments, const std::string& typed = "", bool terminal = false)
+    Result run(const std::vector<std::string>& arguments, const std::string& typed = "", bool terminal = false,
+               std::FILE* given = nullptr)
     {
-        std::FILE* in = std::tmpfile();
+        std::FILE* in = given ? given : std::tmpfile();
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
         std::fwrite(typed.data(), 1, typed.size(), in);
@@ -573,6 +574,37 @@ TEST_F(Cli, AnOutputThatIsNoRegularFileIsWrittenInPlaceOrRefused)
         EXPECT_EQ(run({"read", path("b.cdi"), "--image", path(name)}).status, status) << name;
         EXPECT_TRUE(fs::is_character_file(path(name))) << name;
     }
+}
+
+TEST_F(Cli, AnInputThatIsAPipeOrAPathToStandardInputIsReadAsMinusIs)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    ASSERT_EQ(run({"export", path("a.cdi"), path("a.csv")}).status, 0);
+    ASSERT_EQ(run({"import", path("a.csv"), path("want.cdi")}).status, 0);
+    const std::string csv = readFile(path("a.csv"));
+    // The first file a pipe holding `bytes`, named as bash's <(...) names it.
+    const auto withPipe = [&](std::vector<std::string> arguments, const std::string& bytes, bool isStdin) {
+        int fds[2];
+        EXPECT_TRUE(pipe(fds) == 0 && write(fds[1], bytes.data(), bytes.size()) == ssize_t(bytes.size()));
+        close(fds[1]);
+        arguments.insert(arguments.begin() + 1, "/dev/fd/" + std::to_string(fds[0]));
+        const Result r = run(arguments, "", true, isStdin ? fdopen(fds[0], "r") : nullptr);
+        if (!isStdin)
+            close(fds[0]);
+        return r;
+    };
+    // Read whole, as a FIFO; a diff side so read has no name to tell an image by.
+    EXPECT_EQ(withPipe({"import", path("b.cdi")}, csv, false).status, 0);
+    EXPECT_EQ(readFile(path("b.cdi")), readFile(path("want.cdi")));
+    EXPECT_EQ(withPipe({"diff", "unit"}, run({"dump", "-"}).out, false).status, 0);
+    // A path to standard input is standard input: read as - is, and once.
+    EXPECT_EQ(withPipe({"import", path("c.cdi")}, csv, true).status, 0);
+    EXPECT_EQ(readFile(path("c.cdi")), readFile(path("want.cdi")));
+    expectOneLine(withPipe({"diff", "-"}, csv, true), "standard input can carry only one of the two sides");
+    expectOneLine(withPipe({"write"}, readFile(path("a.cdi")), true), "standard input carries the file, not an answer");
+    const Result folder = run({"import", scratch.path().string(), path("d.cdi")});
+    EXPECT_EQ(folder.status, 5);
+    expectOneLine(folder, "cannot be read as a map CSV file");
 }
 
 TEST_F(Cli, JsonResultsReadBackAsTheyArePrinted)

@@ -24,13 +24,16 @@
 #include <string>
 
 #include "cdi_device.h"
+#include "device_status.h"
 #include "dialogs.h"
 #include "main_window.h"
 #include "map_file.h"
 #include "map_table.h"
 #include "startup.h"
 #include "support.h"
+#include "sim_unit.h"
 #include "toolkit_dialogs.h"
+#include "unit_lock.h"
 
 namespace fs = std::filesystem;
 
@@ -90,9 +93,6 @@ protected:
         fs::create_directory(dir / "tmp");
         setenv("TMPDIR", (dir / "tmp").c_str(), 1);
         setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
-        // The unit lock's file, apart from every other program's.
-        fs::create_directory(dir / "run");
-        setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
     }
     void TearDown() override { fs::remove_all(dir); }
 
@@ -188,6 +188,34 @@ TEST_F(Closing, ARefusedAutosaveIsKeptAndTheCloseSavesTheFirstStartOptions)
     const std::string firstStart = "QS-RPM\t120\nQS_ONT\t001\nQS-CUT\t012\nQS-DIS\t100\nrev_limit\t120\n";
     EXPECT_NE(readText(autosave()).find(firstStart + "PulseType\t002\nPickupDeg\t036\nQS-STP\t000\nQS-REV\t000\n"),
               std::string::npos);
+}
+
+// A poll that gave up on its reply keeps the unit's lock: the program does
+// not end, by a close or a signal, before that reply can no longer come.
+TEST_F(Closing, AnEndWaitsOutAReplyStillOwed)
+{
+    for (int end : {0, SIGTERM}) {
+        SCOPED_TRACE(end);
+        EXPECT_EXIT(
+            {
+                start("");
+                resetUnitOnVirtualTime();
+                sim::faults().statusNoReply = true;
+                pollStatus(nullptr);
+                static long long gaveUpAt = sim::clockMs();
+                std::atexit([] {
+                    std::fprintf(stderr, "[lingers %d, %lld ms later]\n", unitLockLingers(),
+                                 sim::clockMs() - gaveUpAt);
+                });
+                if (end == 0)
+                    onWindowClose(nullptr, nullptr);
+                raise(end);
+                for (int turn = 0; turn < 50; ++turn)
+                    Fl::wait(0.1);
+                _exit(7);
+            },
+            testing::ExitedWithCode(0), "\\[lingers 0, 14[0-9][0-9] ms later\\]\n");
+    }
 }
 
 TEST_F(Closing, FileSaveAsksBeforeReplacingANameTheExtensionMakes)
