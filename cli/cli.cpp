@@ -255,6 +255,8 @@ Parsed parse(const std::vector<std::string>& words, const Console& console)
         app.allow_windows_style_options(false);
         app.set_help_flag("-h,--help");
         app.set_version_flag("-V,--version", std::string(kProgram) + " " + KVZ_VERSION);
+        // A flag is there or not: --yes=no must not count as --yes.
+        app.option_defaults()->disable_flag_override();
         app.add_flag("--trace", parsed.trace);
         app.require_subcommand(1);
         app.fallthrough();  // --trace after the command too

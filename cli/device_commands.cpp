@@ -59,31 +59,36 @@ LockResult holdingUnit(int waitMs, UnitLock& lock, const std::function<void()>& 
 // The whole unit as the window's Device Read reads it, kept as a restore
 // point, into the outputs asked for (an empty name for none). Standard
 // output may carry one of them; the restore point's line then goes to
-// standard error.
+// standard error. The outputs are written once the unit is let go: a FIFO
+// waits for its reader, and meanwhile another program may use the unit and
+// Ctrl+C must work.
 int readInto(const Console& console, const std::string& mapFile, const std::string& imageFile)
 {
     if (isStandardStream(mapFile) && isStandardStream(imageFile))
         return usageError(console, "standard output can carry only one of the files");
     std::FILE* const messages = isStandardStream(mapFile) || isStandardStream(imageFile) ? console.err : console.out;
-    return withUnit(console, kUnitBlocks, [&] {
-        ReadReport report;
+    ReadReport report;
+    const int status = withUnit(console, kUnitBlocks, [&] {
         if (!readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report))
             return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
-        fixZeroPickup(cdiDevice.config);
-        printNotes(console);
-        if (!mapFile.empty() && !writeOutput(console, mapFile, Contents::text, [&](std::FILE* file) {
-                return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
-            }))
-            return fail(console, kFileError, cannotWrite(mapFile));
-        if (!imageFile.empty() && !writeOutput(console, imageFile, Contents::bytes, [&](std::FILE* file) {
-                return std::fwrite(report.image.bytes, sizeof report.image.bytes, 1, file) == 1;
-            }))
-            return fail(console, kFileError, cannotWrite(imageFile));
-        if (!report.kept)
-            return fail(console, kFileError, "cannot write a restore point to " + report.restorePoint);
-        std::fprintf(messages, "restore point: %s\n", report.restorePoint.c_str());
         return static_cast<int>(kDone);
     });
+    if (status != kDone)
+        return status;
+    fixZeroPickup(cdiDevice.config);
+    printNotes(console);
+    if (!mapFile.empty() && !writeOutput(console, mapFile, Contents::text, [&](std::FILE* file) {
+            return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+        }))
+        return fail(console, kFileError, cannotWrite(mapFile));
+    if (!imageFile.empty() && !writeOutput(console, imageFile, Contents::bytes, [&](std::FILE* file) {
+            return std::fwrite(report.image.bytes, sizeof report.image.bytes, 1, file) == 1;
+        }))
+        return fail(console, kFileError, cannotWrite(imageFile));
+    if (!report.kept)
+        return fail(console, kFileError, "cannot write a restore point to " + report.restorePoint);
+    std::fprintf(messages, "restore point: %s\n", report.restorePoint.c_str());
+    return kDone;
 }
 
 // What the write sequence's report says, as the result or the one failure

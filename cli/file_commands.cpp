@@ -35,7 +35,6 @@ struct Side {
     // file's points as its lines hold them and its options as a load applies
     // them (a line missing as the load's default).
     UnitContents contents;
-    TimingReference reference;  // what the side's ignition points are timed by
 };
 
 // The map names as the CSV's columns call them.
@@ -85,13 +84,11 @@ int load(const Console& console, const std::string& name, Side& side)
         if (!mapOnInput && !readMapInput(console, name, side.record))
             return fail(console, kFileError, cannotRead(name, "a map file"));
         mapFileContents(side.record, side.contents);
-        side.reference = {side.contents.config.pickupDeg, side.contents.latencyOffset, cdiDevice.timerConstant};
         return kDone;
     }
     side.isImage = true;
     decodeUnitImage(side.image, cdiDevice.timerConstant, side.contents);
     side.contents.config = imageConfig(side.image);
-    side.reference = readReference(side.contents.config, cdiDevice.timerConstant);
     return kDone;
 }
 
@@ -117,15 +114,18 @@ Forms pointForms(const Side& side, const MapTable& points, std::uint32_t k, doub
 }
 
 // The timer words an ignition point stands for: an image's own, a map
-// file's as its values would be written.
+// file's as its values would be written, with the pickup and latency its
+// options give.
 Forms wordForms(const Side& side, std::uint32_t k)
 {
     if (side.isImage)
         return {static_cast<double>(ignitionWord(side.image, k)), static_cast<double>(ignitionWord(side.image, k))};
     const auto index = static_cast<std::uint16_t>(k % MapTable::kPoints);
+    const TimingReference reference = {side.contents.config.pickupDeg, side.contents.latencyOffset,
+                                       cdiDevice.timerConstant};
     const Forms value = pointForms(side, side.contents.ignition, k, kIgnitionUpperClamp);
-    return {static_cast<double>(encodeAdvance(value.held, index, side.reference).word),
-            static_cast<double>(encodeAdvance(value.stored, index, side.reference).word)};
+    return {static_cast<double>(encodeAdvance(value.held, index, reference).word),
+            static_cast<double>(encodeAdvance(value.stored, index, reference).word)};
 }
 
 // Option i in file order: a map file's line as it stands (or the load's

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <string>
 #include <tuple>
@@ -48,20 +47,6 @@ std::string folderName(std::string dir)
 }
 
 }  // namespace
-
-bool readImageFile(const char* path, UnitImage& image)
-{
-    std::string bytes;
-    if (!readUserFile(path, sizeof image.bytes, bytes) || bytes.size() != sizeof image.bytes)
-        return false;
-    std::memcpy(image.bytes, bytes.data(), sizeof image.bytes);
-    return true;
-}
-
-bool saveImageFile(const char* path, const UnitImage& image)
-{
-    return saveUserFile(path, Contents::bytes, [&](std::FILE* file) { return writeImage(file, image); });
-}
 
 bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when, std::string& path)
 {

@@ -3,18 +3,11 @@
 // the unit held.
 #pragma once
 
-#include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
 #include "unit_image.h"
-
-// An image file is the 1024 bytes, block 0 first, nothing else. Reads one;
-// false unless the file holds exactly 1024 bytes.
-bool readImageFile(const char* path, UnitImage& image);
-// Writes one by the rules of the user's files (see saveUserFile).
-bool saveImageFile(const char* path, const UnitImage& image);
 
 // Keeps `image` in $XDG_DATA_HOME/kvz-cdi/backups/ (default
 // ~/.local/share/kvz-cdi/backups/; %LOCALAPPDATA%\kvz-cdi\backups\ on

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -489,6 +490,7 @@ TEST_F(Cli, HelpVersionUsageTraceAndProgress)
              {{"read", "a", "b"}, "read: The following argument was not expected: b"},
              {{"read", "a", "--yes"}, "read: The following argument was not expected: --yes"},
              {{"read", "a", "--image"}, "read: --image: 1 required VALUE missing"},
+             {{"write", "a.cdi", "--yes=no"}, "write: yes was given a disallowed flag override"},
              {{"read", "-", "--image", "-"}, "standard output can carry only one of the files"},
              {{"diff", "-", "-"}, "standard input can carry only one of the two sides"},
              {{"write", "-"}, "standard input carries the file, not an answer: give --yes"},
@@ -546,6 +548,21 @@ TEST_F(Cli, AnOutputThatIsNoRegularFileIsWrittenInPlaceOrRefused)
     close(reader);
     EXPECT_EQ(got, csv);
     EXPECT_TRUE(fs::is_fifo(path("fifo")) && fs::is_symlink(path("link")));
+    // A reader that comes late is waited for with the unit let go, so that
+    // another program may use it (and Ctrl+C is not held off).
+    bool unitFree = false;
+    std::thread lateReader([&] {
+        const int node = open(sim::nodePath().c_str(), O_RDONLY | O_CLOEXEC);
+        for (int tries = 0; tries < 300 && !unitFree; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            unitFree = listRestorePoints().size() == 2 && flock(node, LOCK_EX | LOCK_NB) == 0;
+        }
+        close(node);
+        EXPECT_EQ(readFile(path("fifo")), readFile(path("a.cdi")));
+    });
+    EXPECT_EQ(run({"read", path("fifo")}).status, 0);
+    lateReader.join();
+    EXPECT_TRUE(unitFree);
     expectOneLine(run({"dump", scratch.path().string()}), "cannot write ");
 
     // Devices like /dev/null and /dev/full stay devices, whether the write
