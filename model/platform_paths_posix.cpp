@@ -24,6 +24,16 @@ bool hasWriteBit(const struct stat& st)
     return (st.st_mode & 0222) != 0;
 }
 
+// The descriptor as a stream when it is what the caller asked for; else
+// closed, and null.
+std::FILE* streamOrClose(int fd, bool fits, const char* mode)
+{
+    std::FILE* file = fits ? fdopen(fd, mode) : nullptr;
+    if (!file)
+        close(fd);
+    return file;
+}
+
 // What the command line's inputs and outputs read and write in place.
 bool isStream(mode_t mode)
 {
@@ -82,10 +92,7 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly)
     struct stat st;
     bool fits = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && hasWriteBit(st)
                 && (!ownedOnly || st.st_uid == geteuid());
-    std::FILE* file = fits ? fdopen(fd, "r") : nullptr;
-    if (!file)
-        close(fd);
-    return file;
+    return streamOrClose(fd, fits, "r");
 }
 
 std::FILE* openInputFile(const char* path)
@@ -96,10 +103,7 @@ std::FILE* openInputFile(const char* path)
         return nullptr;
     struct stat st;
     const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0;
-    std::FILE* file = regular ? fdopen(fd, "r") : nullptr;
-    if (!file)
-        close(fd);
-    return file;
+    return streamOrClose(fd, regular, "r");
 }
 
 bool isStreamPath(const char* path)
@@ -115,10 +119,7 @@ std::FILE* openStreamInput(const char* path)
     if (fd < 0)
         return nullptr;
     struct stat st;
-    std::FILE* file = fstat(fd, &st) == 0 && isStream(st.st_mode) ? fdopen(fd, "r") : nullptr;
-    if (!file)
-        close(fd);
-    return file;
+    return streamOrClose(fd, fstat(fd, &st) == 0 && isStream(st.st_mode), "r");
 }
 
 bool isSameFile(const char* path, std::FILE* stream)
@@ -135,10 +136,7 @@ std::FILE* openForAppending(const char* path)
     if (fd < 0)
         return nullptr;
     struct stat st;
-    std::FILE* file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "a") : nullptr;
-    if (!file)
-        close(fd);
-    return file;
+    return streamOrClose(fd, fstat(fd, &st) == 0 && S_ISREG(st.st_mode), "a");
 }
 
 PathKind whatIsAt(const char* path)
@@ -223,10 +221,7 @@ std::FILE* openOutputInPlace(const char* path, Contents, OutputKind& kind)
     int fd = open(path, O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    std::FILE* file = fstat(fd, &st) == 0 && isStream(st.st_mode) ? fdopen(fd, "w") : nullptr;
-    if (!file)
-        close(fd);
-    return file;
+    return streamOrClose(fd, fstat(fd, &st) == 0 && isStream(st.st_mode), "w");
 }
 
 bool finishFile(std::FILE* file)
