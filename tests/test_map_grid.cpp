@@ -27,6 +27,8 @@
 #include "undo_redo.h"
 
 namespace {
+
+using namespace std::string_literals;
 TemporaryXdgFolders* folders;
 std::string chosenPath, asked;  // the file the chooser picks; its title and folder
 
@@ -166,12 +168,12 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     EXPECT_TRUE(selected(5, 3, 5, 3));
 
     const EditState before = edited();
-    for (const std::string text : {"1\r\nabc\r\n", "4\n\n", "5\t6\t7\t8\t9\n"}) {
+    for (const std::string& text : {"1\r\nabc\r\n"s, "4\n\n"s, "5\t6\t7\t8\t9\n"s, "7\0x"s}) {
         Fl::copy(text.c_str(), static_cast<int>(text.size()), 1);
         pressKey('v', FL_CTRL);
         EXPECT_TRUE(sameState(edited(), before)) << text;
     }
-    EXPECT_EQ(boxes.shown, std::vector<std::string>(3, "beep"));
+    EXPECT_EQ(boxes.shown, std::vector<std::string>(4, "beep"));
 }
 
 // The charts as drawn in the window, the Map tab shown.

@@ -138,7 +138,7 @@ void selectCursorCell()
     selectCell(gridRow(widgets.ignitionChart->cursor), column);
 }
 
-void onGridPaste(const char* text)
+void onGridPaste(std::string_view text)
 {
     const CellBlock cells = gridSelection();
     std::vector<std::vector<double>> rows;
@@ -280,7 +280,8 @@ int MapGrid::handle(int event)
             return 0;
         break;
     case FL_PASTE:
-        onGridPaste(Fl::event_text());
+        // Whole, so a NUL inside the text is refused as any other stray byte.
+        onGridPaste(std::string_view(Fl::event_text(), Fl::event_length()));
         return 1;
     }
     return Fl_Table::handle(event);
