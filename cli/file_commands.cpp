@@ -19,6 +19,7 @@
 #include "map_transfer.h"
 #include "restore_points.h"
 #include "timing_codec.h"
+#include "unit_commands.h"
 #include "unit_image.h"
 #include "user_files.h"
 
@@ -67,7 +68,7 @@ int load(const Console& console, const std::string& name, Side& side)
                             && parseMapFile(input, side.record);
     if (name == "unit") {
         const int status = withUnit(console, kUnitBlocks, [&] {
-            if (readUnit(cdiDevice, side.image, nullptr))
+            if (readWholeUnit(cdiDevice, side.image))
                 return static_cast<int>(kDone);
             return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
         });

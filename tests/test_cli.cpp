@@ -336,7 +336,7 @@ TEST_F(Cli, WriteAsksOrRefusesAndSaysWhereTheRestorePointWent)
     EXPECT_EQ(sim::block(30)[8], 44);
 
     // The second block of the write fails: the unit holds part new, part old.
-    sim::faults().writeFailsAt = sim::exchanges() + 32 + 2;
+    sim::faults().writeFailsAt = sim::exchanges() + 64 + 2;
     const Result stopped = run({"write", path("a.cdi"), "--yes"});
     EXPECT_EQ(stopped.status, 4);
     expectOneLine(stopped, "part new and part old data; what the unit held before is in " + listRestorePoints()[0]);

@@ -303,14 +303,17 @@ TEST_F(Commands, WriteSuccessReplacesTablesByTheReadBackOnly)
 
     EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
                                                  "message:Writing device map successfully."}));
-    // The whole unit read first, then written, then read back.
+    // The whole unit read twice, the second time last block first, then
+    // written, then read back once.
     const std::vector<sim::Request> requests = sim::blockRequests();
-    ASSERT_EQ(requests.size(), 96u);
+    ASSERT_EQ(requests.size(), 128u);
     for (std::size_t n = 0; n < 32; ++n) {
         EXPECT_EQ(requests[n][1], 0x80) << n;
-        EXPECT_EQ(requests[32 + n][1], 0x82) << n;
-        EXPECT_EQ(requests[32 + n][2], static_cast<std::uint8_t>(n)) << n;
-        EXPECT_EQ(requests[64 + n][1], 0x80) << n;
+        EXPECT_EQ(requests[32 + n][1], 0x80) << n;
+        EXPECT_EQ(requests[32 + n][2], static_cast<std::uint8_t>(31 - n)) << n;
+        EXPECT_EQ(requests[64 + n][1], 0x82) << n;
+        EXPECT_EQ(requests[64 + n][2], static_cast<std::uint8_t>(n)) << n;
+        EXPECT_EQ(requests[96 + n][1], 0x80) << n;
     }
     // The unit holds what was sent; the program holds what came back.
     EXPECT_EQ(sim::block(30)[8], 0);
@@ -359,7 +362,7 @@ TEST_P(WriteEchoFails, VerifyBoxThenErrorAndNoReadBack)
     EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion, failure.box,
                                                  "message:Writing device map error."}));
     EXPECT_EQ(countRequests(0x82), failure.block + 1);
-    EXPECT_EQ(countRequests(0x80), 32) << "the read before, and no read-back";
+    EXPECT_EQ(countRequests(0x80), 64) << "the read before, and no read-back";
     EXPECT_EQ(std::memcmp(ignitionTable.points, ignitionBefore.points, sizeof ignitionBefore.points), 0);
     EXPECT_EQ(std::memcmp(valveTable.points, valveBefore.points, sizeof valveBefore.points), 0);
     EXPECT_EQ(title(), kPrefix + "kept");
@@ -376,7 +379,7 @@ INSTANTIATE_TEST_SUITE_P(EachPhase, WriteEchoFails,
 
 TEST_F(Commands, WriteWhoseLinkFailsReportsAndSkipsTheReadBack)
 {
-    sim::faults().readFailsAt = 32 + 25;  // after the read before, power-valve block 24
+    sim::faults().readFailsAt = 64 + 25;  // after the read before, power-valve block 24
     fillTables(12.0, 80.0);
     boxes.answers = {1};
     press(widgets.deviceWrite);
@@ -384,7 +387,7 @@ TEST_F(Commands, WriteWhoseLinkFailsReportsAndSkipsTheReadBack)
     EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
                                                  "error:Error occured on writing PV data.",
                                                  "message:Writing device map error."}));
-    EXPECT_EQ(countRequests(0x80), 32);
+    EXPECT_EQ(countRequests(0x80), 64);
     EXPECT_NE(std::string(widgets.log->value()).find("The unit now holds part new and part old data"),
               std::string::npos);
     EXPECT_EQ(sim::openHandles(), 0);
@@ -423,7 +426,7 @@ TEST_F(Commands, ReadOfAnotherEngineTypeWarnsAndFlipsTheButtonsOnly)
     EXPECT_EQ(valveTable.points[3], 77.0);
 
     EXPECT_TRUE(chartsRedrawn());
-    EXPECT_EQ(countRequests(0x80), 32);
+    EXPECT_EQ(countRequests(0x80), 64);
     EXPECT_EQ(sim::opens(), 1);
     EXPECT_EQ(sim::openHandles(), 0);
     EXPECT_EQ(std::string(widgets.log->value()).rfind("Reading CONFIG table\n..OK.\n", 0), 0u);
