@@ -199,7 +199,8 @@ void noBeep() {}
 
 void showProgress(int)
 {
-    ++progressDone;
+    // A read whose passes differ reads them again: past the count, it stays full.
+    progressDone = std::min(progressDone + 1, progressTotal);
     std::fprintf(progressConsole->err, "\r%s: %d/%d blocks", kProgram, progressDone, progressTotal);
     std::fflush(progressConsole->err);
     progressShown = true;

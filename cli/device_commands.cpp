@@ -46,7 +46,7 @@ void onInterrupt(int)
 LockResult holdingUnit(int waitMs, UnitLock& lock, const std::function<void()>& work)
 {
     holdSignals();
-    const LockResult taken = takeUnitLock(lock, waitMs);
+    const LockResult taken = takeUnitLock(lock, waitMs, signalCame);
     if (taken == LockResult::taken)
         work();
     releaseUnitLock(lock);
@@ -68,7 +68,7 @@ int readInto(const Console& console, const std::string& mapFile, const std::stri
         return usageError(console, "standard output can carry only one of the files");
     std::FILE* const messages = isStandardStream(mapFile) || isStandardStream(imageFile) ? console.err : console.out;
     ReadReport report;
-    const int status = withUnit(console, kUnitBlocks, [&] {
+    const int status = withUnit(console, kWholeReadExchanges, [&] {
         if (!readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report))
             return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
         return static_cast<int>(kDone);
@@ -132,7 +132,7 @@ int confirmAndWrite(const Console& console, const Arguments& arguments, const st
 {
     if (const int status = confirmWrite(console, arguments, file))
         return status;
-    return withUnit(console, 3 * kUnitBlocks, [&] {
+    return withUnit(console, kWholeReadExchanges + 2 * kUnitBlocks, [&] {
         WriteReport report;
         sequence(report);
         return writeOutcome(console, report);
@@ -328,6 +328,10 @@ int withUnitLock(const Console& console, int waitMs, const std::function<int()>&
         return fail(console, kNoUnit, "no unit found");
     case LockResult::busy:
         return fail(console, kTransferFailed, "the unit is in use by another program");
+    case LockResult::interrupted:
+        // Nothing was sent: the program ends by the signal now.
+        actOnHeldSignal(console.err, "interrupted before the unit was opened");
+        return kTransferFailed;
     case LockResult::failed:
         break;
     }

@@ -67,7 +67,7 @@ int load(const Console& console, const std::string& name, Side& side)
     const bool mapOnInput = stream && readInput(console, name, kMaxMapFileSize, input)
                             && parseMapFile(input, side.record);
     if (name == "unit") {
-        const int status = withUnit(console, kUnitBlocks, [&] {
+        const int status = withUnit(console, kWholeReadExchanges, [&] {
             if (readWholeUnit(cdiDevice, side.image))
                 return static_cast<int>(kDone);
             return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());

@@ -529,7 +529,7 @@ TEST_F(Cli, HelpVersionUsageTraceAndProgress)
     EXPECT_NE(traced.err.find("RPM: 60 DEG: "), std::string::npos);
     EXPECT_EQ(traced.out.rfind("restore point: ", 0), 0u);
     const Result shown = run({"read", path("a.cdi")}, "", true);
-    EXPECT_NE(shown.err.find("\rkvz-cdi-cli: 32/32 blocks"), std::string::npos);
+    EXPECT_NE(shown.err.find("\rkvz-cdi-cli: 64/64 blocks"), std::string::npos);
     EXPECT_EQ(shown.err.back(), '\r');
 }
 
