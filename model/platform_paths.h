@@ -69,6 +69,9 @@ bool isReadOnlyFile(const char* path);
 enum class Contents { text, bytes };
 std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents contents);
 
+// Whether a file name is one createFileBeside makes.
+bool isTempFileName(const std::string& name);
+
 // What an output named on a command line is, its links followed: nothing or
 // a regular file (saved whole, in one step), a character device or a FIFO
 // (written in place: renaming a file over /dev/null would replace the

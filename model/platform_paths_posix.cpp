@@ -207,6 +207,11 @@ std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents)
     return file;
 }
 
+bool isTempFileName(const std::string& name)
+{
+    return name.size() == 15 && name.compare(0, 9, ".kvz-cdi-") == 0;
+}
+
 std::FILE* openOutputInPlace(const char* path, Contents, OutputKind& kind)
 {
     struct stat st;

@@ -196,6 +196,11 @@ bool isReadOnlyFile(const char* path)
     return false;
 }
 
+bool isTempFileName(const std::string& name)
+{
+    return name.size() > 12 && name.compare(0, 8, "kvz-cdi-") == 0 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+}
+
 std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents contents)
 {
     // The separators are ASCII, so the folder is cut off the UTF-8 path as

@@ -1,6 +1,9 @@
 // Writing and reading the user's files through the platform's calls.
 #include "user_files.h"
 
+#include <chrono>
+#include <filesystem>
+
 bool writeBeside(const std::string& target, Contents contents, std::string& tempPath, const WriteContents& write)
 {
     std::FILE* file = createFileBeside(target.c_str(), tempPath, contents);
@@ -11,6 +14,19 @@ bool writeBeside(const std::string& target, Contents contents, std::string& temp
         return true;
     removeFile(tempPath.c_str());
     return false;
+}
+
+void removeStaleTempFiles(const std::string& dir, int ageSeconds)
+{
+    namespace fs = std::filesystem;
+    const fs::file_time_type before = fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds);
+    std::error_code error;
+    for (fs::directory_iterator entry(fs::u8path(dir), error), end; !error && entry != end; entry.increment(error)) {
+        std::error_code ignored;
+        if (isTempFileName(entry->path().filename().u8string()) && fs::is_regular_file(entry->symlink_status(ignored))
+            && entry->last_write_time(ignored) < before)
+            fs::remove(entry->path(), ignored);
+    }
 }
 
 bool replaceWith(const char* path, Contents contents, const WriteContents& write)

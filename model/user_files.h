@@ -18,6 +18,11 @@ using WriteContents = std::function<bool(std::FILE*)>;
 // behind, when any of that failed.
 bool writeBeside(const std::string& target, Contents contents, std::string& tempPath, const WriteContents& write);
 
+// Removes from `dir` the temporary files of writeBeside last written more
+// than `ageSeconds` ago: what a program killed part-way through a write left
+// behind. One still being written is younger.
+void removeStaleTempFiles(const std::string& dir, int ageSeconds);
+
 // Replaces exactly `path` (a link there is itself replaced, not followed)
 // with a complete new file; never a file this user may not write.
 bool replaceWith(const char* path, Contents contents, const WriteContents& write);
