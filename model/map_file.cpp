@@ -298,8 +298,19 @@ int loadAutosave(std::string* refused)
     return !from.empty() && loadFrom(from.c_str(), true, refused);
 }
 
+namespace {
+bool autosaveLeftAlone = false;
+}
+
+void leaveAutosaveAlone()
+{
+    autosaveLeftAlone = true;
+}
+
 int saveAutosave()
 {
+    if (autosaveLeftAlone)
+        return 0;
     // Never through a link: one planted at the place after it was decided
     // is replaced, not followed; in a sticky folder the system refuses to
     // replace another user's, and the save fails instead.

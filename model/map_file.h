@@ -56,6 +56,11 @@ int loadAutosave(std::string* refused = nullptr);
 // At close: decides the place again and saves there; 1 when written.
 int saveAutosave();
 
+// From now on, for the rest of the run, saveAutosave writes nothing and
+// returns 0, as when no place can be written: a damaged autosave that
+// could not be kept elsewhere stays where it is, untouched.
+void leaveAutosaveAlone();
+
 // The 649 lines of a map file for these tables and this configuration, as
 // a save writes them. False when a line could not be written.
 bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config);
