@@ -58,39 +58,51 @@ bool isImageName(const std::string& name)
     return ending == ".bin";
 }
 
-// Standard input, or a pipe, is a map file when it reads as one, else an
-// image: read once, it has no name to tell by.
-int load(const Console& console, const std::string& name, Side& side)
+// A file side: standard input, or a pipe, is a map file when it reads as
+// one, else an image: read once, it has no name to tell by.
+int loadFile(const Console& console, const std::string& name, Side& side)
 {
-    std::string input;
-    const bool stream = name != "unit" && isStreamInput(console, name);
-    const bool mapOnInput = stream && readInput(console, name, kMaxMapFileSize, input)
-                            && parseMapFile(input, side.record);
-    if (name == "unit") {
-        const int status = withUnit(console, kWholeReadExchanges, [&] {
-            if (readWholeUnit(cdiDevice, side.image))
-                return static_cast<int>(kDone);
-            return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
-        });
-        if (status != kDone)
-            return status;
-    } else if (stream && !mapOnInput) {
+    std::string input, why;
+    const bool stream = isStreamInput(console, name);
+    if (stream && !readInput(console, name, kMaxMapFileSize, input, why))
+        return fail(console, kFileError, cannotRead(name, "a map file or a 1024-byte memory image", why));
+    if (stream && !parseMapFile(input, side.record, &why)) {
+        // Not 1024 bytes long, it was meant as a map file.
         if (input.size() != sizeof side.image.bytes)
-            return fail(console, kFileError, cannotRead(name, "a map file or a 1024-byte memory image"));
+            return fail(console, kFileError, cannotRead(name, "a map file or a 1024-byte memory image", why));
         std::memcpy(side.image.bytes, input.data(), input.size());
-    } else if (isImageName(name)) {
-        if (!readImageInput(console, name, side.image))
-            return fail(console, kFileError, cannotRead(name, "a 1024-byte memory image"));
+    } else if (!stream && isImageName(name)) {
+        if (!readImageInput(console, name, side.image, why))
+            return fail(console, kFileError, cannotRead(name, "a 1024-byte memory image", why));
     } else {
-        if (!mapOnInput && !readMapInput(console, name, side.record))
-            return fail(console, kFileError, cannotRead(name, "a map file"));
+        if (!stream && !readMapInput(console, name, side.record, why))
+            return fail(console, kFileError, cannotRead(name, "a map file", why));
         mapFileContents(side.record, side.contents);
         return kDone;
     }
     side.isImage = true;
+    return kDone;
+}
+
+// The unit side, read as a whole-unit read reads it.
+int loadUnit(const Console& console, Side& side)
+{
+    side.isImage = true;
+    return withUnit(console, kWholeReadExchanges, [&] {
+        if (readWholeUnit(cdiDevice, side.image))
+            return static_cast<int>(kDone);
+        return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
+    });
+}
+
+// An image's contents: its points decoded as a read decodes them, its
+// configuration as it stands.
+void decodeSide(Side& side)
+{
+    if (!side.isImage)
+        return;
     decodeUnitImage(side.image, cdiDevice.timerConstant, side.contents);
     side.contents.config = imageConfig(side.image);
-    return kDone;
 }
 
 // A value as its side holds it and as a load would store it; an image's
@@ -239,11 +251,20 @@ int runDiff(const Arguments& arguments, const Console& console)
 {
     if (namesStandardInput(console, arguments.operands[0]) && namesStandardInput(console, arguments.operands[1]))
         return usageError(console, "standard input can carry only one of the two sides");
-    Side a, b;
-    if (const int status = load(console, arguments.operands[0], a))
-        return status;
-    if (const int status = load(console, arguments.operands[1], b))
-        return status;
+    // Both files are read before the unit is touched.
+    Side sides[2];
+    for (int i = 0; i < 2; ++i)
+        if (arguments.operands[i] != "unit")
+            if (const int status = loadFile(console, arguments.operands[i], sides[i]))
+                return status;
+    for (int i = 0; i < 2; ++i)
+        if (arguments.operands[i] == "unit")
+            if (const int status = loadUnit(console, sides[i]))
+                return status;
+    Side& a = sides[0];
+    Side& b = sides[1];
+    decodeSide(a);
+    decodeSide(b);
     const Differences found = compareSides(a, b, arguments.has("--exact"));
     if (arguments.has("--json"))
         printDifferencesJson(console, found);
@@ -257,30 +278,31 @@ int runExport(const Arguments& arguments, const Console& console)
     const std::string& from = arguments.operands[0];
     const std::string& to = arguments.operands[1];
     MapFileRecord record;
-    if (!readMapInput(console, from, record))
-        return fail(console, kFileError, cannotRead(from, "a map file"));
+    std::string why;
+    if (!readMapInput(console, from, record, why))
+        return fail(console, kFileError, cannotRead(from, "a map file", why));
+    if (const int status = checkOutputs(console, {to}, {from}))
+        return status;
     UnitContents contents;
     mapFileContents(record, contents);
-    if (!writeOutput(console, to, Contents::bytes, [&](std::FILE* file) {
-            return writeMapCsv(file, contents.ignition, contents.valve, contents.config);
-        }))
-        return fail(console, kFileError, cannotWrite(to));
-    return kDone;
+    return writeOutputs(console, {{to, Contents::bytes, [&](std::FILE* file) {
+                                       return writeMapCsv(file, contents.ignition, contents.valve, contents.config);
+                                   }}});
 }
 
 int runImport(const Arguments& arguments, const Console& console)
 {
     const std::string& from = arguments.operands[0];
     const std::string& to = arguments.operands[1];
-    std::string text;
+    std::string text, why;
     MapFileRecord record;
-    if (!readInput(console, from, kMaxMapFileSize, text) || !parseMapCsv(text, record))
-        return fail(console, kFileError, cannotRead(from, "a map CSV file"));
+    if (!readInput(console, from, kMaxMapFileSize, text, why) || !parseMapCsv(text, record, &why))
+        return fail(console, kFileError, cannotRead(from, "a map CSV file", why));
+    if (const int status = checkOutputs(console, {to}, {from}))
+        return status;
     // Through the clamps, as File Open loads a map file.
     applyMapFile(record);
-    if (!writeOutput(console, to, Contents::text, [](std::FILE* file) {
-            return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
-        }))
-        return fail(console, kFileError, cannotWrite(to));
-    return kDone;
+    return writeOutputs(console, {{to, Contents::text, [](std::FILE* file) {
+                                       return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+                                   }}});
 }

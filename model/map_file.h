@@ -88,8 +88,9 @@ struct MapFileRecord {
 };
 
 // Reads the text of a map file into the record. 1 when it holds every line
-// through "rev_limit" and every field converts, else 0. Changes no table.
-int parseMapFile(const std::string& text, MapFileRecord& record);
+// through "rev_limit" and every field converts, else 0, and `why` (when
+// given) says what is wrong: "line 12: not a number". Changes no table.
+int parseMapFile(const std::string& text, MapFileRecord& record, std::string* why = nullptr);
 
 // Stores a parsed file into the tables, through their clamps, and into the
 // configuration block's named fields and the record's latency offset.

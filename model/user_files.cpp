@@ -1,6 +1,7 @@
 // Writing and reading the user's files through the platform's calls.
 #include "user_files.h"
 
+#include <cerrno>
 #include <chrono>
 #include <filesystem>
 
@@ -44,8 +45,39 @@ bool replaceWith(const char* path, Contents contents, const WriteContents& write
 
 bool saveUserFile(const char* path, Contents contents, const WriteContents& write)
 {
-    std::string target;
-    return path && *path && resolveLinks(path, target) && replaceWith(target.c_str(), contents, write);
+    StagedFile staged;
+    return stageUserFile(path, contents, write, staged) && placeStaged(staged);
+}
+
+bool stageUserFile(const char* path, Contents contents, const WriteContents& write, StagedFile& staged)
+{
+    staged = StagedFile();
+    if (!path || !*path || !resolveLinks(path, staged.target)) {
+        errno = path && *path ? ELOOP : ENOENT;
+        return false;
+    }
+    if (isReadOnlyFile(staged.target.c_str())) {
+        errno = EACCES;
+        return false;
+    }
+    return writeBeside(staged.target, contents, staged.temp, write);
+}
+
+bool placeStaged(const StagedFile& staged)
+{
+    if (replaceFile(staged.temp.c_str(), staged.target.c_str()))
+        return true;
+    dropStaged(staged);
+    return false;
+}
+
+void dropStaged(const StagedFile& staged)
+{
+    if (!staged.temp.empty()) {
+        const int error = errno;
+        removeFile(staged.temp.c_str());
+        errno = error;
+    }
 }
 
 bool saveOutputFile(const char* path, Contents contents, const WriteContents& write)
@@ -68,8 +100,10 @@ bool readWhole(std::FILE* file, std::size_t maxSize, std::string& text)
     char chunk[4096];
     std::size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (text.size() + got > maxSize)
+        if (text.size() + got > maxSize) {
+            errno = EFBIG;
             return false;
+        }
         text.append(chunk, got);
     }
     return !std::ferror(file);
@@ -81,6 +115,8 @@ bool readUserFile(const char* path, std::size_t maxSize, std::string& text)
     if (!file)
         return false;
     const bool read = readWhole(file, maxSize, text);
+    const int error = errno;
     std::fclose(file);
+    errno = error;
     return read;
 }
