@@ -10,13 +10,17 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <hidapi.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +28,7 @@
 #include "cli.h"
 #include "hid_link.h"
 #include "restore_points.h"
+#include "signals.h"
 #include "sim_unit.h"
 #include "support.h"
 #include "timing_codec.h"
@@ -144,6 +149,57 @@ void expectOneLine(const Result& r, const std::string& says)
     EXPECT_EQ(r.err.rfind("kvz-cdi-cli: ", 0), 0u) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+}
+
+// A thread of the test's own, with the signals the program holds off
+// blocked in it, so that a signal sent to the process goes to the program.
+std::thread testThread(std::function<void()> work)
+{
+    sigset_t held, before;
+    sigemptyset(&held);
+    for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM})
+        sigaddset(&held, sig);
+    pthread_sigmask(SIG_BLOCK, &held, &before);
+    std::thread thread(std::move(work));
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    return thread;
+}
+
+// The program's own streams, as main() hands them over, with results on
+// standard error too, for a death test to see.
+const Console kOwnStreams = {stdin, stderr, stderr, false, false};
+
+// Sends the process `sig` after `ms` milliseconds.
+void signalAfterMs(int ms, int sig)
+{
+    testThread([ms, sig] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        kill(getpid(), sig);
+    }).detach();
+}
+
+// Runs `action`; when it has not returned within `seconds`, the test
+// program fails at once: a signal that never arrives must not hang it.
+template <class Action>
+void within(int seconds, Action&& action)
+{
+    std::mutex mutex;
+    std::condition_variable doneChanged;
+    bool done = false;
+    std::thread watchdog = testThread([&] {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!doneChanged.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
+            std::fprintf(stderr, "FAILED: still running after %d s\n", seconds);
+            std::_Exit(1);
+        }
+    });
+    action();
+    {
+        const std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+    }
+    doneChanged.notify_all();
+    watchdog.join();
 }
 }  // namespace
 
@@ -411,15 +467,96 @@ TEST_F(Cli, EveryUnitCommandWithoutAUnitSaysSoOnOneLine)
     EXPECT_FALSE(fs::exists(path("b.cdi")) || fs::exists(path("b.bin")));
 }
 
+// Five seconds, whatever signals the program was started with blocked;
+// Ctrl+C ends the wait at once, and the program by it.
 TEST_F(Cli, AnotherProgramTalkingToTheUnitIsWaitedForThenSaid)
 {
     const OtherProgramsLock window;
-    const auto started = std::chrono::steady_clock::now();
-    const Result r = run({"read", path("a.cdi")});
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kUnitLockWaitMs));
+    sigset_t alarm, before;
+    sigemptyset(&alarm);
+    sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, &before);
+    auto started = std::chrono::steady_clock::now();
+    Result r;
+    within(10, [&] { r = run({"read", path("a.cdi")}); });
+    const auto waited = std::chrono::steady_clock::now() - started;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    EXPECT_GE(waited, std::chrono::milliseconds(5000));
+    EXPECT_LT(waited, std::chrono::milliseconds(5150));
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.err, "kvz-cdi-cli: the unit is in use by another program\n");
     EXPECT_TRUE(sim::requests().empty());
+
+    started = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            signalAfterMs(300, SIGINT);
+            runCli({"dump", path("d.bin")}, kOwnStreams);
+            std::_Exit(0);
+        },
+        testing::KilledBySignal(SIGINT), "^kvz-cdi-cli: interrupted before the unit was opened\n$");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2000));
+    EXPECT_FALSE(fs::exists(path("d.bin")));
+}
+
+// A signal during a write is held off: the write finishes and says so, then
+// the program ends by the signal (SIGQUIT would dump core where allowed).
+class SignalInWrite : public Cli, public testing::WithParamInterface<int> {};
+
+TEST_P(SignalInWrite, FinishesTheWriteThenEndsTheProgram)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    EXPECT_EXIT(
+        {
+            const rlimit noCore{};
+            setrlimit(RLIMIT_CORE, &noCore);
+            sim::setVirtualTime(false);
+            setExchangeClock(nullptr);
+            sim::faults().replyDelayMs = 4;  // 128 exchanges: half a second
+            signalAfterMs(100, GetParam());
+            runCli({"write", path("a.cdi"), "--yes"}, kOwnStreams);
+            actOnHeldSignal(stderr);
+            std::_Exit(0);
+        },
+        testing::KilledBySignal(GetParam()),
+        "^restore point: [^\n]*\nkvz-cdi-cli: interrupted: the transfer was finished first\n$");
+}
+
+INSTANTIATE_TEST_SUITE_P(HeldOff, SignalInWrite, testing::Values(SIGHUP, SIGINT, SIGQUIT, SIGTERM));
+
+// Another program's status request, answered 1.6 s late: its reply lands
+// amid the next program's first read, and every reply after comes one
+// request late. Nothing may take that for the unit's image.
+TEST_F(Cli, AReplyAnotherProgramGaveUpOnIsNeverTakenForTheUnitsImage)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    sim::status() = {0x4141, 1, 0x41, 0};
+    sim::faults().replyDelayMs = 5;
+    sim::faults().statusReplyDelayMs = 1600;
+    const auto lateStatusReply = [] {
+        sim::advanceMs(kLateReplyMs);  // nothing of this program's own is owed
+        hid_device* other = hid_open(CDI_VENDOR_ID, CDI_PRODUCT_ID, nullptr);
+        const std::uint8_t request[65] = {0, CMD_STATUS};
+        hid_write(other, request, sizeof request);
+        hid_close(other);
+        sim::advanceMs(1599);
+        return sim::blockRequests().size();
+    };
+    const std::vector<std::uint8_t> held = unitMemory();
+    std::size_t before = lateStatusReply();
+    const Result dumped = run({"dump", path("d.bin")});
+    ASSERT_EQ(dumped.status, 0) << dumped.err;
+    EXPECT_EQ(bytesOf(path("d.bin")), held);
+    EXPECT_EQ(sim::blockRequests().size() - before, 128u) << "both passes again, once the first two differed";
+
+    before = lateStatusReply();
+    const Result written = run({"write", path("a.cdi"), "--yes"});
+    ASSERT_EQ(written.status, 0) << written.err;
+    EXPECT_EQ(sim::blockRequests().size() - before, 4 * 32u + 32 + 32);
+    // The unit's own configuration bytes came from the unit, not from a status reply.
+    for (int byte : {0, 1, 9})
+        EXPECT_EQ(sim::block(30)[byte], held[30 * 32 + byte]) << byte;
+    EXPECT_TRUE(std::equal(held.begin() + 30 * 32 + 14, held.end(), sim::memory().begin() + 30 * 32 + 14));
 }
 
 TEST_F(Cli, DetectAndStatusOnceOrWatchedUntilCtrlC)
@@ -439,12 +576,13 @@ TEST_F(Cli, DetectAndStatusOnceOrWatchedUntilCtrlC)
     // their fields empty.
     for (bool absent : {false, true}) {
         sim::faults().absent = absent;
-        std::thread ctrlC([&] {
+        std::thread ctrlC = testThread([&] {
             while (splitLines(readFile(path("live.csv"))).size() < 5)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            std::raise(SIGINT);
+            kill(getpid(), SIGINT);
         });
-        const Result watched = run({"status", "--csv", path("live.csv"), "--interval", "0.05"});
+        Result watched;
+        within(10, [&] { watched = run({"status", "--csv", path("live.csv"), "--interval", "0.05"}); });
         ctrlC.join();
         EXPECT_EQ(watched.status, 0);
         EXPECT_EQ(watched.out + watched.err, "");
@@ -627,12 +765,9 @@ TEST_F(Cli, JsonResultsReadBackAsTheyArePrinted)
 
     // Watched without a unit: one object a line and nothing else.
     sim::faults().absent = true;
-    std::thread ctrlC([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::raise(SIGINT);
-    });
-    const Result watched = run({"status", "--watch", "--json", "--interval=0.05"});
-    ctrlC.join();
+    signalAfterMs(300, SIGINT);
+    Result watched;
+    within(10, [&] { watched = run({"status", "--watch", "--json", "--interval=0.05"}); });
     const std::vector<std::string> lines = splitLines(watched.out);
     EXPECT_GE(lines.size(), 2u) << watched.err;
     for (const std::string& line : lines)
