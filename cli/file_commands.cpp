@@ -31,7 +31,7 @@ namespace {
 struct Side {
     bool isImage = false;
     UnitImage image;
-    MapFileRecord record;
+    MapFileRecord record{};
     // An image's points as decoded and its configuration as it stands; a map
     // file's points as its lines hold them and its options as a load applies
     // them (a line missing as the load's default).

@@ -260,6 +260,15 @@ TEST_F(Cli, ReadThenDiffAgainstTheUnitIsEqualAndAnEditShowsExactlyItsPoints)
     // A tenth more at 6100 rpm is a timer step or more there.
     EXPECT_NE(run({"diff", path("b.cdi"), "unit", "--exact"}).out.find("\nign_map0 6100 rpm: "), std::string::npos);
     EXPECT_EQ(listRestorePoints().size(), 1u) << "diff keeps no restore point";
+    // Option lines left out count as the load's defaults: pulse type 2,
+    // pickup 36 as the unit's, both switches 0.
+    std::vector<std::string> short_ = splitLines(readFile(path("a.cdi")));
+    short_.resize(645);
+    writeFile(path("short.cdi"), joinLines(short_));
+    sim::block(30)[12] = 0;
+    EXPECT_EQ(run({"diff", path("short.cdi"), "unit"}).out,
+              "PulseType: 2 0 (-2)\nQS-STP: 0 222 (+222)\nQS-REV: 0 80 (+80)\n");
+    sim::block(30)[12] = 2;
 
     // A pickup position of 0 is decoded and stored as its pulse type's,
     // with the window's warning as one line; the read still succeeds.
@@ -336,6 +345,13 @@ TEST_F(Cli, DumpThenRestoreGivesTheUnitItsImageBackByteForByte)
     }
     onAFullDisk(100, [&] { EXPECT_FALSE(keepRestorePoint(UnitImage(), "read", 1700000000, kept)); });
     EXPECT_EQ(kept, backups.string());
+    // What a program killed while it wrote one left goes once a minute old.
+    for (const char* name : {".kvz-cdi-killed", ".kvz-cdi-recent"})
+        writeFile(backups / name, "part of an image");
+    fs::last_write_time(backups / ".kvz-cdi-killed", fs::file_time_type::clock::now() - std::chrono::seconds(61));
+    ASSERT_TRUE(keepRestorePoint(UnitImage(), "read", 1700000000, kept));
+    EXPECT_FALSE(fs::exists(backups / ".kvz-cdi-killed"));
+    EXPECT_TRUE(fs::exists(backups / ".kvz-cdi-recent"));
 }
 
 TEST_F(Cli, WriteAsksOrRefusesAndSaysWhereTheRestorePointWent)
@@ -445,6 +461,41 @@ TEST_F(Cli, ExportAndImportRoundTripAndADamagedCsvChangesNothing)
         expectOneLine(r, "cannot be read as a map CSV file");
         EXPECT_EQ(readFile(path("old.cdi")), "old\n");
     }
+}
+
+// Every input is read and every output looked at before the unit is
+// touched; a failure says why, on one line, names from outside escaped.
+TEST_F(Cli, NothingIsSentOrWrittenUntilEveryFileNamedPassesItsChecks)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    ASSERT_EQ(run({"export", path("a.cdi"), path("b.csv")}).status, 0);
+    fs::create_symlink(path("b.csv"), path("link.csv"));
+    std::vector<std::string> csv = splitLines(readFile(path("b.csv")));
+    csv[11] = "1000,1,x,3,4";
+    writeFile(path("bad.csv"), joinLines(csv));
+    const std::set<std::string> files = listFolder(scratch.path());
+    const std::string map = readFile(path("a.cdi")), dir = scratch.path().string();
+    const std::size_t sent = sim::requests().size();
+    for (const auto& [arguments, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"diff", "unit", path("none.cdi")}, path("none.cdi") + " cannot be read as a map file: No such file or directory"},
+             {{"read", "/nonexistent/x.cdi"}, "cannot write /nonexistent/x.cdi: No such file or directory"},
+             {{"read", path("r.cdi"), "--image", dir}, "cannot write " + dir + ": Is a directory"},
+             {{"dump", ""}, "cannot write '': No such file or directory"},
+             {{"read", path("x"), "--image", dir + "/./x"}, "the output " + dir + "/./x is the same file as the output " + path("x")},
+             {{"export", path("a.cdi"), path("a.cdi")}, "the output " + path("a.cdi") + " is the same file as the input " + path("a.cdi")},
+             {{"import", path("b.csv"), path("link.csv")}, "the output " + path("link.csv") + " is the same file as the input " + path("b.csv")},
+             {{"import", path("bad.csv"), path("c.cdi")}, path("bad.csv") + " cannot be read as a map CSV file: line 12: not a number"},
+             {{"write", path("e\x1B[31m\n\xFF"), "-y"}, path("e\\x1B[31m\\x0A\\xFF") + " cannot be read as a map file: No such file or directory"}}) {
+        const Result r = run(arguments);
+        EXPECT_EQ(r.status, 5) << says;
+        EXPECT_EQ(r.err, "kvz-cdi-cli: " + says + "\n");
+    }
+    EXPECT_EQ(sim::requests().size(), sent) << "sent to the unit";
+    EXPECT_EQ(listFolder(scratch.path()), files);
+    EXPECT_EQ(readFile(path("a.cdi")), map);
+    // The unit's strings too, a C1 control included.
+    sim::setIdentity(L"KVZ\x1B]0;title\x07", L"CDI\x85");
+    EXPECT_EQ(run({"detect"}).out, "ids: 04d8:003c\nmaker: KVZ\\x1B]0;title\\x07\nproduct: CDI\\xC2\\x85\nrelease: 1.00\n");
 }
 
 TEST_F(Cli, EveryUnitCommandWithoutAUnitSaysSoOnOneLine)
@@ -704,6 +755,14 @@ TEST_F(Cli, AnOutputThatIsNoRegularFileIsWrittenInPlaceOrRefused)
     lateReader.join();
     EXPECT_TRUE(unitFree);
     expectOneLine(run({"dump", scratch.path().string()}), "cannot write ");
+    // Standard output that cannot be written: said of the file it carried.
+    std::FILE* full = std::fopen("/dev/full", "w");
+    static char buffer[1 << 16];  // all of it fits: only the flush fails
+    std::setvbuf(full, buffer, _IOFBF, sizeof buffer);
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(runCli({"export", path("a.cdi"), "-"}, {stdin, full, err, false, false}), 5);
+    std::fclose(full);
+    EXPECT_EQ(contents(err), "kvz-cdi-cli: cannot write standard output: No space left on device\n");
 
     // Devices like /dev/null and /dev/full stay devices, whether the write
     // succeeds or fails.
