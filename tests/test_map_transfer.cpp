@@ -15,9 +15,11 @@
 #include "hid_link.h"
 #include "unit_lock.h"
 #include "map_transfer.h"
+#include "restore_points.h"
 #include "sim_unit.h"
 #include "support.h"
 #include "timing_codec.h"
+#include "unit_commands.h"
 
 namespace {
 std::vector<std::string> logged;  // log fragments, one per call
@@ -349,6 +351,44 @@ TEST_F(MapTransfer, ReadStoresWhatTheUnitHoldsWithoutClamping)
     ASSERT_EQ(write(), 1);
     EXPECT_EQ(sim::block(20)[7], 200);
     EXPECT_EQ(sim::block(29)[31], 255);
+}
+
+// A unit whose block 3 changes whenever block 10 has been read, `changes`
+// times: its two passes differ, and are read again after a quiet spell.
+int changesLeft = 0;
+void changeBlock3After10(int block)
+{
+    if (block == 10 && changesLeft-- > 0)
+        ++sim::block(3)[0];
+}
+
+TEST_F(MapTransfer, AWholeUnitReadIsBelievedOnlyWhenTwoPassesAgree)
+{
+    const TemporaryXdgFolders folders;
+    sim::memory().fill(7);
+    cdiDevice.progress = changeBlock3After10;
+    openTransferHandle();
+    ReadReport report;
+    changesLeft = 2;
+    const long long started = sim::clockMs();
+    captureStdout([&] { EXPECT_EQ(readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report), 1); });
+    EXPECT_EQ(sim::blockRequests().size(), 128u);
+    EXPECT_GE(sim::clockMs() - started, 1500) << "quiet before the passes again";
+    EXPECT_EQ(report.image.block(3)[0], 9);
+    EXPECT_EQ(listRestorePoints().size(), 1u);
+    EXPECT_EQ(std::count(logged.begin(), logged.end(), "."), 64) << "the second passes log no dots";
+    EXPECT_TRUE(boxes.shown.empty());
+
+    // Different again: nothing is stored or kept.
+    logged.clear();
+    changesLeft = 3;
+    valveTable.points[0] = 42.0;
+    captureStdout([&] { EXPECT_EQ(readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report), 0); });
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:the unit's replies did not agree twice; nothing was changed"});
+    EXPECT_EQ(logged.back(), "the unit's replies did not agree twice; nothing was changed\n");
+    EXPECT_EQ(valveTable.points[0], 42.0);
+    EXPECT_EQ(listRestorePoints().size(), 1u);
+    cdiDevice.progress = nullptr;
 }
 
 TEST_F(MapTransfer, RevLimitZeroBecomesSeventy)
