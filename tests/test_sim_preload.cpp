@@ -5,11 +5,14 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <hidapi.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support.h"
 
@@ -79,6 +82,36 @@ TEST(PreloadedUnit, FollowsItsControlFileAndImage)
     replaceFile(controlFile(), "present=0\n");
     EXPECT_EQ(hid_enumerate(0x04D8, 0x003C), nullptr) << "unplugged by rewriting the file";
     EXPECT_EQ(hid_open(0x04D8, 0x003C, nullptr), nullptr);
+}
+
+// Processes using the unit at once take turns with its state: each of four
+// sends 200 requests, and exactly the last of all 800 meets the write fault
+// set for it. A turn shared would lose some of the count.
+TEST(PreloadedUnit, ProcessesTakeTurnsWithTheUnitsState)
+{
+    const fs::path dir = controlFile().parent_path();
+    fs::create_directories(dir);
+    replaceFile(controlFile(), "write_fails_at=800\n");
+    std::vector<pid_t> children;
+    for (int child = 0; child < 4; ++child) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            hid_device* h = hid_open(0x04D8, 0x003C, nullptr);
+            int failed = 0;
+            const unsigned char request[65] = {0, 0x80, static_cast<unsigned char>(child)};
+            for (int n = 0; h && n < 200; ++n)
+                failed += hid_write(h, request, sizeof request) < 0;
+            _exit(h ? failed : 100);
+        }
+        children.push_back(pid);
+    }
+    int failed = 0;
+    for (pid_t pid : children) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        failed += WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    }
+    EXPECT_EQ(failed, 1);
 }
 
 }  // namespace
