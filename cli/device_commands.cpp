@@ -296,8 +296,10 @@ int watch(const Console& console, const Arguments& arguments, double interval)
             interrupted = 1;
         if (heldSignal())
             break;
-        // In short naps, so that Ctrl+C ends the wait at once.
-        const Clock::time_point due = start + std::chrono::duration_cast<Clock::duration>(period * n);
+        // In short naps, so that Ctrl+C ends the wait at once; and never so
+        // soon that a program waiting for the unit misses its turn.
+        const Clock::time_point due = std::max(start + std::chrono::duration_cast<Clock::duration>(period * n),
+                                               Clock::now() + std::chrono::milliseconds(3 * kLockRetryMs));
         for (Clock::time_point now = Clock::now(); !interrupted && now < due; now = Clock::now())
             std::this_thread::sleep_for(std::min<Clock::duration>(due - now, std::chrono::milliseconds(10)));
     }

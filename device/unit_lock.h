@@ -12,6 +12,10 @@
 // How long a command waits for another program to finish with the unit.
 constexpr int kUnitLockWaitMs = 5000;
 
+// A program waiting for the lock tries this often, so a program that takes
+// it again and again leaves it free a while longer than this in between.
+constexpr int kLockRetryMs = 20;
+
 enum class LockResult {
     taken,
     noUnit,       // none on the bus

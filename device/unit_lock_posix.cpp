@@ -16,7 +16,7 @@
 #include <thread>
 
 namespace {
-constexpr std::chrono::milliseconds kRetry(20);
+constexpr std::chrono::milliseconds kRetry(kLockRetryMs);
 }  // namespace
 
 void wakeUnitLockWait() {}
