@@ -273,8 +273,10 @@ std::string parseFailure(const CLI::Error& error, const CLI::App& app)
     }
     if (dynamic_cast<const CLI::RequiredError*>(&error))
         return command + "missing " + text.substr(0, text.find(" is required"));
-    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error))
-        return command + name + (text.find("At Most") != std::string::npos ? " given more than once" : " needs a value");
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
+        const bool twice = text.find("At Most") != std::string::npos;
+        return command + name + (twice ? " given more than once" : " needs a value");
+    }
     if (dynamic_cast<const CLI::ExcludesError*>(&error))
         return command + name.substr(0, name.find(' ')) + " does not go with " + text.substr(text.rfind(' ') + 1);
     return command + text;
