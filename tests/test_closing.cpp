@@ -14,7 +14,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <cstdlib>
@@ -191,13 +190,10 @@ TEST_F(Closing, ARefusedAutosaveIsKeptAndTheCloseSavesTheFirstStartOptions)
         testing::ExitedWithCode(0),
         "The autosave could not be loaded; it is kept in " + quoted(state.string())
             + "/refused-autosave-[0-9]{8}-[0-9]{6}-2\\.cdi\\.\n");
-    const std::set<std::string> kept = listFolder(state);
-    ASSERT_EQ(kept.size(), 7u);
-    const std::string second = *std::find_if(kept.begin(), kept.end(), [](const std::string& name) {
-        return name.size() > 6 && name.substr(name.size() - 6) == "-2.cdi";
-    });
-    EXPECT_EQ(readText(state / second), damaged);
-    EXPECT_EQ(fs::status(state / second).permissions(), fs::perms(0600));
+    int keptPrivate = 0;
+    for (const std::string& name : listFolder(state))
+        keptPrivate += readText(state / name) == damaged && fs::status(state / name).permissions() == fs::perms(0600);
+    EXPECT_EQ(keptPrivate, 1);
     const std::string firstStart = "QS-RPM\t120\nQS_ONT\t001\nQS-CUT\t012\nQS-DIS\t100\nrev_limit\t120\n";
     EXPECT_NE(readText(autosave()).find(firstStart + "PulseType\t002\nPickupDeg\t036\nQS-STP\t000\nQS-REV\t000\n"),
               std::string::npos);
@@ -206,12 +202,8 @@ TEST_F(Closing, ARefusedAutosaveIsKeptAndTheCloseSavesTheFirstStartOptions)
     fs::remove_all(dir / "state");
     std::ofstream(dir / "state") << "a file, not a folder\n";
     std::ofstream(autosave()) << damaged;
-    EXPECT_EXIT(
-        {
-            start("y");
-            onWindowClose(nullptr, nullptr);
-        },
-        testing::ExitedWithCode(0), "\\[question\\] " + quoted(kCannotSave) + " \\[y\\]\n");
+    EXPECT_EXIT((start("y"), onWindowClose(nullptr, nullptr)), testing::ExitedWithCode(0),
+                "\\[question\\] " + quoted(kCannotSave) + " \\[y\\]\n");
     EXPECT_EQ(readText(autosave()), damaged);
 }
 

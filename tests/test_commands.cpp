@@ -958,26 +958,17 @@ TEST_F(Commands, ReadRightAfterAPollTickGetsEveryBlocksOwnReply)
         ASSERT_EQ(valveTable.points[k], sim::memory()[640 + k]) << k;
 }
 
-// The poll goes on while the question is open: its first tick gives up on
-// its late reply, the next sends once that reply can no longer come, and
-// gives up again. Yes must not start the read before until the second
-// reply can no longer come either, or the read takes it for a block.
+// While the question is open the poll gives up on a late reply, then sends
+// again once it can no longer come: Yes waits until the second can't either.
 TEST_F(Commands, WriteAnsweredYesWhileAPollReplyIsOwedTakesNoStatusReplyForABlock)
 {
     sim::memory() = patternedUnit(2, 36, 120);
-    sim::status().rpm = 0x4141;
-    sim::faults().replyDelayMs = 10;  // the status reply lands amid the blocks
+    sim::faults().replyDelayMs = 10;  // the status reply would land amid the blocks
     sim::faults().statusReplyDelayMs = 300;
-    fillTables(12.0, 80.0);
     boxes.answers = {1};
-    boxes.onShow = [] {
-        pollStatus(nullptr);
-        sim::advanceMs(kLateReplyMs);
-        pollStatus(nullptr);
-        Fl::remove_timeout(pollStatus);
-    };
+    boxes.onShow = [] { pollStatus(nullptr), sim::advanceMs(kLateReplyMs), pollStatus(nullptr); };
     press(widgets.deviceWrite);
-
+    Fl::remove_timeout(pollStatus);
     EXPECT_EQ(boxes.shown.back(), "message:Writing device map successfully.");
     EXPECT_EQ(countRequests(0x80), 64 + 32) << "the two passes before agreed at once";
 }

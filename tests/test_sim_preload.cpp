@@ -84,31 +84,26 @@ TEST(PreloadedUnit, FollowsItsControlFileAndImage)
     EXPECT_EQ(hid_open(0x04D8, 0x003C, nullptr), nullptr);
 }
 
-// Processes using the unit at once take turns with its state: each of four
-// sends 200 requests, and exactly the last of all 800 meets the write fault
-// set for it. A turn shared would lose some of the count.
+// Four processes at once take turns with the unit's state: of their 800
+// requests, exactly the last meets the write fault set for it. A turn
+// shared would lose some of the count.
 TEST(PreloadedUnit, ProcessesTakeTurnsWithTheUnitsState)
 {
-    const fs::path dir = controlFile().parent_path();
-    fs::create_directories(dir);
     replaceFile(controlFile(), "write_fails_at=800\n");
-    std::vector<pid_t> children;
-    for (int child = 0; child < 4; ++child) {
-        const pid_t pid = fork();
-        if (pid == 0) {
+    std::vector<pid_t> children(4);
+    for (pid_t& child : children)
+        if ((child = fork()) == 0) {
             hid_device* h = hid_open(0x04D8, 0x003C, nullptr);
+            const unsigned char request[65] = {0, 0x80, 7};
             int failed = 0;
-            const unsigned char request[65] = {0, 0x80, static_cast<unsigned char>(child)};
             for (int n = 0; h && n < 200; ++n)
                 failed += hid_write(h, request, sizeof request) < 0;
             _exit(h ? failed : 100);
         }
-        children.push_back(pid);
-    }
     int failed = 0;
-    for (pid_t pid : children) {
+    for (pid_t child : children) {
         int status = 0;
-        waitpid(pid, &status, 0);
+        waitpid(child, &status, 0);
         failed += WIFEXITED(status) ? WEXITSTATUS(status) : 100;
     }
     EXPECT_EQ(failed, 1);
