@@ -14,7 +14,6 @@
 #include <hidapi.h>
 #include <nlohmann/json.hpp>
 
-#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -157,7 +156,7 @@ const Console kOwnStreams = {stdin, stderr, stderr, false, false};
 
 // Sends the process `sig` in `ms` milliseconds, from a timer: to whichever
 // thread does not hold it off.
-void signalAfterMs(int ms, int sig)
+timer_t signalAfterMs(int ms, int sig)
 {
     sigevent event{};
     event.sigev_notify = SIGEV_SIGNAL;
@@ -166,23 +165,17 @@ void signalAfterMs(int ms, int sig)
     const itimerspec when = {{0, 0}, {ms / 1000, ms % 1000 * 1000000L}};
     timer_create(CLOCK_MONOTONIC, &event, &timer);
     timer_settime(timer, 0, &when, nullptr);
+    return timer;
 }
 
-// Runs `action`; the test program ends, failed, when it has not returned
-// within `seconds`: a signal that never comes must not hang the suite.
+// Runs `action`; SIGUSR1 ends the test program, failed, when it has not
+// returned within `seconds`: a signal that never comes must not hang it.
 template <class Action>
 void within(int seconds, Action&& action)
 {
-    std::atomic<bool> done{false};
-    std::thread watchdog([&] {
-        for (int n = 0; n < 100 * seconds && !done; ++n)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!done && std::fprintf(stderr, "FAILED: still running after %d s\n", seconds))
-            std::_Exit(1);
-    });
+    const timer_t bound = signalAfterMs(1000 * seconds, SIGUSR1);
     action();
-    done = true;
-    watchdog.join();
+    timer_delete(bound);
 }
 }  // namespace
 

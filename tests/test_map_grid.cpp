@@ -255,13 +255,11 @@ TEST_F(TableTab, ComparedTuneIsDrawnAndARefusedFileKeepsIt)
     // On the Table tab, a cell that differs from the tune is tinted, one
     // that does not (the valve maps) is not.
     widgets.tabs->value(widgets.tableTab);
-    widgets.window->redraw();
-    Fl::flush();
-    widgets.window->make_current();
+    widgets.window->redraw(), Fl::flush(), widgets.window->make_current();
     for (const auto& [column, fill] : {std::pair{0, Fl_Color(0xFFE8A000)}, {2, FL_WHITE}}) {
         int x, y, w, h;
-        widgets.mapGrid->find_cell(Fl_Table::CONTEXT_CELL, 0, column, x, y, w, h);
         uchar rgb[3], want[3];
+        widgets.mapGrid->find_cell(Fl_Table::CONTEXT_CELL, 0, column, x, y, w, h);
         fl_read_image(rgb, x + 2, y + 2, 1, 1);
         Fl::get_color(fill, want[0], want[1], want[2]);
         EXPECT_EQ(std::memcmp(rgb, want, 3), 0) << "column " << column;

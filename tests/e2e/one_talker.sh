@@ -119,10 +119,10 @@ for n in 1 2 3 4; do
     start_cli "late-status-$n" status
     sleep 0.2
     [ "$n" -eq 4 ] || { exact_dump "late-$n" && continue; }
-    run_cli late-write write --yes "$artefacts/tune.cdi" || fail "a write beside late replies failed: $(cat "$artefacts/late-write.err")"
+    run_cli late-write write --yes "$artefacts/tune.cdi" || fail "late replies: $(cat "$artefacts/late-write.err")"
 done
-exact_dump late-after-write
-expect_same_file "$artefacts/dump-late-after-write.bin" "$artefacts/expected.bin" "a write beside late replies sent other bytes"
+exact_dump late
+expect_same_file "$artefacts/dump-late.bin" "$artefacts/expected.bin" "late replies: the write sent other bytes"
 note "status replies 1.6 s late: three dumps and a write, each with the unit's own bytes"
 
 # Without the request log, which the limit would cut short too.
