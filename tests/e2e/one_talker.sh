@@ -8,8 +8,8 @@
 # be opened gets nothing sent and says why. SIGINT in the middle of
 # "write --yes" leaves the whole new image on the unit, both lines printed,
 # and the program ended by SIGINT. Under a file-size limit, write and read
-# fail with status 5 and one line, leaving no stray file. Beside status
-# replies 1.6 s late, dumps and a write see only the unit's own bytes.
+# fail with status 5 and one line, leaving no stray file.
+# Beside status replies 1.6 s late, dumps and a write see only the unit's bytes.
 #
 # Usage: one_talker.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR CLI
 set -eu
