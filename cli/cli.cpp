@@ -403,7 +403,7 @@ int runCli(const std::vector<std::string>& arguments, const Console& console)
     const Dialogs dialogsBefore = dialogs;
     void (*const hidErrorSinkBefore)(const char*) = hidErrorSink;
     std::FILE* const traceBefore = traceStream;
-    dialogs = {note, note, answerNo, noBeep};
+    dialogs = {note, note, answerNo, noBeep, answerNo};
     hidErrorSink = note;
     traceStream = parsed.trace ? console.err : nullptr;
 

@@ -108,6 +108,14 @@ int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& val
     return 1;
 }
 
+int readImageKeepingRestorePoint(CdiDevice& device, ReadReport& report)
+{
+    if (!readUnit(device, report.image, nullptr))
+        return 0;
+    report.kept = keep(device, report.image, "read", report.restorePoint);
+    return 1;
+}
+
 bool fixZeroPickup(ConfigBlock& config)
 {
     if (config.pickupDeg != 0)

@@ -25,6 +25,10 @@ struct ReadReport {
 // could not be kept. 1 when the read succeeded.
 int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& valve, ReadReport& report);
 
+// The same read into report.image alone: the tables and the record's
+// configuration stay as they are.
+int readImageKeepingRestorePoint(CdiDevice& device, ReadReport& report);
+
 // After a read that succeeded: a pickup position of 0 is warned of in a box
 // and replaced by the preset's for the pulse type, the one the maps were
 // decoded with. True when it was 0.
