@@ -62,6 +62,10 @@ struct WriteReport {
 // was sent. 1 when the unit holds exactly what was sent.
 int writeKeepingRestorePoints(CdiDevice& device, MapTable& ignition, MapTable& valve, WriteReport& report);
 
+// The image writeKeepingRestorePoints sends to a unit that holds `before`.
+UnitImage imageWritten(const CdiDevice& device, const MapTable& ignition, const MapTable& valve,
+                       const UnitImage& before);
+
 // The same sequence for a whole image, sent as it stands: no encoding, no
 // fix-ups, the unit's own bytes those of the image.
 int restoreKeepingRestorePoints(CdiDevice& device, const UnitImage& image, MapTable& ignition, MapTable& valve,
