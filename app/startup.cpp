@@ -81,6 +81,7 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     setTableClamps();
     wireChart(widgets.ignitionChart, ignitionTable, 35, 5);
     wireChart(widgets.valveChart, valveTable, 160, 25);
+    widgets.ignitionChart->unit = &cdiDevice;
     onConfigChanged = refreshOptionWidgets;
 
     std::string refused;
