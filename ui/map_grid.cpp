@@ -31,7 +31,7 @@
 #include "my_chart.h"
 #include "platform_paths.h"
 #include "restore_points.h"
-#include "table_edits.h"
+#include "map_edits.h"
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
 #include "unit_commands.h"

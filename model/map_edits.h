@@ -1,6 +1,7 @@
-// What the Table tab does to the maps, without the toolkit: which point a
-// cell stands for, how a cell is set, the operations on a block of cells,
-// and the text Ctrl+C gives and Ctrl+V takes.
+// How the maps are edited, without the toolkit: the re-interpolation around
+// a point that every edit ends with, and the Table tab's side of it: which
+// point a cell stands for, how a cell is set, the operations on a block of
+// cells, and the text Ctrl+C gives and Ctrl+V takes.
 #pragma once
 
 #include <array>
@@ -14,6 +15,10 @@
 #include "unit_image.h"
 
 struct MapTable;
+
+// The re-interpolation of a value step, on any map: the points within
+// `step` of point p go on straight lines toward the points `step` away.
+void spreadMap(MapTable& table, std::uint32_t map, int step, int p);
 
 constexpr int kGridRows = 31;    // 500 to 15,500 rpm
 constexpr int kGridColumns = 4;  // IGN MAP0, IGN MAP1, PVS MAP0, PVS MAP1

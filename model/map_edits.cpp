@@ -1,7 +1,7 @@
-// The Table tab's arithmetic on the maps. Every value goes in through
-// setCell, so a cell set from the table lands exactly as UP and DOWN would
-// leave it at that cursor position.
-#include "table_edits.h"
+// The arithmetic of map editing. Every value the Table tab sets goes in
+// through setCell, so a cell set from the table lands exactly as UP and DOWN
+// would leave it at that cursor position.
+#include "map_edits.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,7 +9,33 @@
 #include <cstdio>
 
 #include "map_table.h"
-#include "my_chart.h"
+
+// A point index below 0 turns into a huge unsigned one, which the table
+// reads as -1.0 and refuses to store, so no index here can leave the table.
+void spreadMap(MapTable& table, std::uint32_t m, int s, int p)
+{
+    constexpr int kPoints = MapTable::kPoints;
+    auto v = [&](int i) { return table.value(m, static_cast<std::uint32_t>(i)); };
+    auto store = [&](int i, double x) { table.setValue(m, static_cast<std::uint32_t>(i), x); };
+
+    if (p == s) {
+        for (int i = 0; i <= p - 1; ++i)
+            store(i, v(p));
+    } else {
+        const double d = (v(p) - v(p - s)) / s;
+        for (int i = p - s + 1; i <= p - 1; ++i)
+            store(i, v(i - 1) + d);
+    }
+
+    if (p >= kPoints - s) {
+        for (int i = p; i < kPoints; ++i)
+            store(i, v(p));
+    } else {
+        const double d = (v(p + s) - v(p)) / s;
+        for (int i = p + 1; i <= p + s - 1; ++i)
+            store(i, v(i - 1) + d);
+    }
+}
 
 int gridRow(int point)
 {
