@@ -13,6 +13,7 @@
 #include <ctime>
 #include <string>
 
+#include "autosave_timer.h"
 #include "cdi_device.h"
 #include "device_status.h"
 #include "dialogs.h"
@@ -102,6 +103,8 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     widgets.ignitionChart->selectedMap = 0;
     widgets.tabs->value(widgets.deviceTab);
     startEditHistory();
+    // With no place for it, the autosave is left to the close.
+    startAutosaveTimer(autosavePath[0] != '\0');
 
     window->show(argc, argv);
     Fl::add_timeout(0.5, pollStatus);

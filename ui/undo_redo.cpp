@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 
+#include "autosave_timer.h"
 #include "cdi_device.h"
 #include "edit_history.h"
 #include "main_window.h"
@@ -33,9 +34,11 @@ std::array<Fl_Light_Button*, 4> mapButtons()
     return {widgets.ignMap0, widgets.ignMap1, widgets.pvsMap0, widgets.pvsMap1};
 }
 
+// Every change the history takes is also one for the autosave.
 void record(const ChangeOrigin& origin)
 {
-    recordChange(history, captureState(ignitionTable, valveTable, cdiDevice), origin, editClock());
+    if (recordChange(history, captureState(ignitionTable, valveTable, cdiDevice), origin, editClock()))
+        autosaveSoon();
     refreshUnitLimits();
 }
 
@@ -58,6 +61,7 @@ void show(const EditState& state, const ChangeOrigin& origin)
     widgets.ignitionChart->redraw();
     widgets.valveChart->redraw();
     refreshOptionWidgets();
+    autosaveSoon();
     refreshUnitLimits();
 }
 
