@@ -54,8 +54,9 @@ void show(const EditState& state, const ChangeOrigin& origin)
         widgets.ignitionChart->cursor = origin.cursor;
         widgets.valveChart->cursor = origin.cursor;
         onMapSelect(nullptr, nullptr);
+        gridFollowsCharts();
     }
-    if (origin.kind == ChangeOrigin::TableEdit)
+    if (origin.kind == ChangeOrigin::TableEdit || origin.kind == ChangeOrigin::Nudge)
         selectGridCells(origin.cells);
     refreshMapGrid();
     widgets.ignitionChart->redraw();
@@ -135,10 +136,10 @@ void recordCommandChange()
     record(ChangeOrigin{});
 }
 
-void recordTableChange(const CellBlock& cells)
+void recordTableChange(const CellBlock& cells, bool nudge)
 {
     ChangeOrigin origin;
-    origin.kind = ChangeOrigin::TableEdit;
+    origin.kind = nudge ? ChangeOrigin::Nudge : ChangeOrigin::TableEdit;
     origin.cells = cells;
     record(origin);
 }
