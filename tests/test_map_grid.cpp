@@ -8,6 +8,7 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Repeat_Button.H>
 #include <FL/Fl_Tabs.H>
 #include <FL/fl_draw.H>
 
@@ -73,6 +74,7 @@ protected:
         }
         widgets.ignMap0->setonly();
         widgets.ignMap0->do_callback();
+        widgets.ignitionChart->cursor = widgets.valveChart->cursor = 80;
         widgets.tabs->value(widgets.mapTab);
         widgets.tabs->value(widgets.tableTab);
         startEditHistory();
@@ -87,19 +89,21 @@ TEST_F(TableTab, TypedValueActsAsUpAtItsRowAndUndoesWithTheSelection)
         pressKey(FL_Up);  // 6000 rpm
     const EditState before = edited();
     const double v55 = ign(0, 55), v65 = ign(0, 65);
-    for (const char c : std::string("28.5x"))
+    for (const char c : std::string("28,5x"))
         pressKey(c, 0, std::string(1, c).c_str());
     pressKey(FL_Enter);
     EXPECT_EQ(boxes.shown, std::vector<std::string>{"beep"}) << "no number: the editor stays";
+    EXPECT_STREQ(widgets.tableMessage->label(), "Not a number: \"28,5x\"");
     pressKey(FL_BackSpace, 0, "\b");
     pressKey(FL_Enter);
     EXPECT_EQ(ign(0, 60), 28.5);
+    EXPECT_STREQ(widgets.tableMessage->label(), "") << "until the next change";
     for (int i = 1; i < 5; ++i) {
         EXPECT_NEAR(ign(0, 55 + i), v55 + i * (28.5 - v55) / 5, 1e-9);
         EXPECT_NEAR(ign(0, 60 + i), 28.5 + i * (v65 - 28.5) / 5, 1e-9);
     }
-    EXPECT_EQ(widgets.ignitionChart->cursor, 80);
-    EXPECT_TRUE(selected(12, 0, 12, 0)) << "Enter moves one row down";
+    EXPECT_EQ(widgets.ignitionChart->cursor, 65);
+    EXPECT_TRUE(selected(12, 0, 12, 0)) << "Enter moves one row down, and the charts' cursor with it";
 
     widgets.gridValue->value("1");  // for a Set that must not run
     pressKey('7', 0, "7");
@@ -151,7 +155,7 @@ TEST_P(TableOperations, GiveTheirPointsAndUndoWhole)
 
 INSTANTIATE_TEST_SUITE_P(
     Each, TableOperations,
-    testing::Values(OperationCase{'s', "12.5", {12.5, 12.5, 12.5, 12.5, 12.5}, 0},    // Set
+    testing::Values(OperationCase{'s', "12,5", {12.5, 12.5, 12.5, 12.5, 12.5}, 0},    // Set
                     OperationCase{'a', "-2", {8.0, 11.0, 17.0, 9.0, 18.0}, 0},        // Add
                     OperationCase{'c', "110", {11.0, 14.3, 20.9, 12.1, 22.0}, 0},     // Scale %
                     OperationCase{'i', "", {10.0, 12.5, 15.0, 17.5, 20.0}, 0},        // Interpolate
@@ -167,16 +171,83 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     pressKey('v', FL_CTRL);
     for (int p = 30; p <= 50; p += 5)
         EXPECT_EQ(valveTable.value(1, p), ign(0, p));
+    EXPECT_TRUE(selected(5, 3, 9, 3)) << "the cells pasted";
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(selected(5, 3, 5, 3));
 
+    // Onto both ignition maps from 5500 rpm, so many rows: one value fills
+    // them, a block that divides them repeats, another goes at the top-left.
+    const std::tuple<const char*, int, double, double, int> fills[] = {
+        {"22,5", 3, 22.5, 22.5, 3}, {"1\t2\n3\t4\n", 4, 1, 2, 4}, {"1\t2\n3\t4\n", 3, 1, ign(1, 65), 2}};
+    for (const auto& [text, rows, topLeft, thirdRight, pastedRows] : fills) {
+        const EditState before = edited();
+        selectGridCells({10, 0, 9 + rows, 1});
+        Fl::copy(text, static_cast<int>(std::strlen(text)), 1);
+        pressKey('v', FL_CTRL);
+        EXPECT_TRUE(ign(0, 55) == topLeft && ign(1, 65) == thirdRight && selected(10, 0, 9 + pastedRows, 1)) << text;
+        pressKey('z', FL_CTRL);
+        EXPECT_TRUE(sameState(edited(), before)) << text;
+    }
+
     const EditState before = edited();
-    for (const std::string& text : {"1\r\nabc\r\n"s, "4\n\n"s, "5\t6\t7\t8\t9\n"s, "7\0x"s}) {
+    selectGridCells({5, 1, 5, 1});
+    const std::pair<std::string, const char*> refused[] = {
+        {"1\n2\n3\tx1\r\n", "row 3, field 2 is not a number (\"x1\")"},
+        {"7\0"s + std::string(99999, 'x'), "row 1, field 1 is not a number (\"7?xxxxxxxxxxxxxxxxxxxxxx...\")"},
+        {"1,5.0", "row 1, field 1 is not a number (\"1,5.0\")"},
+        {std::regex_replace(std::string(40, '\n'), std::regex("\n"), "1\n"), "40 rows from 3000 rpm run past 15500 rpm"},
+        {"1\t2\t3\t4", "4 columns from IGN MAP1 run past PVS MAP1"}};
+    for (const auto& [text, message] : refused) {
         Fl::copy(text.c_str(), static_cast<int>(text.size()), 1);
         pressKey('v', FL_CTRL);
         EXPECT_TRUE(sameState(edited(), before)) << text;
+        EXPECT_EQ(widgets.tableMessage->label(), "Paste refused: "s + message);
     }
-    EXPECT_EQ(boxes.shown, std::vector<std::string>(4, "beep"));
+    EXPECT_EQ(boxes.shown, std::vector<std::string>(std::size(refused), "beep"));
+    widgets.gridValue->value("abc");
+    pressKey('s', FL_ALT, "s");
+    EXPECT_STREQ(widgets.tableMessage->label(), "Not a number: \"abc\"");
+}
+
+// The table's current cell is the charts' cursor: UP edits the cell chosen
+// in the table, and the table stands where the Map tab left the cursor.
+TEST_F(TableTab, OneCursorForTheTableAndTheCharts)
+{
+    pressKey(FL_Right);
+    for (int i = 0; i < 8; ++i)
+        pressKey(FL_Down);  // IGN MAP1 at 12000 rpm
+    const double v120 = ign(1, 120), v80 = ign(0, 80);
+    widgets.tabs->value(widgets.mapTab);
+    widgets.valueUp->do_callback();
+    EXPECT_TRUE(std::abs(ign(1, 120) - v120 - 0.1) < 1e-9 && ign(0, 80) == v80);
+    widgets.cursorLeft->do_callback();
+    widgets.pvsMap0->setonly();
+    widgets.pvsMap0->do_callback();
+    widgets.tabs->value(widgets.tableTab);
+    EXPECT_TRUE(selected(22, 2, 22, 2));
+}
+
+// A run of nudges on the same cells is one change: ] and + (either
+// keyboard) raise by 0.1 degree or 1 on a valve map, [ and the keypad's -
+// lower; the main keyboard's - starts a number.
+TEST_F(TableTab, NudgeKeysStepTheSelectionAndARunUndoesWhole)
+{
+    selectGridCells({5, 1, 6, 2});  // IGN MAP1 and PVS MAP0 at 3000 and 3500 rpm
+    const EditState before = edited();
+    const double ign30 = ign(1, 30), valve35 = valveTable.value(0, 35);
+    const std::tuple<int, int, const char*, int> keys[] = {{']', 0, "]", 1},         {']', 0, "]", 2},
+                                                           {']', 0, "]", 3},         {'=', FL_SHIFT, "+", 4},
+                                                           {FL_KP + '+', 0, "+", 5}, {FL_KP + '-', 0, "-", 4},
+                                                           {'[', 0, "[", 3}};
+    for (const auto& [key, state, text, steps] : keys) {
+        pressKey(key, state, text);
+        EXPECT_TRUE(std::abs(ign(1, 30) - ign30 - 0.1 * steps) < 1e-9 && valveTable.value(0, 35) == valve35 + steps);
+    }
+    pressKey('z', FL_CTRL);
+    EXPECT_TRUE(sameState(edited(), before));
+    pressKey('-', 0, "-");
+    EXPECT_STREQ(widgets.mapGrid->editor->visible() ? widgets.mapGrid->editor->value() : "", "-");
+    pressKey(FL_Escape, 0, "\x1b");
 }
 
 // The window as drawn with a tab shown; the charts with the Map tab.
@@ -227,6 +298,15 @@ TEST_F(TableTab, EnginePointStandsAtItsSpeedAndIdleTicksRedrawNothing)
     tick(0);
     EXPECT_EQ(widgets.mapGrid->engineRow, -1);
     EXPECT_TRUE(drawnCharts() == plain);
+
+    // Space: to the engine's row, on the ignition map the unit's switch selects.
+    widgets.tabs->value(widgets.tableTab);
+    pressKey(' ', 0, " ");
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"beep"}) << "no engine running";
+    sim::status().mapSwitch = 1;
+    tick(6000);
+    pressKey(' ', 0, " ");
+    EXPECT_TRUE(selected(11, 1, 11, 1) && widgets.ignMap1->value() && widgets.ignitionChart->cursor == 60);
 }
 
 TEST_F(TableTab, ComparedTuneIsDrawnAndARefusedFileKeepsIt)

@@ -11,10 +11,15 @@
 #include <FL/Fl_Tabs.H>
 #include <FL/Fl_Value_Slider.H>
 
+#include <sys/stat.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <tuple>
 
 #include "device_status.h"
+#include "autosave_timer.h"
 #include "dialogs.h"
 #include "edit_history.h"
 #include "main_window.h"
@@ -191,5 +196,50 @@ TEST_F(UndoRedo, FileOpenAndDeviceReadAreEachAChange)
     EXPECT_EQ(widgets.revLimit->value(), 120);
     EXPECT_EQ(widgets.window->label(), title);
     EXPECT_EQ(sim::requests().size(), requests);
+}
+// Runs the event loop for at most `seconds` until a write puts a new file
+// in the autosave's place (a new inode and time).
+bool writtenWithin(double seconds)
+{
+    auto stamp = [] {
+        struct stat st {};
+        stat((root / "autosaved.cdi").c_str(), &st);
+        return std::tuple(st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+    };
+    const auto was = stamp();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end && stamp() == was)
+        Fl::wait(0.05);
+    return stamp() != was;
+}
+
+// A change reaches the autosave within two seconds, two writes are two
+// seconds apart, a change undone writes nothing, and a failed write asks
+// nothing and is tried again at the next change.
+TEST_F(UndoRedo, TheAutosaveFollowsTheChanges)
+{
+    BoxRecorder boxes;
+    fs::remove(root / "autosaved.cdi");
+    startAutosaveTimer(true);
+    press(widgets.valueUp);
+    pressKey('z', FL_CTRL);
+    EXPECT_FALSE(writtenWithin(1.5)) << "nothing changed";
+    press(widgets.valueUp);
+    EXPECT_TRUE(writtenWithin(2.5));
+    EXPECT_NE(readFile(root / "autosaved.cdi").find(mapLine("IG", 0, 80, ignitionTable.value(0, 80))), std::string::npos);
+    press(widgets.valueUp);
+    EXPECT_FALSE(writtenWithin(1.5)) << "two seconds after the last write at the soonest";
+    EXPECT_TRUE(writtenWithin(1.5));
+
+    // No place for it: a folder in the temporary folder's, a file above the state folder.
+    fs::remove(root / "autosaved.cdi");
+    fs::create_directory(root / "autosaved.cdi");
+    writeFile(root / "file", "");
+    ScopedEnv state("XDG_STATE_HOME", (root / "file/state").string());
+    press(widgets.valueUp);
+    EXPECT_FALSE(writtenWithin(2.5));
+    fs::remove(root / "autosaved.cdi");
+    press(widgets.valueUp);
+    EXPECT_TRUE(writtenWithin(2.5) && boxes.shown.empty());
 }
 }  // namespace
