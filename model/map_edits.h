@@ -95,12 +95,11 @@ struct PasteRefusal {
 // rows of values. False, saying why, when a field is empty or no number.
 bool parseCells(std::string_view text, std::vector<std::vector<double>>& rows, PasteRefusal& why);
 // Where a paste onto a selection inside the grid goes, as a spreadsheet
-// pastes: one value
-// fills every selected cell, a block whose rows and columns divide the
-// selection's fills it by repetition, and anything else (rows of different
-// lengths too) goes at the selection's top-left. Sets the values row by
-// row and gives the block it covered; false, saying why, with nothing
-// changed, when a value would land outside the grid.
+// pastes: one value fills every selected cell, a block whose rows and
+// columns divide the selection's fills it by repetition, and anything else
+// (rows of different lengths too) goes at the selection's top-left. Sets
+// the values row by row and gives the block it covered; false, saying why,
+// with nothing changed, when a value would land outside the grid.
 bool pasteCells(const GridColumns& columns, const CellBlock& selection, const std::vector<std::vector<double>>& rows,
                 CellBlock& pasted, PasteRefusal& why);
 
