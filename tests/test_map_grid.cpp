@@ -209,42 +209,34 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     EXPECT_STREQ(widgets.tableMessage->label(), "Not a number: \"abc\"");
 }
 
-// The table's current cell is the charts' cursor: UP edits the cell chosen
-// in the table, and the table stands where the Map tab left the cursor.
-TEST_F(TableTab, OneCursorForTheTableAndTheCharts)
-{
-    pressKey(FL_Right);
-    for (int i = 0; i < 8; ++i)
-        pressKey(FL_Down);  // IGN MAP1 at 12000 rpm
-    const double v120 = ign(1, 120), v80 = ign(0, 80);
-    widgets.tabs->value(widgets.mapTab);
-    widgets.valueUp->do_callback();
-    EXPECT_TRUE(std::abs(ign(1, 120) - v120 - 0.1) < 1e-9 && ign(0, 80) == v80);
-    widgets.cursorLeft->do_callback();
-    widgets.pvsMap0->setonly();
-    widgets.pvsMap0->do_callback();
-    widgets.tabs->value(widgets.tableTab);
-    EXPECT_TRUE(selected(22, 2, 22, 2));
-}
-
-// A run of nudges on the same cells is one change: ] and + (either
-// keyboard) raise by 0.1 degree or 1 on a valve map, [ and the keypad's -
-// lower; the main keyboard's - starts a number.
-TEST_F(TableTab, NudgeKeysStepTheSelectionAndARunUndoesWhole)
+// The table's current cell is the charts' cursor. A run of nudges on the
+// same cells is one change, which UP never grows: ] and + (either keyboard)
+// raise by 0.1 degree or 1 on a valve map, [ and the keypad's - lower; the
+// main keyboard's - starts a number.
+TEST_F(TableTab, NudgesAndUpActOnTheOneCursor)
 {
     selectGridCells({5, 1, 6, 2});  // IGN MAP1 and PVS MAP0 at 3000 and 3500 rpm
     const EditState before = edited();
     const double ign30 = ign(1, 30), valve35 = valveTable.value(0, 35);
-    const std::tuple<int, int, const char*, int> keys[] = {{']', 0, "]", 1},         {']', 0, "]", 2},
-                                                           {']', 0, "]", 3},         {'=', FL_SHIFT, "+", 4},
-                                                           {FL_KP + '+', 0, "+", 5}, {FL_KP + '-', 0, "-", 4},
-                                                           {'[', 0, "[", 3}};
+    const std::tuple<int, int, const char*, int> keys[] = {{']', 0, "]", 1}, {']', 0, "]", 2}, {']', 0, "]", 3},
+        {'=', FL_SHIFT, "+", 4}, {FL_KP + '+', 0, "+", 5}, {FL_KP + '-', 0, "-", 4}, {'[', 0, "[", 3}};
     for (const auto& [key, state, text, steps] : keys) {
         pressKey(key, state, text);
         EXPECT_TRUE(std::abs(ign(1, 30) - ign30 - 0.1 * steps) < 1e-9 && valveTable.value(0, 35) == valve35 + steps);
     }
+    widgets.tabs->value(widgets.mapTab);
+    widgets.valueUp->do_callback();  // IGN MAP1 at 3000 rpm, the table's current cell
+    EXPECT_NEAR(ign(1, 30), ign30 + 0.4, 1e-9);
+    pressKey('z', FL_CTRL);
+    EXPECT_NEAR(ign(1, 30), ign30 + 0.3, 1e-9);
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(sameState(edited(), before));
+
+    widgets.cursorRight->do_callback();
+    widgets.pvsMap0->setonly();
+    widgets.pvsMap0->do_callback();
+    widgets.tabs->value(widgets.tableTab);
+    EXPECT_TRUE(selected(6, 2, 6, 2)) << "where the Map tab left the cursor";
     pressKey('-', 0, "-");
     EXPECT_STREQ(widgets.mapGrid->editor->visible() ? widgets.mapGrid->editor->value() : "", "-");
     pressKey(FL_Escape, 0, "\x1b");

@@ -11,12 +11,9 @@
 #include <FL/Fl_Tabs.H>
 #include <FL/Fl_Value_Slider.H>
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <tuple>
 
 #include "device_status.h"
 #include "autosave_timer.h"
@@ -197,15 +194,12 @@ TEST_F(UndoRedo, FileOpenAndDeviceReadAreEachAChange)
     EXPECT_EQ(widgets.window->label(), title);
     EXPECT_EQ(sim::requests().size(), requests);
 }
-// Runs the event loop for at most `seconds` until a write puts a new file
-// in the autosave's place (a new inode and time).
+// Runs the event loop for at most `seconds` until a new file is put in the
+// autosave's place.
 bool writtenWithin(double seconds)
 {
-    auto stamp = [] {
-        struct stat st {};
-        stat((root / "autosaved.cdi").c_str(), &st);
-        return std::tuple(st.st_ino, st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
-    };
+    std::error_code error;
+    const auto stamp = [&] { return fs::last_write_time(root / "autosaved.cdi", error); };
     const auto was = stamp();
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (std::chrono::steady_clock::now() < end && stamp() == was)
