@@ -207,26 +207,26 @@ bool parseCells(std::string_view text, std::vector<std::vector<double>>& rows, P
 bool pasteCells(const GridColumns& columns, const CellBlock& selection, const std::vector<std::vector<double>>& rows,
                 CellBlock& pasted, PasteRefusal& why)
 {
-    std::size_t width = 0;
+    int width = 0;
     bool even = true;
     for (const std::vector<double>& row : rows) {
-        even = even && (width == 0 || row.size() == width);
-        width = std::max(width, row.size());
+        const int n = static_cast<int>(row.size());
+        even = even && (width == 0 || n == width);
+        width = std::max(width, n);
     }
     const int height = static_cast<int>(rows.size());
     const int selectedRows = selection.bottom - selection.top + 1;
     const int selectedColumns = selection.right - selection.left + 1;
-    const bool fills = even && width > 0 && selectedRows % height == 0 && selectedColumns % static_cast<int>(width) == 0;
+    const bool fills = even && width > 0 && selectedRows % height == 0 && selectedColumns % width == 0;
     const int down = fills ? selectedRows / height : 1;
-    const int across = fills ? selectedColumns / static_cast<int>(width) : 1;
-    pasted = {selection.top, selection.left, selection.top + down * height - 1,
-              selection.left + across * static_cast<int>(width) - 1};
+    const int across = fills ? selectedColumns / width : 1;
+    pasted = {selection.top, selection.left, selection.top + down * height - 1, selection.left + across * width - 1};
     if (pasted.bottom >= kGridRows) {
         why = {PasteRefusal::pastLastRow, 0, 0, {}, height};
         return false;
     }
     if (pasted.right >= kGridColumns) {
-        why = {PasteRefusal::pastLastColumn, 0, 0, {}, static_cast<int>(width)};
+        why = {PasteRefusal::pastLastColumn, 0, 0, {}, width};
         return false;
     }
     for (int r = 0; r < down * height; ++r) {

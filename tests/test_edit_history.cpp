@@ -17,7 +17,7 @@ const ChangeOrigin slider{ChangeOrigin::OptionControl, -1, -1, &sliderA};
 const ChangeOrigin otherSlider{ChangeOrigin::OptionControl, -1, -1, &sliderB};
 const ChangeOrigin command{};
 const ChangeOrigin nudge{ChangeOrigin::Nudge, -1, -1, nullptr, {5, 0, 9, 1}};
-const ChangeOrigin otherCellsNudge{ChangeOrigin::Nudge, -1, -1, nullptr, {5, 0, 9, 0}};
+const ChangeOrigin otherCells{ChangeOrigin::Nudge, -1, -1, nullptr, {5, 0, 9, 0}};
 
 // A state told from the others by one number.
 EditState state(double n)
@@ -54,7 +54,7 @@ TEST(EditHistory, OneGestureIsOneChange)
     EXPECT_EQ(changesIn({{command, 0}, {command, 0.1}}), 2);
     EXPECT_EQ(changesIn({{nudge, 0}, {nudge, 0.45}, {nudge, 0.9}}), 1);
     EXPECT_EQ(changesIn({{nudge, 0}, {nudge, 0.5}}), 2) << "0.5 s apart";
-    EXPECT_EQ(changesIn({{nudge, 0}, {otherCellsNudge, 0.1}, {up, 0.2}}), 3);
+    EXPECT_EQ(changesIn({{nudge, 0}, {otherCells, 0.1}, {up, 0.2}}), 3);
 }
 
 TEST(EditHistory, UndoRedoAndWhatIsNoChange)

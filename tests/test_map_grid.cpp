@@ -8,7 +8,6 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Light_Button.H>
-#include <FL/Fl_Repeat_Button.H>
 #include <FL/Fl_Tabs.H>
 #include <FL/fl_draw.H>
 
@@ -171,7 +170,6 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     pressKey('v', FL_CTRL);
     for (int p = 30; p <= 50; p += 5)
         EXPECT_EQ(valveTable.value(1, p), ign(0, p));
-    EXPECT_TRUE(selected(5, 3, 9, 3)) << "the cells pasted";
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(selected(5, 3, 5, 3));
 
@@ -195,7 +193,9 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
         {"1\n2\n3\tx1\r\n", "row 3, field 2 is not a number (\"x1\")"},
         {"7\0"s + std::string(99999, 'x'), "row 1, field 1 is not a number (\"7?xxxxxxxxxxxxxxxxxxxxxx...\")"},
         {"1,5.0", "row 1, field 1 is not a number (\"1,5.0\")"},
-        {std::regex_replace(std::string(40, '\n'), std::regex("\n"), "1\n"), "40 rows from 3000 rpm run past 15500 rpm"},
+        {"4\n\n", "row 2, field 1 is not a number (\"\")"},
+        {std::regex_replace(std::string(40, '\n'), std::regex("\n"), "1\n"),
+         "40 rows from 3000 rpm run past 15500 rpm"},
         {"1\t2\t3\t4", "4 columns from IGN MAP1 run past PVS MAP1"}};
     for (const auto& [text, message] : refused) {
         Fl::copy(text.c_str(), static_cast<int>(text.size()), 1);
@@ -225,16 +225,15 @@ TEST_F(TableTab, NudgesAndUpActOnTheOneCursor)
         EXPECT_TRUE(std::abs(ign(1, 30) - ign30 - 0.1 * steps) < 1e-9 && valveTable.value(0, 35) == valve35 + steps);
     }
     widgets.tabs->value(widgets.mapTab);
-    widgets.valueUp->do_callback();  // IGN MAP1 at 3000 rpm, the table's current cell
+    pressKey('l', 0, "l");  // UP: IGN MAP1 at 3000 rpm, the table's current cell
     EXPECT_NEAR(ign(1, 30), ign30 + 0.4, 1e-9);
     pressKey('z', FL_CTRL);
     EXPECT_NEAR(ign(1, 30), ign30 + 0.3, 1e-9);
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(sameState(edited(), before));
 
-    widgets.cursorRight->do_callback();
-    widgets.pvsMap0->setonly();
-    widgets.pvsMap0->do_callback();
+    pressKey('.', 0, ".");  // the cursor right, then PVS MAP0
+    pressKey('3', 0, "3");
     widgets.tabs->value(widgets.tableTab);
     EXPECT_TRUE(selected(6, 2, 6, 2)) << "where the Map tab left the cursor";
     pressKey('-', 0, "-");

@@ -58,9 +58,8 @@ sleep 3
 kill -9 "$pid"
 wait "$pid" || true
 grep -q "$(printf '^IG:0\t080\t21.000000$')" "$autosave" || fail "the UP press 3 s before SIGKILL is not in the autosave"
-cp "$autosave" "$artefacts/killed.cdi"
 note "idle, the autosave stayed; killed 3 s after an UP press, it holds the press"
 start_program 4
-close_and_expect loaded-4.cdi "$artefacts/killed.cdi" "the start after the kill did not load the edit"
+close_and_expect killed.cdi "$artefacts/killed.cdi" "the start after the kill did not load the edit"
 
 echo "PASS autosave_survival in $(elapsed_s); artefacts in $artefacts"
