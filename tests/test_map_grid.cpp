@@ -173,8 +173,7 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(selected(5, 3, 5, 3));
 
-    // Onto both ignition maps from 5500 rpm, so many rows: one value fills
-    // them, a block that divides them repeats, another goes at the top-left.
+    // One value fills the selection, a block that divides it repeats, another goes at its top-left.
     const std::tuple<const char*, int, double, double, int> fills[] = {
         {"22,5", 3, 22.5, 22.5, 3}, {"1\t2\n3\t4\n", 4, 1, 2, 4}, {"1\t2\n3\t4\n", 3, 1, ign(1, 65), 2}};
     for (const auto& [text, rows, topLeft, thirdRight, pastedRows] : fills) {
@@ -209,10 +208,8 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     EXPECT_STREQ(widgets.tableMessage->label(), "Not a number: \"abc\"");
 }
 
-// The table's current cell is the charts' cursor. A run of nudges on the
-// same cells is one change, which UP never grows: ] and + (either keyboard)
-// raise by 0.1 degree or 1 on a valve map, [ and the keypad's - lower; the
-// main keyboard's - starts a number.
+// One cursor for the table and the charts; a run of nudge keys on the same
+// cells is one change, which UP never grows.
 TEST_F(TableTab, NudgesAndUpActOnTheOneCursor)
 {
     selectGridCells({5, 1, 6, 2});  // IGN MAP1 and PVS MAP0 at 3000 and 3500 rpm
