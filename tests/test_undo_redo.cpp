@@ -222,8 +222,9 @@ TEST_F(UndoRedo, TheAutosaveFollowsTheChanges)
     EXPECT_FALSE(writtenWithin(1.5)) << "two seconds after the last write at the soonest";
     EXPECT_TRUE(writtenWithin(1.5));
 
-    // No place for it: a folder in the temporary folder's, a file in the state folder's.
-    fs::rename(root / "autosaved.cdi", root / "kvz-cdi");
+    // No place for it: folders at the temporary folder's and at the state folder's.
+    fs::remove(root / "autosaved.cdi");
+    fs::create_directories(root / "kvz-cdi/autosaved.cdi");
     fs::create_directory(root / "autosaved.cdi");
     press(widgets.valueUp);
     EXPECT_FALSE(writtenWithin(2.5));
