@@ -3,7 +3,7 @@
 // terminal's or whatever the caller gave it.
 #pragma once
 
-// Called before --help or --version prints: makes stdout and stderr reach
+// Called before help, the version or a usage error is printed: makes stdout and stderr reach
 // the console of the program that started this one, unless they already
 // lead somewhere (a file or pipe the caller redirected them to).
 void useStartingConsole();
