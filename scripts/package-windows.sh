@@ -6,7 +6,8 @@
 # Wine, starts kvz-cdi.exe under Wine and Xvfb and kvz-cdi-cli.exe under
 # Wine, asks kvz-cdi.exe for --version, -V and --help from a Command
 # Prompt and gives it an unknown option, then makes the installer and the
-# ZIP and checks them under Xvfb (packaging/windows/check-packages.sh). Prints a timing line per part.
+# ZIP and checks them under Xvfb (packaging/windows/check-packages.sh).
+# Prints a timing line per part.
 # Leaves
 #   build-windows/kvz-cdi-<version>-win64.exe   the installer
 #   build-windows/kvz-cdi-<version>-win64.zip   the programs and licence texts
