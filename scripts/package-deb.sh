@@ -133,6 +133,8 @@ head -c 4096 /usr/bin/kvz-cdi >"$types/disc.cdi"
 [ "$(content_type "$types/disc.cdi")" != application/x-kvz-cdi ] || fail "a binary .cdi is a map file"
 opener=$(XDG_CURRENT_DESKTOP=GNOME xdg-mime query default application/x-kvz-cdi)
 [ "$opener" = kvz-cdi.desktop ] || fail "map files open with '$opener'"
+grep -q '<mediatype>application/x-kvz-cdi</mediatype>' /usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml ||
+    fail "the metainfo does not name application/x-kvz-cdi"
 echo "ok: a saved map file is application/x-kvz-cdi, a binary .cdi is $(content_type "$types/disc.cdi"), and map files open with kvz-cdi.desktop"
 
 echo "--- upgrade from the single package"

@@ -73,21 +73,9 @@ grep -q '^KERNEL=="hidraw\*", ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="003c",
 [ "$(printf '%s\n' 70-kvz-cdi.rules 73-seat-late.rules | sort | head -n1)" = 70-kvz-cdi.rules ] \
     || { echo "rule file sorts after 73-seat-late.rules"; fail=1; }
 
-desktop=$stage/usr/share/applications/kvz-cdi.desktop
-desktop-file-validate "$desktop" || fail=1
-grep -q '^Exec=kvz-cdi %f$' "$desktop" || { echo "Exec line"; fail=1; }
-grep -q '^Icon=kvz-cdi$' "$desktop" || { echo "Icon line"; fail=1; }
-
-# The map file's type is one name in the type's definition, the menu entry
-# and the metainfo, and the definition's first-line match is a saved file's.
-mime=$stage/usr/share/mime/packages/kvz-cdi.xml
-type=$(sed -n 's/.*<mime-type type="\([^"]*\)".*/\1/p' "$mime")
-grep -qx "MimeType=$type;" "$desktop" || { echo "the menu entry does not open $type"; fail=1; }
-grep -q "<mediatype>$type</mediatype>" "$stage/usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml" ||
-    { echo "the metainfo does not name $type"; fail=1; }
-printf 'IG:0\t000\t' | cmp -s -n 9 - "$(dirname "$0")/fuzz_corpus/saved.cdi" ||
-    { echo "a saved map file does not begin IG:0<TAB>000<TAB>"; fail=1; }
-grep -qF 'value="IG:0\t000\t"' "$mime" || { echo "the type's match is not IG:0<TAB>000<TAB>"; fail=1; }
+desktop-file-validate "$stage/usr/share/applications/kvz-cdi.desktop" || fail=1
+grep -q '^Exec=kvz-cdi %f$' "$stage/usr/share/applications/kvz-cdi.desktop" || { echo "Exec line"; fail=1; }
+grep -q '^Icon=kvz-cdi$' "$stage/usr/share/applications/kvz-cdi.desktop" || { echo "Icon line"; fail=1; }
 
 # The software centre starts the program through the menu entry it names.
 metainfo=$stage/usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml

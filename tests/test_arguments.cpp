@@ -1,65 +1,45 @@
-// The window program's command line, read without a display: what each
-// command line asks for, the file it names and what goes to the toolkit.
+// The window program's command line, read without a display: each line,
+// split at blanks ('' an empty argument), and what it comes to.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "arguments.h"
 
 namespace {
-using Action = Arguments::Action;
-
-struct Case {
-    std::vector<std::string> args;  // after the program's name
-    Action action;
-    std::string fileOrError;        // the file for run, the text for usageError
-    std::vector<std::string> toolkit = {};  // after the program's name
-};
-
-class ParseArguments : public ::testing::TestWithParam<Case> {};
-
-TEST_P(ParseArguments, DecidesAsTheFirstArgumentThatDecides)
+// "open [FILE] TOOLKIT'S COMMAND LINE", "help []", "version []" or "error [TEXT]".
+std::string outcomeOf(const std::string& line)
 {
-    const Case& c = GetParam();
     std::vector<std::string> words = {"kvz-cdi"};
-    words.insert(words.end(), c.args.begin(), c.args.end());
+    std::istringstream in(line);
+    for (std::string word; in >> word;)
+        words.push_back(word == "''" ? "" : word);
     std::vector<char*> argv;
     for (std::string& word : words)
         argv.push_back(word.data());
-    argv.push_back(nullptr);
-
-    const Arguments got = parseArguments(static_cast<int>(words.size()), argv.data());
-    EXPECT_EQ(got.action, c.action);
-    EXPECT_EQ(c.action == Action::usageError ? got.error : got.file, c.fileOrError);
-    if (c.action != Action::run)
-        return;
-    std::vector<std::string> toolkit(got.toolkit.begin(), got.toolkit.end());
-    std::vector<std::string> expected = {"kvz-cdi"};
-    expected.insert(expected.end(), c.toolkit.begin(), c.toolkit.end());
-    EXPECT_EQ(toolkit, expected);
+    const Arguments got = parseArguments(static_cast<int>(argv.size()), argv.data());
+    const char* const actions[] = {"open [", "help [", "version [", "error ["};
+    std::string outcome = actions[static_cast<int>(got.action)] + got.file + got.error + "]";
+    for (const char* arg : got.toolkit)
+        outcome += std::string(" ") + arg;
+    return outcome;
 }
 
-const std::string kBadValue = ", or its value is missing or wrong";
-
-INSTANTIATE_TEST_SUITE_P(
-    CommandLines, ParseArguments,
-    ::testing::Values(
-        Case{{}, Action::run, ""},
-        Case{{"tune.cdi"}, Action::run, "tune.cdi"},
-        Case{{"-g", "+10+20", "tune.cdi", "-iconic", "-scheme", "gtk+"}, Action::run, "tune.cdi",
-             {"-g", "+10+20", "-iconic", "-scheme", "gtk+"}},
-        Case{{"-notooltips", "--", "-tune.cdi"}, Action::run, "-tune.cdi", {"-notooltips"}},
-        Case{{"--", "--help"}, Action::run, "--help"},
-        Case{{"-h"}, Action::help, ""}, Case{{"--help", "--bogus"}, Action::help, ""},
-        Case{{"-V"}, Action::version, ""}, Case{{"tune.cdi", "-iconic", "--version"}, Action::version, ""},
-        Case{{"--bogus"}, Action::usageError, "unknown option --bogus"},
-        Case{{"--bogus", "--help"}, Action::usageError, "unknown option --bogus"},
-        Case{{"-"}, Action::usageError, "unknown option -"},
-        Case{{"--version=2"}, Action::usageError, "unknown option --version=2"},
-        Case{{"-bogus"}, Action::usageError, "unknown option -bogus" + kBadValue},
-        Case{{"tune.cdi", "-geometry"}, Action::usageError, "unknown option -geometry" + kBadValue},
-        Case{{"-geometry", "big", "tune.cdi"}, Action::usageError, "unknown option -geometry" + kBadValue},
-        Case{{"a.cdi", "-iconic", "b.cdi"}, Action::usageError, "more than one file: a.cdi and b.cdi"},
-        Case{{""}, Action::usageError, "an empty file name"}));
+TEST(ParseArguments, TheFirstArgumentThatDecidesDecides)
+{
+    const std::string bad = ", or its value is missing or wrong]";
+    const std::pair<const char*, std::string> cases[] = {
+        {"", "open [] kvz-cdi"}, {"-- --help", "open [--help] kvz-cdi"}, {"''", "error [an empty file name]"},
+        {"-g +10+20 a.cdi -iconic -scheme gtk+", "open [a.cdi] kvz-cdi -g +10+20 -iconic -scheme gtk+"},
+        {"-notooltips -- -a.cdi", "open [-a.cdi] kvz-cdi -notooltips"}, {"-h", "help []"},
+        {"a.cdi -iconic --help --bogus", "help []"}, {"-V", "version []"}, {"--version", "version []"},
+        {"--bogus -h", "error [unknown option --bogus]"}, {"-", "error [unknown option -]"},
+        {"-bogus", "error [unknown option -bogus" + bad}, {"a.cdi -geometry", "error [unknown option -geometry" + bad},
+        {"-geometry big", "error [unknown option -geometry" + bad},
+        {"a.cdi -iconic b.cdi", "error [more than one file: a.cdi and b.cdi]"}};
+    for (const auto& [line, outcome] : cases)
+        EXPECT_EQ(outcomeOf(line), outcome) << line;
+}
 }  // namespace

@@ -180,14 +180,6 @@ expect_same_file() {
 # of hidapi (none when preload is empty); its output goes to run-N.log.
 # start_program N [PROGRAM_ARGUMENTS...]
 start_program() {
-    launch_program "$@"
-    # The first drawing loads the fonts: slow on a loaded machine.
-    wait_for_tab device 60
-    note "run $run: window $main shown on the Device tab"
-}
-
-# The same up to the window's appearing, before anything is drawn.
-launch_program() {
     run=$1
     shift
     TMPDIR=$tmp KVZ_SIM_UNIT=$unit/unit.conf \
@@ -196,9 +188,11 @@ launch_program() {
         "$program" "$@" >"$artefacts/run-$run.log" 2>&1 &
     pid=$!
     poll_until 60000 main_window_shown || fail "no window titled \"KVZ-CDI v1.2.0\" within 60 s"
+    # The first drawing loads the fonts: slow on a loaded machine.
+    wait_for_tab device 60
+    note "run $run: window $main shown on the Device tab"
 }
 
-# The title is the program's, or that followed by " - " and a file's name.
 main_window_shown() {
     kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
     main=$(xdotool search --onlyvisible --name '^KVZ-CDI v1\.2\.0( - .*)?$' 2>/dev/null | head -n 1) || true

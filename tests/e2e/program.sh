@@ -2,8 +2,8 @@
 # Runs the whole program, with the system's hidapi and no unit, and looks at
 # it from outside as a user would: the window comes up titled
 # "KVZ-CDI v1.2.0", 1028 x 600, on the Device tab; Escape ends it with
-# status 0; the toolkit takes its own options (-geometry); an unknown option
-# is a usage error. Screenshots stay among the artefacts.
+# status 0; the toolkit takes its own options (-geometry). Screenshots stay
+# among the artefacts.
 #
 # Usage: program.sh PROGRAM ARTEFACT_DIR
 set -eu
@@ -32,13 +32,3 @@ y=$(geometry_of "Absolute upper-left Y")
 [ "$x,$y" = "100,120" ] || fail "-geometry +100+120 put the window at $x,$y"
 [ "$(geometry_of Width)" = 1028 ] || fail "width changed by -geometry"
 close_with_escape
-
-# 3. An option nobody knows, and a second file: usage errors, status 2,
-# though a display is there.
-for args in -no-such-option "a.cdi b.cdi"; do
-    status=0
-    TMPDIR=$tmp "$program" $args >"$artefacts/run-3.log" 2>&1 || status=$?
-    [ "$status" -eq 2 ] || fail "kvz-cdi $args ended with status $status, not 2"
-    grep -q '(see kvz-cdi --help)$' "$artefacts/run-3.log" || fail "kvz-cdi $args printed no usage error"
-done
-note "an unknown option and a second file: status 2 and a usage line"
