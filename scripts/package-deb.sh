@@ -140,9 +140,9 @@ echo "ok: a saved map file is application/x-kvz-cdi, a binary .cdi is $(content_
 echo "--- upgrade from the single package"
 # Up to 1.2.0 one package, kvz-cdi, held both programs. A stand-in for it,
 # holding the files of both new packages, is installed and then upgraded
-# to the pair as the README says: kvz-cdi-cli takes its files over. (apt
-# lets kvz-cdi-cli break the old kvz-cdi while it upgrades it; a plain
-# dpkg -i of the two refuses.)
+# to the pair as docs/user-guide.md says: kvz-cdi-cli takes its files
+# over. (apt lets kvz-cdi-cli break the old kvz-cdi while it upgrades it; a
+# plain dpkg -i of the two refuses.)
 $sudo dpkg -P kvz-cdi kvz-cdi-cli
 single=$(mktemp -d)
 dpkg-deb -x "$cli_deb" "$single/root"
