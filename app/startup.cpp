@@ -82,6 +82,7 @@ Fl_Double_Window* startApplication(int argc, char** argv, const std::string& fil
     setTableClamps();
     wireChart(widgets.ignitionChart, ignitionTable, 35, 5);
     wireChart(widgets.valveChart, valveTable, 160, 25);
+    widgets.ignitionChart->unit = &cdiDevice;
     onConfigChanged = refreshOptionWidgets;
 
     std::string refused;

@@ -57,6 +57,15 @@ bool isImageName(const std::string& name)
     return ending == ".bin";
 }
 
+// An image side once its bytes are in: its words decoded as a read decodes
+// them, its configuration as it stands.
+void takeImage(Side& side)
+{
+    side.isImage = true;
+    decodeUnitImage(side.image, cdiDevice.timerConstant, side.contents);
+    side.contents.config = imageConfig(side.image);
+}
+
 // Standard input, or a pipe, is a map file when it reads as one, else an
 // image: read once, it has no name to tell by.
 int load(const Console& console, const std::string& name, Side& side)
@@ -86,9 +95,7 @@ int load(const Console& console, const std::string& name, Side& side)
         mapFileContents(side.record, side.contents);
         return kDone;
     }
-    side.isImage = true;
-    decodeUnitImage(side.image, cdiDevice.timerConstant, side.contents);
-    side.contents.config = imageConfig(side.image);
+    takeImage(side);
     return kDone;
 }
 
@@ -232,7 +239,26 @@ void printDifferencesJson(const Console& console, const Differences& found)
                         {"bytes", bytes}});
 }
 
+void printFound(const Console& console, const Differences& found, bool json)
+{
+    if (json)
+        printDifferencesJson(console, found);
+    else
+        printDifferences(console.out, found);
+}
+
 }  // namespace
+
+int printImageDifferences(const Console& console, const UnitImage& a, const UnitImage& b, bool json)
+{
+    Side x, y;
+    x.image = a;
+    y.image = b;
+    takeImage(x);
+    takeImage(y);
+    printFound(console, compareSides(x, y, true), json);
+    return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0 ? kDone : kDiffers;
+}
 
 int runDiff(const Arguments& arguments, const Console& console)
 {
@@ -244,10 +270,7 @@ int runDiff(const Arguments& arguments, const Console& console)
     if (const int status = load(console, arguments.operands[1], b))
         return status;
     const Differences found = compareSides(a, b, arguments.has("--exact"));
-    if (arguments.has("--json"))
-        printDifferencesJson(console, found);
-    else
-        printDifferences(console.out, found);
+    printFound(console, found, arguments.has("--json"));
     return found.points.empty() && found.options.empty() && found.bytes.empty() ? kDone : kDiffers;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>
+#include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
@@ -12,12 +13,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <regex>
 #include <tuple>
 
 #include "device_status.h"
 #include "main_window.h"
 #include "map_file.h"
 #include "map_grid.h"
+#include "map_transfer.h"
 #include "my_chart.h"
 #include "sim_unit.h"
 #include "startup.h"
@@ -176,19 +179,20 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     EXPECT_EQ(boxes.shown, std::vector<std::string>(4, "beep"));
 }
 
-// The charts as drawn in the window, the Map tab shown.
-std::vector<uchar> drawnCharts()
+// The window as drawn with a tab shown; the charts with the Map tab.
+std::vector<uchar> drawn(Fl_Group* tab)
 {
-    widgets.tabs->value(widgets.mapTab);
-    widgets.mapTab->redraw();
+    widgets.tabs->value(tab);
+    tab->redraw();
     Fl::flush();
     widgets.window->make_current();
-    std::vector<uchar> rgb(640 * 510 * 3);
-    fl_read_image(rgb.data(), 160, 60, 640, 510);
+    std::vector<uchar> rgb(1028 * 600 * 3);
+    fl_read_image(rgb.data(), 0, 0, 1028, 600);
     return rgb;
 }
+std::vector<uchar> drawnCharts() { return drawn(widgets.mapTab); }
 
-// Pixels of one colour in a box of the drawn charts, window coordinates.
+// Pixels of one colour in a box of the drawn window, ends included.
 int countColour(const std::vector<uchar>& rgb, Fl_Color colour, int x0, int y0, int x1, int y1)
 {
     uchar rgbOf[3];
@@ -196,7 +200,7 @@ int countColour(const std::vector<uchar>& rgb, Fl_Color colour, int x0, int y0, 
     int n = 0;
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x)
-            n += std::memcmp(&rgb[((y - 60) * 640 + (x - 160)) * 3], rgbOf, 3) == 0;
+            n += std::memcmp(&rgb[(y * 1028 + x) * 3], rgbOf, 3) == 0;
     return n;
 }
 
@@ -248,5 +252,90 @@ TEST_F(TableTab, ComparedTuneIsDrawnAndARefusedFileKeepsIt)
     widgets.clearComparison->do_callback();
     EXPECT_EQ(countColour(drawnCharts(), pink, 500, 275, 790, 275), 0);
     EXPECT_FALSE(widgets.clearComparison->active());
+}
+
+// Pixels of a colour in a cell of the drawn Table tab.
+int inCell(const std::vector<uchar>& rgb, Fl_Color colour, int row, int column)
+{
+    int x, y, w, h;
+    widgets.mapGrid->find_cell(Fl_Table::CONTEXT_CELL, row, column, x, y, w, h);
+    return countColour(rgb, colour, x + 1, y + 1, x + w - 2, y + h - 2);
+}
+
+// 30.0 from 12000 to 14000 rpm on IGN MAP0 is above what the unit can run
+// there (25.7 down to 24.0 with pickup 36 and latency 570): orange in the
+// table, counted under the buttons, and listed before a write is asked for.
+TEST_F(TableTab, PointsTheUnitRunsDifferentlyAreShownCountedAndListedFirst)
+{
+    const Fl_Color orange = fl_rgb_color(200, 90, 0);
+    std::fill_n(ignitionTable.points, MapTable::kRun, 10.0);
+    std::fill_n(ignitionTable.points + 120, 21, 30.0);
+    startEditHistory();
+    EXPECT_STREQ(widgets.unitLimits->label(), "21 points run differently on the unit; Device Write lists them.");
+    std::vector<uchar> table = drawn(widgets.tableTab);
+    EXPECT_GT(inCell(table, orange, 25, 0), 0);  // 13000 rpm
+    EXPECT_EQ(inCell(table, orange, 22, 0), 0);  // 11500 rpm
+    EXPECT_EQ(inCell(table, orange, 25, 1), 0);
+
+    const std::string listed = "choose:These points will run differently on the unit than the maps show:\n"
+                               "IGN MAP0 12000-14000 rpm, largest at 14000 rpm: 30.0 runs as 24.0";
+    const std::string question = "ask:Do you realy want write data to CDI?";
+    boxes.answers = {0};  // Cancel
+    captureStdout([] { widgets.deviceWrite->do_callback(); });
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{listed});
+    boxes.answers = {1, 0};  // Write anyway, then No
+    captureStdout([] { widgets.deviceWrite->do_callback(); });
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{listed, listed, question}));
+    EXPECT_TRUE(sim::requests().empty());
+
+    // With one pulse a rotation 10.0 overflows at 100 rpm only: nothing to say.
+    applyEnginePreset(1);
+    std::fill_n(ignitionTable.points, MapTable::kRun, 10.0);
+    startEditHistory();
+    EXPECT_STREQ(widgets.unitLimits->label(), "");
+    EXPECT_EQ(inCell(drawn(widgets.tableTab), orange, 25, 0), 0);
+    boxes.shown.clear();
+    boxes.answers = {0};
+    captureStdout([] { widgets.deviceWrite->do_callback(); });
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{question});
+    applyEnginePreset(2);
+}
+
+// Against the unit a cell is tinted where a write would change the unit:
+// 10.05 goes as 10.0's word, 10.2 does not.
+TEST_F(TableTab, ComparedWithTheUnitTintsWhatAWriteWouldChange)
+{
+    std::fill_n(ignitionTable.points, MapTable::kRun, 10.0);
+    std::fill_n(valveTable.points, MapTable::kRun, 40.0);
+    startEditHistory();
+    captureStdout([] {
+        const BlockSource source = tableBlocks(ignitionTable, valveTable, cdiDevice.config, timingReference(cdiDevice));
+        for (int b = 0; b < kUnitBlocks; ++b)
+            source(b, sim::block(b));
+    });
+    ignitionTable.points[160 + 60] = 10.05;
+    ignitionTable.points[60] = 10.2;
+    valveTable.points[90] = 40.9;
+    valveTable.points[160 + 90] = 41.0;
+    const EditState before = edited();
+
+    captureStdout([] { widgets.compareWithUnit->do_callback(); });
+    EXPECT_TRUE(sameState(edited(), before)) << "the maps and options stay as they were";
+    EXPECT_TRUE(std::regex_match(widgets.comparisonName->label(),
+                                 std::regex("Compared with the unit at [0-2][0-9]:[0-5][0-9]:[0-5][0-9]")));
+    EXPECT_EQ(listFolder(folders->folder("XDG_DATA_HOME") / "kvz-cdi/backups").size(), 2u) << "a restore point";
+    const std::vector<uchar> table = drawn(widgets.tableTab);
+    const Fl_Color tint = 0xFFE8A000;
+    EXPECT_GT(inCell(table, tint, 11, 0), 0);   // 10.2 at 6000 rpm
+    EXPECT_EQ(inCell(table, tint, 11, 1), 0);   // 10.05
+    EXPECT_EQ(inCell(table, tint, 17, 2), 0);   // 40.9 goes as 40
+    EXPECT_GT(inCell(table, tint, 17, 3), 0);   // 41
+    EXPECT_EQ(inCell(table, tint, 12, 0), 0);
+
+    sim::faults().absent = true;  // a failed read keeps the comparison it had
+    captureStdout([] { widgets.compareWithUnit->do_callback(); });
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:USB CDI not found."});
+    EXPECT_GT(inCell(drawn(widgets.tableTab), tint, 11, 0), 0);
+    widgets.clearComparison->do_callback();
 }
 }  // namespace

@@ -45,7 +45,8 @@ class StartedWindow : public testing::Environment {
         static char* argv[] = {program, nullptr};
         startApplication(1, argv);
         Fl::remove_timeout(pollStatus);
-        dialogs = {[](const char*) {}, [](const char*) {}, [](const char*) { return 0; }, [] {}};
+        dialogs = {[](const char*) {}, [](const char*) {}, [](const char*) { return 0; }, [] {},
+                   [](const char*) { return 0; }};
         chooseFile = [](const FileChooserRequest&, std::string& path) {
             path = (root / "tune.cdi").string();
             return 0;

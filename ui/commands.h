@@ -2,6 +2,7 @@
 #pragma once
 
 class Fl_Widget;
+struct ReadReport;
 
 // The box of a file that cannot be opened or written.
 extern const char kFileError[];
@@ -14,3 +15,8 @@ bool openMapFile(const char* path);
 void onFileSave(Fl_Widget*, void*);
 void onDeviceRead(Fl_Widget*, void*);
 void onDeviceWrite(Fl_Widget*, void*);
+
+// The whole unit read under the program's lock as Device Read reads it,
+// keeping its restore point, into report.image alone; a failure is told as
+// Device Read tells it. True when read.
+bool readUnitImage(ReadReport& report);

@@ -17,28 +17,37 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "cdi_device.h"
 #include "commands.h"
 #include "dialogs.h"
 #include "main_window.h"
 #include "map_file.h"
 #include "map_table.h"
 #include "my_chart.h"
+#include "platform_paths.h"
 #include "restore_points.h"
 #include "table_edits.h"
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
+#include "unit_commands.h"
+#include "unit_limits.h"
 
 namespace {
 const char* const kColumnTitles[kGridColumns] = {"IGN MAP0", "IGN MAP1", "PVS MAP0", "PVS MAP1"};
 constexpr Fl_Color kDiffersColour = 0xFFE8A000;  // pale amber
 
-// A tune to compare with, read as a load reads a file; nothing else reads it.
+// A tune to compare with, read as a load reads a file or as Device Read
+// reads the unit; nothing else reads it. Against the unit, a cell differs
+// when a write would change what the unit holds there.
 MapTable referenceIgnition;
 MapTable referenceValve;
+UnitImage referenceUnit;
+bool comparedWithUnit = false;
 
 GridColumns gridColumns()
 {
@@ -215,8 +224,9 @@ void runOperation(GridOperation op, bool needsValue)
     tableChanged(cells);
 }
 
-void showReference(const MapTable* ignition, const MapTable* valve, const std::string& name)
+void showReference(const MapTable* ignition, const MapTable* valve, bool unit, const std::string& name)
 {
+    comparedWithUnit = unit;
     widgets.ignitionChart->reference = ignition;
     widgets.valveChart->reference = valve;
     widgets.comparisonName->copy_label(name.c_str());
@@ -227,9 +237,17 @@ void showReference(const MapTable* ignition, const MapTable* valve, const std::s
     redrawTables();
 }
 
-Fl_Button* makeGridButton(int y, const char* label, int key, Fl_Callback* cb)
+Fl_Box* makeMessageLine(int y)
 {
-    Fl_Button* o = new Fl_Button(500, y, 190, 34, label);
+    Fl_Box* o = new Fl_Box(500, y, 510, 22);
+    o->labelsize(14);
+    o->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
+    return o;
+}
+
+Fl_Button* makeGridButton(int x, int y, const char* label, int key, Fl_Callback* cb)
+{
+    Fl_Button* o = new Fl_Button(x, y, 190, 34, label);
     o->labelsize(16);
     if (key)
         o->shortcut(FL_ALT | key);
@@ -311,18 +329,25 @@ void MapGrid::draw_cell(TableContext context, int R, int C, int X, int Y, int W,
             return;  // the editor lies over it
         const GridColumn column = gridColumns()[C];
         const MapTable* reference = referenceFor(C);
+        const TimingReference timing = timingReference(cdiDevice);
         const bool selected = is_selected(R, C);
         Fl_Color fill = FL_WHITE;
         if (selected)
             fill = FL_SELECTION_COLOR;
-        else if (reference && cellDiffers(column, *reference, R))
+        else if (reference && (comparedWithUnit ? cellChangesUnit(column, referenceUnit, timing, R)
+                                                : cellDiffers(column, *reference, R)))
             fill = kDiffersColour;
         fl_color(fill);
         fl_rectf(X, Y, W, H);
         fl_color(FL_DARK2);
         fl_rect(X, Y, W, H);
         fl_font(FL_HELVETICA, 14);
-        fl_color(selected ? FL_WHITE : FL_FOREGROUND_COLOR);
+        const bool limited =
+            !column.whole && runsDifferently(cellValue(column, R), static_cast<std::uint16_t>(gridPoint(R)), timing);
+        if (limited)
+            fl_color(fl_rgb_color(200, 90, 0));
+        else
+            fl_color(selected ? FL_WHITE : FL_FOREGROUND_COLOR);
         fl_draw(cellText(column, R).c_str(), X, Y, W - 6, H, FL_ALIGN_RIGHT);
         return;
     }
@@ -354,20 +379,23 @@ void buildTableTab()
     value->shortcut(FL_ALT | 'v');
     widgets.gridValue = value;
 
-    makeGridButton(115, "&Set", 's', onGridSet);
-    makeGridButton(155, "&Add", 'a', onGridAdd);
-    makeGridButton(195, "S&cale %", 'c', onGridScale);
-    makeGridButton(235, "&Interpolate", 'i', onGridInterpolate);
-    makeGridButton(275, "Smoot&h", 'h', onGridSmooth);
-    makeGridButton(315, "Copy map &0 to 1", '0', onGridCopyMap);
+    makeGridButton(500, 115, "&Set", 's', onGridSet);
+    makeGridButton(500, 155, "&Add", 'a', onGridAdd);
+    makeGridButton(500, 195, "S&cale %", 'c', onGridScale);
+    makeGridButton(500, 235, "&Interpolate", 'i', onGridInterpolate);
+    makeGridButton(500, 275, "Smoot&h", 'h', onGridSmooth);
+    makeGridButton(500, 315, "Copy map &0 to 1", '0', onGridCopyMap);
 
-    widgets.compareWith = makeGridButton(385, "Compare &with\xE2\x80\xA6", 'w', onCompareWith);
-    widgets.clearComparison = makeGridButton(425, "Clear comparison", 0, onClearComparison);
+    widgets.compareWith = makeGridButton(500, 385, "Compare &with\xE2\x80\xA6", 'w', onCompareWith);
+    widgets.compareWithUnit = makeGridButton(710, 385, "Compare with &unit", 'u', onCompareWithUnit);
+    widgets.clearComparison = makeGridButton(500, 425, "Clear comparison", 0, onClearComparison);
     widgets.clearComparison->deactivate();
     Fl_Box* name = new Fl_Box(500, 465, 510, 30);
     name->labelsize(16);
     name->align(FL_ALIGN_LEFT | FL_ALIGN_INSIDE | FL_ALIGN_CLIP);
     widgets.comparisonName = name;
+    widgets.unitLimits = makeMessageLine(500);
+    widgets.tableMessage = makeMessageLine(525);
     tab->end();
     tab->hide();
 }
@@ -451,11 +479,49 @@ void onCompareWith(Fl_Widget*, void*)
     referenceIgnition = ignitionTable;
     referenceValve = valveTable;
     storeMapPoints(record, referenceIgnition, referenceValve);
-    showReference(&referenceIgnition, &referenceValve,
+    showReference(&referenceIgnition, &referenceValve, false,
                   "Compared with " + std::filesystem::u8path(path).filename().u8string());
+}
+
+// What the unit holds, beside the maps as a write would send them; the
+// maps, options, undo and autosave stay as they are.
+void onCompareWithUnit(Fl_Widget*, void*)
+{
+    finishEdit();
+    ReadReport report;
+    if (!readUnitImage(report))
+        return;
+    UnitContents contents;
+    decodeUnitImage(report.image, cdiDevice.timerConstant, contents);
+    referenceIgnition = contents.ignition;
+    referenceValve = contents.valve;
+    referenceUnit = report.image;
+    const std::tm now = localTime(std::time(nullptr));
+    char label[64];
+    std::strftime(label, sizeof label, "Compared with the unit at %H:%M:%S", &now);
+    showReference(&referenceIgnition, &referenceValve, true, label);
 }
 
 void onClearComparison(Fl_Widget*, void*)
 {
-    showReference(nullptr, nullptr, "");
+    showReference(nullptr, nullptr, false, "");
+}
+
+void refreshUnitLimits()
+{
+    const int points = pointsIn(differentRuns(ignitionTable, timingReference(cdiDevice)));
+    std::string line;
+    if (points == 1)
+        line = "1 point runs differently on the unit; Device Write lists it.";
+    else if (points > 1)
+        line = std::to_string(points) + " points run differently on the unit; Device Write lists them.";
+    widgets.unitLimits->copy_label(line.c_str());
+    widgets.tableMessage->copy_label("");
+    widgets.ignitionChart->redraw();
+    widgets.mapGrid->redraw();
+}
+
+void showTableMessage(const std::string& text)
+{
+    widgets.tableMessage->copy_label(text.c_str());
 }

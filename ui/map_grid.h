@@ -5,6 +5,8 @@
 
 #include <FL/Fl_Table.H>
 
+#include <string>
+
 #include "edit_history.h"
 
 class Fl_Input;
@@ -51,4 +53,12 @@ void onGridInterpolate(Fl_Widget*, void*);
 void onGridSmooth(Fl_Widget*, void*);
 void onGridCopyMap(Fl_Widget*, void*);
 void onCompareWith(Fl_Widget*, void*);
+void onCompareWithUnit(Fl_Widget*, void*);
 void onClearComparison(Fl_Widget*, void*);
+
+// After any change to the maps or options: the count of points that run
+// differently on the unit, the ceiling on the ignition chart and the orange
+// cells; and the message line emptied.
+void refreshUnitLimits();
+// The latest message of the Table tab, under the count, until the next change.
+void showTableMessage(const std::string& text);

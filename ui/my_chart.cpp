@@ -9,6 +9,8 @@
 #include <cstdio>
 
 #include "map_table.h"
+#include "timing_codec.h"
+#include "unit_limits.h"
 
 MyChart::MyChart(int x, int y, int w, int h, const char* label)
     : Fl_Box(x, y, w, h, label)
@@ -76,6 +78,22 @@ void MyChart::draw()
         fl_color(FL_DARK3);
         fl_line_style(FL_DOT, 2);
         fl_line(X, ye, X + W, ye);
+    }
+
+    // The earliest the unit can fire: no map above it runs as drawn.
+    if (unit) {
+        const TimingReference timing = timingReference(*unit);
+        fl_color(fl_rgb_color(230, 140, 0));
+        fl_line_style(FL_SOLID, 1);
+        double from = unitCeiling(1, timing);
+        for (int i = 1; i < kPoints - 1; ++i) {
+            const double to = unitCeiling(static_cast<std::uint16_t>(i + 1), timing);
+            if (from < R || to < R)
+                fl_line(X + (W * i) / kPoints, Y + H - plotHeight(H, from, R), X + (W * (i + 1)) / kPoints,
+                        Y + H - plotHeight(H, to, R));
+            from = to;
+        }
+        fl_line_style(FL_DOT, 2);
     }
 
     // The known tune lies under everything that is edited.

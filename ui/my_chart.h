@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+struct CdiDevice;
 struct MapTable;
 
 class MyChart : public Fl_Box {
@@ -19,6 +20,9 @@ public:
     int selectedMap = -1;  // -1, or the map shown in the read-out and edited
     int enginePoint = -1;  // the point the engine runs at, -1 while it stands
     const MapTable* reference = nullptr;  // a known tune drawn under the maps
+    // An ignition chart's record: its pickup and latency set the unit's
+    // ceiling, drawn where it lies below the top. Null on the valve chart.
+    const CdiDevice* unit = nullptr;
 
     // Re-interpolates the points around point p of the selected map.
     void spread(int p);

@@ -49,6 +49,16 @@ bool cellDiffers(const GridColumn& column, const MapTable& reference, int row)
     return std::fabs(v - r) > 0.05;
 }
 
+bool cellChangesUnit(const GridColumn& column, const UnitImage& unit, const TimingReference& timing, int row)
+{
+    const auto point = static_cast<std::uint16_t>(gridPoint(row));
+    const std::uint32_t k = column.map * MapTable::kPoints + point;
+    const double v = cellValue(column, row);
+    if (column.whole)
+        return lowByte(v) != unit.block(kFirstValveBlock)[k];
+    return encodeAdvance(v, point, timing).word != ignitionWord(unit, k);
+}
+
 bool inGrid(const CellBlock& cells)
 {
     return cells.top >= 0 && cells.top <= cells.bottom && cells.bottom < kGridRows && cells.left >= 0 &&

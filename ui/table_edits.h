@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "edit_history.h"
+#include "timing_codec.h"
+#include "unit_image.h"
 
 struct MapTable;
 
@@ -42,6 +44,9 @@ std::string cellText(const GridColumn& column, int row);
 // Whether the cell shows another value than the same cell of `reference`:
 // by more than 0.05 degree, or by another whole number.
 bool cellDiffers(const GridColumn& column, const MapTable& reference, int row);
+// Whether a write would send the cell's point to the unit as another timer
+// word (encoded with `timing`) or valve byte than `unit` holds.
+bool cellChangesUnit(const GridColumn& column, const UnitImage& unit, const TimingReference& timing, int row);
 
 // True when the block lies inside the grid, top-left first.
 bool inGrid(const CellBlock& cells);

@@ -36,6 +36,7 @@ std::array<Fl_Light_Button*, 4> mapButtons()
 void record(const ChangeOrigin& origin)
 {
     recordChange(history, captureState(ignitionTable, valveTable, cdiDevice), origin, editClock());
+    refreshUnitLimits();
 }
 
 // Text typed into the pickup field and not yet committed is dropped: the
@@ -57,6 +58,7 @@ void show(const EditState& state, const ChangeOrigin& origin)
     widgets.ignitionChart->redraw();
     widgets.valveChart->redraw();
     refreshOptionWidgets();
+    refreshUnitLimits();
 }
 
 void undoEdit()
@@ -100,6 +102,7 @@ double (*editClock)() = steadySeconds;
 void startEditHistory()
 {
     startHistory(history, captureState(ignitionTable, valveTable, cdiDevice));
+    refreshUnitLimits();
     Fl::event_dispatch(dispatchUndoKeys);
 }
 

@@ -329,6 +329,14 @@ box_shown() {
     [ "$kind" = "$1" ]
 }
 
+# Device Write of maps the unit will not run as they stand: the box that
+# lists the points comes first, and Return (Write anyway) goes on to the
+# question.
+write_anyway() {
+    anyway=$(wait_for_box question "$1")
+    answer_box "$anyway" Return
+}
+
 # Answers a box with a key (Return or Escape) and waits until it is gone.
 answer_box() {
     xdotool keydown --window "$1" "$2" 2>/dev/null || true
