@@ -13,7 +13,9 @@
 #include <ctime>
 #include <string>
 
+#include "autosave_timer.h"
 #include "cdi_device.h"
+#include "commands.h"
 #include "device_status.h"
 #include "dialogs.h"
 #include "main_window.h"
@@ -70,7 +72,7 @@ void wireChart(MyChart* chart, MapTable& table, int valueRange, int yStep)
 }
 }
 
-Fl_Double_Window* startApplication(int argc, char** argv)
+Fl_Double_Window* startApplication(int argc, char** argv, const std::string& file)
 {
     installToolkitDialogs();
 
@@ -81,6 +83,7 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     setTableClamps();
     wireChart(widgets.ignitionChart, ignitionTable, 35, 5);
     wireChart(widgets.valveChart, valveTable, 160, 25);
+    widgets.ignitionChart->unit = &cdiDevice;
     onConfigChanged = refreshOptionWidgets;
 
     std::string refused;
@@ -103,7 +106,12 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     widgets.ignMap0->value(1);
     widgets.ignitionChart->selectedMap = 0;
     widgets.tabs->value(widgets.deviceTab);
+    // Before the history starts, so that undo goes back to the file, never
+    // past it to the autosave.
+    const bool fileRefused = !file.empty() && !openMapFile(file.c_str());
     startEditHistory();
+    // With no place for it, the autosave is left to the close.
+    startAutosaveTimer(autosavePath[0] != '\0');
 
     window->show(argc, argv);
     Fl::add_timeout(0.5, pollStatus);
@@ -117,6 +125,10 @@ Fl_Double_Window* startApplication(int argc, char** argv)
         appendLog(line.c_str());
     }
     watchSessionEnd();
+    if (fileRefused) {
+        appendLog(("Could not open " + file + "; nothing of it was loaded.\n").c_str());
+        dialogs.errorBox(kFileError);
+    }
     return window;
 }
 

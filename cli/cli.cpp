@@ -24,7 +24,7 @@ const char kProgram[] = "kvz-cdi-cli";
 const char kExitStatuses[] =
     "Exit status:\n"
     "  0  done\n"
-    "  1  differences found (diff)\n"
+    "  1  differences found (diff, write --dry-run, restore --dry-run)\n"
     "  2  usage error, or a question with no terminal to answer it (give --yes)\n"
     "  3  no unit found\n"
     "  4  a transfer failed, the read-back differs, the unit is in use by\n"
@@ -41,9 +41,10 @@ const char kProgramHelp[] =
     "  detect [--json]                whether a unit is attached, and which\n"
     "  read FILE.cdi [--image FILE.bin]\n"
     "                                 the whole unit into a map file\n"
-    "  write FILE.cdi [-y|--yes]      a map file onto the unit, read back and compared\n"
+    "  write FILE.cdi [-y|--yes] [--dry-run [--json]]\n"
+    "                                 a map file onto the unit, read back and compared\n"
     "  dump FILE.bin                  the unit's raw 1024-byte image\n"
-    "  restore FILE.bin [-y|--yes] [--force]\n"
+    "  restore FILE.bin [-y|--yes] [--force] [--dry-run [--json]]\n"
     "                                 an image back onto the unit, byte for byte\n"
     "  diff A B [--exact] [--json]    compares two of FILE.cdi, FILE.bin and unit\n"
     "  export FILE.cdi OUT.csv        the maps and options as CSV\n"
@@ -95,27 +96,38 @@ const std::vector<Command> kCommands = {
      "FILE.bin. Keeps a restore point and prints where it went. One of the two\n"
      "may be - (standard output); the restore point's line then goes to\n"
      "standard error.\n"},
-    {"write", runWrite, {"FILE.cdi"}, {"-y,--yes"}, {},
-     "Usage: kvz-cdi-cli write FILE.cdi [-y|--yes]\n"
+    {"write", runWrite, {"FILE.cdi"}, {"-y,--yes", "--dry-run", "--json"}, {},
+     "Usage: kvz-cdi-cli write FILE.cdi [-y|--yes] [--dry-run [--json]]\n"
      "Writes the map file FILE.cdi to the unit as the window's Device Write\n"
      "does: refuses a pulse type other than 1 or 2 and a pickup position of 0;\n"
-     "asks \"Write FILE.cdi to the unit? [y/N]\" unless --yes; reads the unit and\n"
-     "keeps it as a restore point; writes the maps and options over the unit's\n"
-     "own configuration bytes; reads everything back, keeps that too, and\n"
-     "compares it with what was sent. Prints where the restore point went.\n"
-     "FILE.cdi may be - (standard input), which needs --yes.\n"},
+     "lists on standard error the points the unit will run differently than\n"
+     "the file shows (more than half a degree away: it cannot fire earlier\n"
+     "than its latency allows); asks \"Write FILE.cdi to the unit? [y/N]\"\n"
+     "unless --yes; reads the unit and keeps it as a restore point; writes the\n"
+     "maps and options over the unit's own configuration bytes; reads\n"
+     "everything back, keeps that too, and compares it with what was sent.\n"
+     "Prints where the restore point went. FILE.cdi may be - (standard input),\n"
+     "which needs --yes.\n"
+     "With --dry-run nothing is written and nothing asked: reads the unit,\n"
+     "keeps a restore point, and prints what the write would change as diff\n"
+     "--exact prints two images (--json: diff's object), then the points the\n"
+     "unit will run differently (on standard error with --json). Exit status\n"
+     "0 when the unit already holds every byte the write would send, 1 when\n"
+     "not.\n"},
     {"dump", runDump, {"FILE.bin"}, {}, {},
      "Usage: kvz-cdi-cli dump FILE.bin\n"
      "Reads the unit's raw 1024-byte image (block 0 first) into FILE.bin, or\n"
      "with - onto standard output, and keeps a restore point.\n"},
-    {"restore", runRestore, {"FILE.bin"}, {"-y,--yes", "--force"}, {},
-     "Usage: kvz-cdi-cli restore FILE.bin [-y|--yes] [--force]\n"
+    {"restore", runRestore, {"FILE.bin"}, {"-y,--yes", "--force", "--dry-run", "--json"}, {},
+     "Usage: kvz-cdi-cli restore FILE.bin [-y|--yes] [--force] [--dry-run [--json]]\n"
      "Writes the 1024 bytes of FILE.bin to the unit as they are, the unit's own\n"
      "configuration bytes included, with no fix-ups: asks unless --yes, keeps a\n"
      "restore point of what the unit held, writes, reads back and compares.\n"
      "An image with a pulse type other than 1 or 2, or a pickup position of 0,\n"
      "is refused unless --force. FILE.bin may be - (standard input), which\n"
-     "needs --yes.\n"},
+     "needs --yes. With --dry-run nothing is written and nothing asked: reads\n"
+     "the unit, keeps a restore point, and prints where it differs from\n"
+     "FILE.bin as write --dry-run does.\n"},
     {"diff", runDiff, {"A", "B"}, {"--exact", "--json"}, {},
      "Usage: kvz-cdi-cli diff A B [--exact] [--json]\n"
      "Compares A and B, each a map file (.cdi), a memory image (.bin) or the\n"
@@ -468,7 +480,7 @@ int runCli(const std::vector<std::string>& arguments, const Console& console)
     const Dialogs dialogsBefore = dialogs;
     void (*const hidErrorSinkBefore)(const char*) = hidErrorSink;
     std::FILE* const traceBefore = traceStream;
-    dialogs = {note, note, answerNo, noBeep};
+    dialogs = {note, note, answerNo, noBeep, answerNo};
     hidErrorSink = note;
     traceStream = parsed.trace ? console.err : nullptr;
 

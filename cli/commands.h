@@ -9,6 +9,7 @@
 
 #include "cli.h"
 #include "streams.h"
+#include "unit_image.h"
 
 enum ExitStatus {
     kDone = 0,
@@ -64,6 +65,11 @@ int withUnitLock(const Console& console, int waitMs, const std::function<int()>&
 // the lock goes. As withUnitLock, and kNoUnit when the unit cannot be
 // opened; else what `body` returns.
 int withUnit(const Console& console, int blocks, const std::function<int()>& body);
+
+// Prints where two images differ as diff prints them, words compared as
+// --exact does (--json: one object on standard output); kDone when all
+// their bytes are equal, else kDiffers.
+int printImageDifferences(const Console& console, const UnitImage& a, const UnitImage& b, bool json);
 
 int runDetect(const Arguments& arguments, const Console& console);
 int runRead(const Arguments& arguments, const Console& console);

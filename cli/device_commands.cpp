@@ -26,6 +26,7 @@
 #include "text_fields.h"
 #include "unit_commands.h"
 #include "unit_image.h"
+#include "unit_limits.h"
 #include "unit_lock.h"
 #include "user_files.h"
 #include "version.h"
@@ -149,6 +150,32 @@ int confirmAndWrite(const Console& console, const Arguments& arguments, const st
         sequence(report);
         return writeOutcome(console, report);
     });
+}
+
+// A write's preview: reads the unit, keeping a restore point, and prints
+// what writing `sent` (made from what the unit holds) would change, as diff
+// prints two images, then `notes`; sends no write. kDone when the unit
+// already holds every byte, kDiffers when not.
+int previewWrite(const Console& console, const Arguments& arguments,
+                 const std::function<UnitImage(const UnitImage& unit)>& sent, const std::string& notes)
+{
+    ReadReport report;
+    const int status = withUnit(console, kWholeReadExchanges, [&] {
+        if (!readImageKeepingRestorePoint(cdiDevice, report))
+            return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
+        return static_cast<int>(kDone);
+    });
+    if (status != kDone)
+        return status;
+    printNotes(console);
+    if (!report.kept)
+        return fail(console, kFileError, "cannot write a restore point to " + report.restorePoint);
+    std::fprintf(console.err, "restore point: %s\n", shown(report.restorePoint).c_str());
+    const bool json = arguments.has("--json");
+    const int differs = printImageDifferences(console, report.image, sent(report.image), json);
+    if (!notes.empty())
+        std::fprintf(json ? console.err : console.out, "%s\n", notes.c_str());
+    return differs;
 }
 
 // The live values as the lines, rows and objects show them: map_switch 1
@@ -402,8 +429,12 @@ int runDump(const Arguments& arguments, const Console& console)
 
 int runWrite(const Arguments& arguments, const Console& console)
 {
-    if (const int status = checkAnswerable(console, arguments))
-        return status;
+    const bool dryRun = arguments.has("--dry-run");
+    if (arguments.has("--json") && !dryRun)
+        return usageError(console, "--json goes only with --dry-run");
+    if (!dryRun)
+        if (const int status = checkAnswerable(console, arguments))
+            return status;
     const std::string& file = arguments.operands[0];
     MapFileRecord record;
     std::string why;
@@ -412,6 +443,14 @@ int runWrite(const Arguments& arguments, const Console& console)
     applyMapFile(record);
     if (refuseUnsafeWrite(cdiDevice.config))
         return fail(console, kRefused, takeNotes());
+    const std::vector<DifferentRun> runs = differentRuns(ignitionTable, timingReference(cdiDevice));
+    const std::string notes = runs.empty() ? std::string() : differentRunsText(runs);
+    if (dryRun)
+        return previewWrite(console, arguments, [](const UnitImage& unit) {
+            return imageWritten(cdiDevice, ignitionTable, valveTable, unit);
+        }, notes);
+    if (!notes.empty())
+        std::fprintf(console.err, "%s\n", notes.c_str());
     return confirmAndWrite(console, arguments, file, [](WriteReport& report) {
         writeKeepingRestorePoints(cdiDevice, ignitionTable, valveTable, report);
     });
@@ -419,8 +458,12 @@ int runWrite(const Arguments& arguments, const Console& console)
 
 int runRestore(const Arguments& arguments, const Console& console)
 {
-    if (const int status = checkAnswerable(console, arguments))
-        return status;
+    const bool dryRun = arguments.has("--dry-run");
+    if (arguments.has("--json") && !dryRun)
+        return usageError(console, "--json goes only with --dry-run");
+    if (!dryRun)
+        if (const int status = checkAnswerable(console, arguments))
+            return status;
     const std::string& file = arguments.operands[0];
     UnitImage image;
     std::string why;
@@ -428,6 +471,8 @@ int runRestore(const Arguments& arguments, const Console& console)
         return fail(console, kFileError, cannotRead(file, "a 1024-byte memory image", why));
     if (!arguments.has("--force") && refuseUnsafeWrite(imageConfig(image)))
         return fail(console, kRefused, takeNotes() + " (--force writes it anyway)");
+    if (dryRun)
+        return previewWrite(console, arguments, [&](const UnitImage&) { return image; }, "");
     return confirmAndWrite(console, arguments, file, [&](WriteReport& report) {
         restoreKeepingRestorePoints(cdiDevice, image, ignitionTable, valveTable, report);
     });

@@ -58,6 +58,15 @@ bool isImageName(const std::string& name)
     return ending == ".bin";
 }
 
+// An image side once its bytes are in: its words decoded as a read decodes
+// them, its configuration as it stands.
+void takeImage(Side& side)
+{
+    side.isImage = true;
+    decodeUnitImage(side.image, cdiDevice.timerConstant, side.contents);
+    side.contents.config = imageConfig(side.image);
+}
+
 // A file side: standard input, or a pipe, is a map file when it reads as
 // one, else an image: read once, it has no name to tell by.
 int loadFile(const Console& console, const std::string& name, Side& side)
@@ -80,29 +89,21 @@ int loadFile(const Console& console, const std::string& name, Side& side)
         mapFileContents(side.record, side.contents);
         return kDone;
     }
-    side.isImage = true;
+    takeImage(side);
     return kDone;
 }
 
-// The unit side, read as a whole-unit read reads it.
+// The unit side, read as every whole-unit read reads it.
 int loadUnit(const Console& console, Side& side)
 {
-    side.isImage = true;
-    return withUnit(console, kWholeReadExchanges, [&] {
+    const int status = withUnit(console, kWholeReadExchanges, [&] {
         if (readWholeUnit(cdiDevice, side.image))
             return static_cast<int>(kDone);
         return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
     });
-}
-
-// An image's contents: its points decoded as a read decodes them, its
-// configuration as it stands.
-void decodeSide(Side& side)
-{
-    if (!side.isImage)
-        return;
-    decodeUnitImage(side.image, cdiDevice.timerConstant, side.contents);
-    side.contents.config = imageConfig(side.image);
+    if (status == kDone)
+        takeImage(side);
+    return status;
 }
 
 // A value as its side holds it and as a load would store it; an image's
@@ -245,7 +246,26 @@ void printDifferencesJson(const Console& console, const Differences& found)
                         {"bytes", bytes}});
 }
 
+void printFound(const Console& console, const Differences& found, bool json)
+{
+    if (json)
+        printDifferencesJson(console, found);
+    else
+        printDifferences(console.out, found);
+}
+
 }  // namespace
+
+int printImageDifferences(const Console& console, const UnitImage& a, const UnitImage& b, bool json)
+{
+    Side x, y;
+    x.image = a;
+    y.image = b;
+    takeImage(x);
+    takeImage(y);
+    printFound(console, compareSides(x, y, true), json);
+    return std::memcmp(a.bytes, b.bytes, sizeof a.bytes) == 0 ? kDone : kDiffers;
+}
 
 int runDiff(const Arguments& arguments, const Console& console)
 {
@@ -261,15 +281,8 @@ int runDiff(const Arguments& arguments, const Console& console)
         if (arguments.operands[i] == "unit")
             if (const int status = loadUnit(console, sides[i]))
                 return status;
-    Side& a = sides[0];
-    Side& b = sides[1];
-    decodeSide(a);
-    decodeSide(b);
-    const Differences found = compareSides(a, b, arguments.has("--exact"));
-    if (arguments.has("--json"))
-        printDifferencesJson(console, found);
-    else
-        printDifferences(console.out, found);
+    const Differences found = compareSides(sides[0], sides[1], arguments.has("--exact"));
+    printFound(console, found, arguments.has("--json"));
     return found.points.empty() && found.options.empty() && found.bytes.empty() ? kDone : kDiffers;
 }
 

@@ -14,4 +14,4 @@ int refuseQuestion(const char* question)
 void noBeep() {}
 }  // namespace
 
-Dialogs dialogs = {printErrorBox, printMessageBox, refuseQuestion, noBeep};
+Dialogs dialogs = {printErrorBox, printMessageBox, refuseQuestion, noBeep, refuseQuestion};

@@ -8,6 +8,9 @@ struct Dialogs {
     void (*messageBox)(const char* text);  // a message box without a beep
     int (*askYesNo)(const char* question); // question beep, then No/Yes; 1 for Yes
     void (*errorBeep)();                   // an error beep alone, for a refused entry
+    // Before the question of a write that the unit will not run as shown:
+    // question beep, then Cancel / Write anyway; 1 for Write anyway.
+    int (*askWriteAnyway)(const char* text);
 };
 
 // Until something is installed, boxes go to standard error and questions

@@ -39,6 +39,15 @@ int firstDifference(const UnitImage& a, const UnitImage& b)
 // What a write sends, known once the unit's image before it is.
 using WriteSource = std::function<BlockSource(const UnitImage& before)>;
 
+// Both tables and the record's named fields over the unit's own bytes,
+// which the tool carries but never decides.
+BlockSource tablesOver(const CdiDevice& device, const MapTable& ignition, const MapTable& valve,
+                       const UnitImage& before)
+{
+    return tableBlocks(ignition, valve, withUnitsOwnBytes(device.config, imageConfig(before)),
+                       timingReference(device));
+}
+
 // The one write sequence: read the whole unit and keep it, write, read
 // everything back into the tables and the record, keep that, compare.
 int writeSequence(CdiDevice& device, const WriteSource& source, MapTable& ignition, MapTable& valve,
@@ -133,6 +142,14 @@ int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& val
     return 1;
 }
 
+int readImageKeepingRestorePoint(CdiDevice& device, ReadReport& report)
+{
+    if (!readWholeUnit(device, report.image))
+        return 0;
+    report.kept = keep(device, report.image, "read", report.restorePoint);
+    return 1;
+}
+
 bool fixZeroPickup(ConfigBlock& config)
 {
     if (config.pickupDeg != 0)
@@ -144,15 +161,19 @@ bool fixZeroPickup(ConfigBlock& config)
 
 int writeKeepingRestorePoints(CdiDevice& device, MapTable& ignition, MapTable& valve, WriteReport& report)
 {
-    // The tool's named fields over the unit's own bytes, which the tool
-    // carries but never decides.
     return writeSequence(
-        device,
-        [&](const UnitImage& before) {
-            return tableBlocks(ignition, valve, withUnitsOwnBytes(device.config, imageConfig(before)),
-                               timingReference(device));
-        },
-        ignition, valve, report);
+        device, [&](const UnitImage& before) { return tablesOver(device, ignition, valve, before); }, ignition,
+        valve, report);
+}
+
+UnitImage imageWritten(const CdiDevice& device, const MapTable& ignition, const MapTable& valve,
+                       const UnitImage& before)
+{
+    const BlockSource source = tablesOver(device, ignition, valve, before);
+    UnitImage image;
+    for (int block = 0; block < kUnitBlocks; ++block)
+        source(block, image.block(block));
+    return image;
 }
 
 int restoreKeepingRestorePoints(CdiDevice& device, const UnitImage& image, MapTable& ignition, MapTable& valve,

@@ -43,6 +43,10 @@ int readWholeUnit(CdiDevice& device, UnitImage& image, UnitContents* contents = 
 // failure nothing is changed or kept.
 int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& valve, ReadReport& report);
 
+// The same read into report.image alone: the tables and the record's
+// configuration stay as they are.
+int readImageKeepingRestorePoint(CdiDevice& device, ReadReport& report);
+
 // After a read that succeeded: a pickup position of 0 is warned of in a box
 // and replaced by the preset's for the pulse type, the one the maps were
 // decoded with. True when it was 0.
@@ -75,6 +79,10 @@ struct WriteReport {
 // into the tables and the record, keeps that too, and compares it with what
 // was sent. 1 when the unit holds exactly what was sent.
 int writeKeepingRestorePoints(CdiDevice& device, MapTable& ignition, MapTable& valve, WriteReport& report);
+
+// The image writeKeepingRestorePoints sends to a unit that holds `before`.
+UnitImage imageWritten(const CdiDevice& device, const MapTable& ignition, const MapTable& valve,
+                       const UnitImage& before);
 
 // The same sequence for a whole image, sent as it stands: no encoding, no
 // fix-ups, the unit's own bytes those of the image.

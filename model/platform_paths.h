@@ -116,8 +116,9 @@ bool userFolder(UserFolder which, const char* sub, std::string& dir);
 // Where userFolder's folder is, without making anything or looking at it.
 bool userFolderPath(UserFolder which, const char* sub, std::string& dir);
 
-// The calendar time of `when` in UTC.
+// The calendar time of `when` in UTC, and where the user is.
 std::tm utcTime(std::time_t when);
+std::tm localTime(std::time_t when);
 
 // True when the stream is a terminal (a console on Windows).
 bool isTerminal(std::FILE* stream);

@@ -366,6 +366,13 @@ std::tm utcTime(std::time_t when)
     return utc;
 }
 
+std::tm localTime(std::time_t when)
+{
+    std::tm local{};
+    localtime_r(&when, &local);
+    return local;
+}
+
 bool isTerminal(std::FILE* stream)
 {
     return isatty(fileno(stream)) == 1;

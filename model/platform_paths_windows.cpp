@@ -377,6 +377,13 @@ std::tm utcTime(std::time_t when)
     return utc;
 }
 
+std::tm localTime(std::time_t when)
+{
+    std::tm local{};
+    localtime_s(&local, &when);
+    return local;
+}
+
 bool isTerminal(std::FILE* stream)
 {
     return _isatty(_fileno(stream)) != 0;

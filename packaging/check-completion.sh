@@ -43,11 +43,11 @@ done <<'EOF'
 read ||a.cdi sub
 read a.cdi --image ||b.bin sub
 read a.cdi |--|--help --image --trace
-write |-|--help --trace --yes -h -y
+write |-|--dry-run --help --json --trace --yes -h -y
 write -- ||a.cdi sub
 write x.cdi ||
 dump ||b.bin sub
-restore b.bin |--|--force --help --trace --yes
+restore b.bin |--|--dry-run --force --help --json --trace --yes
 diff a.cdi ||a.cdi b.bin sub unit
 diff |u|unit
 diff a.cdi b.bin |--|--exact --help --json --trace

@@ -126,8 +126,8 @@ private:
 // ---- Boxes (support_device.cpp) ----
 
 // Stands in for the program's boxes while it lives: every box and question
-// is recorded as "error:", "message:" or "ask:" and its text (a beep alone
-// as "beep"), and questions
+// is recorded as "error:", "message:", "ask:" or "choose:" (Cancel or Write
+// anyway) and its text (a beep alone as "beep"), and questions and choices
 // are answered from `answers` in order. A question nobody scripted an answer
 // for fails the test and is answered No, as does an answer never asked for.
 class BoxRecorder {

@@ -16,17 +16,19 @@ void record(const std::string& what)
 
 void recordError(const char* text) { record(std::string("error:") + text); }
 void recordMessage(const char* text) { record(std::string("message:") + text); }
-int recordQuestion(const char* text)
+int answer(const std::string& what)
 {
-    record(std::string("ask:") + text);
+    record(what);
     if (recorder->answers.empty()) {
-        ADD_FAILURE() << "question nobody meant to ask: " << text;
+        ADD_FAILURE() << "question nobody meant to ask: " << what;
         return 0;
     }
     const int answer = recorder->answers.front();
     recorder->answers.pop_front();
     return answer;
 }
+int recordQuestion(const char* text) { return answer(std::string("ask:") + text); }
+int recordChoice(const char* text) { return answer(std::string("choose:") + text); }
 void recordBeep() { record("beep"); }
 }  // namespace
 
@@ -34,7 +36,7 @@ BoxRecorder::BoxRecorder()
 {
     recorder = this;
     installedBefore = dialogs;
-    dialogs = {recordError, recordMessage, recordQuestion, recordBeep};
+    dialogs = {recordError, recordMessage, recordQuestion, recordBeep, recordChoice};
 }
 
 BoxRecorder::~BoxRecorder()

@@ -388,6 +388,48 @@ TEST_F(Cli, WriteAsksOrRefusesAndSaysWhereTheRestorePointWent)
     EXPECT_NE(stopped.err.find("hid_write failed"), std::string::npos);
 }
 
+// A dry run reads the unit, keeps a restore point and says what a write
+// would change, sending no write; a write lists the points the unit will
+// not run as the file shows before it asks.
+TEST_F(Cli, DryRunSaysWhatAWriteWouldChangeAndWritesNothing)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    editMapFile("a.cdi", "b.cdi",
+                {{60, mapLine("IG", 0, 60, 20.0)}, {130, mapLine("IG", 0, 130, 30.0)}, {644, "rev_limit\t125"}});
+    const std::string limits = "These points will run differently on the unit than the maps show:\n"
+                               "IGN MAP0 13000 rpm: 30.0 runs as 24.8\n";
+    const auto blockWrites = [] {
+        const std::vector<sim::Request> requests = sim::blockRequests();
+        return std::count_if(requests.begin(), requests.end(), [](const sim::Request& r) { return r[1] == 0x82; });
+    };
+
+    const Result differs = run({"write", "--dry-run", path("b.cdi")});
+    EXPECT_EQ(differs.status, 1) << differs.err;
+    // The unit's own words come back as they were read, a few of them by a
+    // hair, as diff --exact shows; beyond the clamps they come back clamped.
+    for (const char* record : {"ign_map0 6000 rpm: 25.1 20 (-5.1)\n", "ign_map0 200 rpm: -42.5 0 (+42.5)\n",
+                               "pv_map0 500 rpm: 200 160 (-40)\nrev_limit: 120 125 (+5)\n" })
+        EXPECT_NE(differs.out.find(record), std::string::npos) << record;
+    EXPECT_EQ(differs.out.substr(differs.out.size() - limits.size()), limits);
+    EXPECT_EQ(differs.err, "restore point: " + listRestorePoints()[0] + "\n");
+    const Result asJson = run({"write", path("b.cdi"), "--dry-run", "--json"});
+    EXPECT_EQ(asJson.status, 1);
+    EXPECT_EQ(nlohmann::json::parse(asJson.out)["equal"], false);
+    EXPECT_NE(asJson.err.find(limits), std::string::npos);
+    EXPECT_EQ(blockWrites(), 0);
+
+    const Result written = run({"write", path("b.cdi"), "--yes"});
+    ASSERT_EQ(written.status, 0);
+    EXPECT_EQ(written.err.substr(0, limits.size()), limits);
+    const long writes = blockWrites();
+    const Result same = run({"write", "--dry-run", path("b.cdi")});
+    EXPECT_EQ(same.status, 0) << same.out;
+    EXPECT_EQ(same.out, limits);
+    const Result back = run({"restore", "--dry-run", listRestorePoints().back()});  // what the unit held first
+    EXPECT_EQ(back.status, 1);
+    EXPECT_EQ(blockWrites(), writes);
+}
+
 TEST_F(Cli, ExportAndImportRoundTripAndADamagedCsvChangesNothing)
 {
     ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);

@@ -105,7 +105,7 @@ protected:
         static char name[] = "kvz-cdi";
         static char* argv[] = {name, nullptr};
         startApplication(1, argv);
-        dialogs = {printBox, printBox, printAndAnswer, failOnBeep};
+        dialogs = {printBox, printBox, printAndAnswer, failOnBeep, printAndAnswer};
         chooseFile = choosePath;
         answers = scriptedAnswers;
     }

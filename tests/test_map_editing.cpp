@@ -2,7 +2,7 @@
 // steps with their clamps, and the re-interpolation around the cursor.
 #include <gtest/gtest.h>
 
-#include <FL/Fl_Group.H>
+#include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Light_Button.H>
 #include <FL/Fl_Repeat_Button.H>
 #include <FL/Fl_Window.H>
@@ -24,31 +24,14 @@ protected:
     MyChart* ign = nullptr;
     MyChart* pvs = nullptr;
 
-    // The Map tab's editing widgets, wired as the window builder and
-    // start-up wire them.
+    // The window as the builder makes it, its charts wired as start-up
+    // wires them.
     void SetUp() override
     {
         resetMapData();
-        widgets = Widgets{};
-        window = new Fl_Window(1028, 600);
-        Fl_Group* tab = new Fl_Group(15, 50, 1015, 550);
-        ign = widgets.ignitionChart = new MyChart(160, 60, 640, 250, "Ignition");
-        pvs = widgets.valveChart = new MyChart(160, 320, 640, 250, "pvs");
-        widgets.valueUp = new Fl_Repeat_Button(810, 60, 205, 140, "UP(&l)");
-        widgets.valueUp->callback(onValueUp);
-        widgets.valueDown = new Fl_Repeat_Button(810, 417, 205, 150, "DOWN(&k)");
-        widgets.valueDown->callback(onValueDown);
-        widgets.cursorLeft = new Fl_Repeat_Button(810, 207, 100, 200, "<<(&,)");
-        widgets.cursorLeft->callback(onCursorLeft);
-        widgets.cursorRight = new Fl_Repeat_Button(915, 207, 100, 200, "(&.)>>");
-        widgets.cursorRight->callback(onCursorRight);
-        widgets.ignMap0 = mapButton(325, "IGN MAP0(&1)");
-        widgets.ignMap1 = mapButton(385, "IGN MAP1(&2)");
-        widgets.pvsMap0 = mapButton(445, "PVS MAP0(&3)");
-        widgets.pvsMap1 = mapButton(505, "PVS MAP1(&4)");
-        tab->end();
-        window->end();
-
+        window = buildMainWindow();
+        ign = widgets.ignitionChart;
+        pvs = widgets.valveChart;
         wireCharts(*ign, *pvs);
         widgets.ignMap0->value(1);
         ign->selectedMap = 0;
@@ -58,14 +41,6 @@ protected:
     {
         delete window;
         widgets = Widgets{};
-    }
-
-    static Fl_Light_Button* mapButton(int y, const char* label)
-    {
-        auto* b = new Fl_Light_Button(15, y, 135, 50, label);
-        b->type(FL_RADIO_BUTTON);
-        b->callback(onMapSelect);
-        return b;
     }
 
     // What the toolkit does when the user presses a map button.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <FL/Fl.H>
+#include <FL/Fl_Box.H>
 #include <FL/Fl_Button.H>
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
@@ -12,12 +13,14 @@
 
 #include <algorithm>
 #include <cstring>
+#include <regex>
 #include <tuple>
 
 #include "device_status.h"
 #include "main_window.h"
 #include "map_file.h"
 #include "map_grid.h"
+#include "map_transfer.h"
 #include "my_chart.h"
 #include "sim_unit.h"
 #include "startup.h"
@@ -70,6 +73,7 @@ protected:
         }
         widgets.ignMap0->setonly();
         widgets.ignMap0->do_callback();
+        widgets.ignitionChart->cursor = widgets.valveChart->cursor = 80;
         widgets.tabs->value(widgets.mapTab);
         widgets.tabs->value(widgets.tableTab);
         startEditHistory();
@@ -84,19 +88,21 @@ TEST_F(TableTab, TypedValueActsAsUpAtItsRowAndUndoesWithTheSelection)
         pressKey(FL_Up);  // 6000 rpm
     const EditState before = edited();
     const double v55 = ign(0, 55), v65 = ign(0, 65);
-    for (const char c : std::string("28.5x"))
+    for (const char c : std::string("28,5x"))
         pressKey(c, 0, std::string(1, c).c_str());
     pressKey(FL_Enter);
     EXPECT_EQ(boxes.shown, std::vector<std::string>{"beep"}) << "no number: the editor stays";
+    EXPECT_STREQ(widgets.tableMessage->label(), "Not a number: \"28,5x\"");
     pressKey(FL_BackSpace, 0, "\b");
     pressKey(FL_Enter);
     EXPECT_EQ(ign(0, 60), 28.5);
+    EXPECT_STREQ(widgets.tableMessage->label(), "") << "until the next change";
     for (int i = 1; i < 5; ++i) {
         EXPECT_NEAR(ign(0, 55 + i), v55 + i * (28.5 - v55) / 5, 1e-9);
         EXPECT_NEAR(ign(0, 60 + i), 28.5 + i * (v65 - 28.5) / 5, 1e-9);
     }
-    EXPECT_EQ(widgets.ignitionChart->cursor, 80);
-    EXPECT_TRUE(selected(12, 0, 12, 0)) << "Enter moves one row down";
+    EXPECT_EQ(widgets.ignitionChart->cursor, 65);
+    EXPECT_TRUE(selected(12, 0, 12, 0)) << "Enter moves one row down, and the charts' cursor with it";
 
     widgets.gridValue->value("1");  // for a Set that must not run
     pressKey('7', 0, "7");
@@ -149,7 +155,7 @@ TEST_P(TableOperations, GiveTheirPointsAndUndoWhole)
 
 INSTANTIATE_TEST_SUITE_P(
     Each, TableOperations,
-    testing::Values(OperationCase{'s', "12.5", {12.5, 12.5, 12.5, 12.5, 12.5}, 0},    // Set
+    testing::Values(OperationCase{'s', "12,5", {12.5, 12.5, 12.5, 12.5, 12.5}, 0},    // Set
                     OperationCase{'a', "-2", {8.0, 11.0, 17.0, 9.0, 18.0}, 0},        // Add
                     OperationCase{'c', "110", {11.0, 14.3, 20.9, 12.1, 22.0}, 0},     // Scale %
                     OperationCase{'i', "", {10.0, 12.5, 15.0, 17.5, 20.0}, 0},        // Interpolate
@@ -174,28 +180,84 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     pressKey('v', FL_CTRL);
     EXPECT_TRUE(valveTable.value(0, 150) == 7.0 && valveTable.value(0, 155) == 8.0);
 
+    // One value fills the selection, a block that divides it repeats, another goes at its top-left.
+    const std::tuple<const char*, int, double, double, int> fills[] = {
+        {"22,5", 3, 22.5, 22.5, 3}, {"1\t2\n3\t4\n", 4, 1, 2, 4}, {"1\t2\n3\t4\n", 3, 1, ign(1, 65), 2}};
+    for (const auto& [text, rows, topLeft, thirdRight, pastedRows] : fills) {
+        const EditState before = edited();
+        selectGridCells({10, 0, 9 + rows, 1});
+        Fl::copy(text, static_cast<int>(std::strlen(text)), 1);
+        pressKey('v', FL_CTRL);
+        EXPECT_TRUE(ign(0, 55) == topLeft && ign(1, 65) == thirdRight && selected(10, 0, 9 + pastedRows, 1)) << text;
+        pressKey('z', FL_CTRL);
+        EXPECT_TRUE(sameState(edited(), before)) << text;
+    }
+
     const EditState before = edited();
-    for (const std::string& text : {"1\r\nabc\r\n"s, "4\n\n"s, "5\t6\t7\t8\t9\n"s, "7\0x"s}) {
+    selectGridCells({5, 1, 5, 1});
+    const std::pair<std::string, const char*> refused[] = {
+        {"1\n2\n3\tx1\r\n", "row 3, field 2 is not a number (\"x1\")"},
+        {"7\0"s + std::string(99999, 'x'), "row 1, field 1 is not a number (\"7?xxxxxxxxxxxxxxxxxxxxxx...\")"},
+        {"1,5.0", "row 1, field 1 is not a number (\"1,5.0\")"},
+        {"4\n\n", "row 2, field 1 is not a number (\"\")"},
+        {std::regex_replace(std::string(40, '\n'), std::regex("\n"), "1\n"),
+         "40 rows from 3000 rpm run past 15500 rpm"},
+        {"1\t2\t3\t4", "4 columns from IGN MAP1 run past PVS MAP1"}};
+    for (const auto& [text, message] : refused) {
         Fl::copy(text.c_str(), static_cast<int>(text.size()), 1);
         pressKey('v', FL_CTRL);
         EXPECT_TRUE(sameState(edited(), before)) << text;
+        EXPECT_EQ(widgets.tableMessage->label(), "Paste refused: "s + message);
     }
-    EXPECT_EQ(boxes.shown, std::vector<std::string>(4, "beep"));
+    EXPECT_EQ(boxes.shown, std::vector<std::string>(std::size(refused), "beep"));
+    widgets.gridValue->value("abc");
+    pressKey('s', FL_ALT, "s");
+    EXPECT_STREQ(widgets.tableMessage->label(), "Not a number: \"abc\"");
 }
 
-// The charts as drawn in the window, the Map tab shown.
-std::vector<uchar> drawnCharts()
+// One cursor for the table and the charts; a run of nudge keys on the same
+// cells is one change, which UP never grows.
+TEST_F(TableTab, NudgesAndUpActOnTheOneCursor)
 {
+    selectGridCells({5, 1, 6, 2});  // IGN MAP1 and PVS MAP0 at 3000 and 3500 rpm
+    const double ign30 = ign(1, 30), valve35 = valveTable.value(0, 35);
+    const std::tuple<int, int, const char*, int> keys[] = {{']', 0, "]", 1}, {']', 0, "]", 2}, {']', 0, "]", 3},
+        {'=', FL_SHIFT, "+", 4}, {FL_KP + '+', 0, "+", 5}, {FL_KP + '-', 0, "-", 4}, {'[', 0, "[", 3}};
+    for (const auto& [key, state, text, steps] : keys) {
+        pressKey(key, state, text);
+        EXPECT_TRUE(std::abs(ign(1, 30) - ign30 - 0.1 * steps) < 1e-9 && valveTable.value(0, 35) == valve35 + steps);
+    }
     widgets.tabs->value(widgets.mapTab);
-    widgets.mapTab->redraw();
+    pressKey('l', 0, "l");  // UP: IGN MAP1 at 3000 rpm, the table's current cell
+    EXPECT_NEAR(ign(1, 30), ign30 + 0.4, 1e-9);
+    pressKey('z', FL_CTRL);
+    EXPECT_NEAR(ign(1, 30), ign30 + 0.3, 1e-9);
+    pressKey('z', FL_CTRL);
+    EXPECT_NEAR(ign(1, 30), ign30, 1e-9);
+
+    pressKey('.', 0, ".");  // the cursor right, then PVS MAP0
+    pressKey('3', 0, "3");
+    widgets.tabs->value(widgets.tableTab);
+    EXPECT_TRUE(selected(6, 2, 6, 2)) << "where the Map tab left the cursor";
+    pressKey('-', 0, "-");
+    EXPECT_STREQ(widgets.mapGrid->editor->visible() ? widgets.mapGrid->editor->value() : "", "-");
+    pressKey(FL_Escape, 0, "\x1b");
+}
+
+// The window as drawn with a tab shown; the charts with the Map tab.
+std::vector<uchar> drawn(Fl_Group* tab)
+{
+    widgets.tabs->value(tab);
+    tab->redraw();
     Fl::flush();
     widgets.window->make_current();
-    std::vector<uchar> rgb(640 * 510 * 3);
-    fl_read_image(rgb.data(), 160, 60, 640, 510);
+    std::vector<uchar> rgb(1028 * 600 * 3);
+    fl_read_image(rgb.data(), 0, 0, 1028, 600);
     return rgb;
 }
+std::vector<uchar> drawnCharts() { return drawn(widgets.mapTab); }
 
-// Pixels of one colour in a box of the drawn charts, window coordinates.
+// Pixels of one colour in a box of the drawn window, ends included.
 int countColour(const std::vector<uchar>& rgb, Fl_Color colour, int x0, int y0, int x1, int y1)
 {
     uchar rgbOf[3];
@@ -203,7 +265,7 @@ int countColour(const std::vector<uchar>& rgb, Fl_Color colour, int x0, int y0, 
     int n = 0;
     for (int y = y0; y <= y1; ++y)
         for (int x = x0; x <= x1; ++x)
-            n += std::memcmp(&rgb[((y - 60) * 640 + (x - 160)) * 3], rgbOf, 3) == 0;
+            n += std::memcmp(&rgb[(y * 1028 + x) * 3], rgbOf, 3) == 0;
     return n;
 }
 
@@ -232,6 +294,15 @@ TEST_F(TableTab, EnginePointStandsAtItsSpeedAndIdleTicksRedrawNothing)
     tick(0);
     EXPECT_EQ(widgets.mapGrid->engineRow, -1);
     EXPECT_TRUE(drawnCharts() == plain);
+
+    // Space: to the engine's row, on the ignition map the unit's switch selects.
+    widgets.tabs->value(widgets.tableTab);
+    pressKey(' ', 0, " ");
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"beep"}) << "no engine running";
+    sim::status().mapSwitch = 1;
+    tick(6000);
+    pressKey(' ', 0, " ");
+    EXPECT_TRUE(selected(11, 1, 11, 1) && widgets.ignMap1->value() && widgets.ignitionChart->cursor == 60);
 }
 
 TEST_F(TableTab, ComparedTuneIsDrawnAndARefusedFileKeepsIt)
@@ -272,5 +343,90 @@ TEST_F(TableTab, ComparedTuneIsDrawnAndARefusedFileKeepsIt)
     widgets.clearComparison->do_callback();
     EXPECT_EQ(countColour(drawnCharts(), pink, 500, 275, 790, 275), 0);
     EXPECT_FALSE(widgets.clearComparison->active());
+}
+
+// Pixels of a colour in a cell of the drawn Table tab.
+int inCell(const std::vector<uchar>& rgb, Fl_Color colour, int row, int column)
+{
+    int x, y, w, h;
+    widgets.mapGrid->find_cell(Fl_Table::CONTEXT_CELL, row, column, x, y, w, h);
+    return countColour(rgb, colour, x + 1, y + 1, x + w - 2, y + h - 2);
+}
+
+// 30.0 from 12000 to 14000 rpm on IGN MAP0 is above what the unit can run
+// there (25.7 down to 24.0 with pickup 36 and latency 570): orange in the
+// table, counted under the buttons, and listed before a write is asked for.
+TEST_F(TableTab, PointsTheUnitRunsDifferentlyAreShownCountedAndListedFirst)
+{
+    const Fl_Color orange = fl_rgb_color(200, 90, 0);
+    std::fill_n(ignitionTable.points, MapTable::kRun, 10.0);
+    std::fill_n(ignitionTable.points + 120, 21, 30.0);
+    startEditHistory();
+    EXPECT_STREQ(widgets.unitLimits->label(), "21 points run differently on the unit; Device Write lists them.");
+    std::vector<uchar> table = drawn(widgets.tableTab);
+    EXPECT_GT(inCell(table, orange, 25, 0), 0);  // 13000 rpm
+    EXPECT_EQ(inCell(table, orange, 22, 0), 0);  // 11500 rpm
+    EXPECT_EQ(inCell(table, orange, 25, 1), 0);
+
+    const std::string listed = "choose:These points will run differently on the unit than the maps show:\n"
+                               "IGN MAP0 12000-14000 rpm, largest at 14000 rpm: 30.0 runs as 24.0";
+    const std::string question = "ask:Do you realy want write data to CDI?";
+    boxes.answers = {0};  // Cancel
+    captureStdout([] { widgets.deviceWrite->do_callback(); });
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{listed});
+    boxes.answers = {1, 0};  // Write anyway, then No
+    captureStdout([] { widgets.deviceWrite->do_callback(); });
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{listed, listed, question}));
+    EXPECT_TRUE(sim::requests().empty());
+
+    // With one pulse a rotation 10.0 overflows at 100 rpm only: nothing to say.
+    applyEnginePreset(1);
+    std::fill_n(ignitionTable.points, MapTable::kRun, 10.0);
+    startEditHistory();
+    EXPECT_STREQ(widgets.unitLimits->label(), "");
+    EXPECT_EQ(inCell(drawn(widgets.tableTab), orange, 25, 0), 0);
+    boxes.shown.clear();
+    boxes.answers = {0};
+    captureStdout([] { widgets.deviceWrite->do_callback(); });
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{question});
+    applyEnginePreset(2);
+}
+
+// Against the unit a cell is tinted where a write would change the unit:
+// 10.05 goes as 10.0's word, 10.2 does not.
+TEST_F(TableTab, ComparedWithTheUnitTintsWhatAWriteWouldChange)
+{
+    std::fill_n(ignitionTable.points, MapTable::kRun, 10.0);
+    std::fill_n(valveTable.points, MapTable::kRun, 40.0);
+    startEditHistory();
+    captureStdout([] {
+        const BlockSource source = tableBlocks(ignitionTable, valveTable, cdiDevice.config, timingReference(cdiDevice));
+        for (int b = 0; b < kUnitBlocks; ++b)
+            source(b, sim::block(b));
+    });
+    ignitionTable.points[160 + 60] = 10.05;
+    ignitionTable.points[60] = 10.2;
+    valveTable.points[90] = 40.9;
+    valveTable.points[160 + 90] = 41.0;
+    const EditState before = edited();
+
+    captureStdout([] { widgets.compareWithUnit->do_callback(); });
+    EXPECT_TRUE(sameState(edited(), before)) << "the maps and options stay as they were";
+    EXPECT_TRUE(std::regex_match(widgets.comparisonName->label(),
+                                 std::regex("Compared with the unit at [0-2][0-9]:[0-5][0-9]:[0-5][0-9]")));
+    EXPECT_EQ(listFolder(folders->folder("XDG_DATA_HOME") / "kvz-cdi/backups").size(), 2u) << "a restore point";
+    const std::vector<uchar> table = drawn(widgets.tableTab);
+    const Fl_Color tint = 0xFFE8A000;
+    EXPECT_GT(inCell(table, tint, 11, 0), 0);   // 10.2 at 6000 rpm
+    EXPECT_EQ(inCell(table, tint, 11, 1), 0);   // 10.05
+    EXPECT_EQ(inCell(table, tint, 17, 2), 0);   // 40.9 goes as 40
+    EXPECT_GT(inCell(table, tint, 17, 3), 0);   // 41
+    EXPECT_EQ(inCell(table, tint, 12, 0), 0);
+
+    sim::faults().absent = true;  // a failed read keeps the comparison it had
+    captureStdout([] { widgets.compareWithUnit->do_callback(); });
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:USB CDI not found."});
+    EXPECT_GT(inCell(drawn(widgets.tableTab), tint, 11, 0), 0);
+    widgets.clearComparison->do_callback();
 }
 }  // namespace

@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "cdi_device.h"
 #include "map_table.h"
 #include "my_chart.h"
 #include "support.h"
@@ -218,6 +219,29 @@ TEST_F(ChartDrawing, PointsArePlottedWhereTheTableSays)
     // The last segment ends at X + 636; nothing is drawn to the right of it.
     EXPECT_GE(cap.countBox(pvs->x() + 635, vbottom - 250, pvs->x() + 635, vbottom - 246, FL_BLUE), 1);
     EXPECT_EQ(cap.countColumn(pvs->x() + 639, pvs->y(), vbottom - 1, FL_BLUE), 0);
+}
+
+// The earliest the unit can fire, from the record's pickup and latency:
+// at point 150 with pickup 36 and latency 570 it holds 23.1 for 35.0, 165 px
+// above the bottom; with the one-pulse preset it lies above the top.
+TEST_F(ChartDrawing, TheUnitsCeilingFollowsTheEngineType)
+{
+    const Fl_Color orange = fl_rgb_color(230, 140, 0);
+    const int bottom = ign->y() + ign->h();
+    const int x150 = ign->x() + 600;
+    ign->unit = &cdiDevice;
+    Capture cap = render();
+    EXPECT_TRUE(cap.is(x150, bottom - 165, orange));
+    EXPECT_EQ(cap.countColumn(x150, ign->y(), bottom - 168, orange), 0);
+    EXPECT_EQ(cap.countColumn(x150, bottom - 162, bottom - 1, orange), 0);
+    // At the lowest speeds the unit reaches the top: nothing drawn there.
+    EXPECT_EQ(cap.countBox(ign->x(), ign->y(), ign->x() + 40, bottom - 1, orange), 0);
+    EXPECT_EQ(cap.countBox(pvs->x(), pvs->y(), pvs->x() + pvs->w() - 1, pvs->y() + pvs->h() - 1, orange), 0);
+
+    applyEnginePreset(1);
+    cap = render();
+    EXPECT_EQ(cap.countColumn(x150, ign->y(), bottom - 1, orange), 0);
+    ign->unit = nullptr;
 }
 
 TEST_F(ChartDrawing, MapOneIsPaintedOverMapZero)

@@ -20,6 +20,7 @@
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
 #include "unit_commands.h"
+#include "unit_limits.h"
 #include "unit_lock.h"
 
 const char kFileError[] = "Cannot open file or write data.";
@@ -93,13 +94,18 @@ void onFileOpen(Fl_Widget*, void*)
     if (chosen > 0)
         return;
     // A file that cannot be loaded is said so; the load changed nothing.
-    if (chosen < 0 || !loadMapFile(path.c_str())) {
+    if (chosen < 0 || !openMapFile(path.c_str()))
         dialogs.errorBox(kFileError);
-        return;
-    }
+}
+
+bool openMapFile(const char* path)
+{
+    if (!loadMapFile(path))
+        return false;
     redrawCharts();
-    setWindowTitle(path.c_str());
+    setWindowTitle(path);
     recordCommandChange();
+    return true;
 }
 
 void onFileSave(Fl_Widget*, void*)
@@ -157,6 +163,18 @@ void onDeviceRead(Fl_Widget*, void*)
     recordCommandChange();
 }
 
+bool readUnitImage(ReadReport& report)
+{
+    UnitLock lock;
+    if (!openLockedUnit(lock))
+        return false;
+    const bool read = readImageKeepingRestorePoint(cdiDevice, report);
+    closeLockedUnit(lock);
+    if (!read)
+        dialogs.messageBox("Reading device map error.");
+    return read;
+}
+
 void onDeviceWrite(Fl_Widget*, void*)
 {
     widgets.log->value("");
@@ -165,7 +183,11 @@ void onDeviceWrite(Fl_Widget*, void*)
     UnitLock lock;
     if (!openLockedUnit(lock))
         return;
-    if (refuseUnsafeWrite(cdiDevice.config) || !dialogs.askYesNo("Do you realy want write data to CDI?")) {
+    // What the unit cannot hold is said before it is asked for.
+    const std::vector<DifferentRun> runs = differentRuns(ignitionTable, timingReference(cdiDevice));
+    if (refuseUnsafeWrite(cdiDevice.config)
+        || (!runs.empty() && !dialogs.askWriteAnyway(differentRunsText(runs).c_str()))
+        || !dialogs.askYesNo("Do you realy want write data to CDI?")) {
         closeLockedUnit(lock);
         return;
     }

@@ -77,8 +77,11 @@ struct Widgets {
     MapGrid* mapGrid;
     Fl_Input* gridValue;
     Fl_Button* compareWith;
+    Fl_Button* compareWithUnit;
     Fl_Button* clearComparison;
     Fl_Box* comparisonName;
+    Fl_Box* unitLimits;    // how many points run differently on the unit
+    Fl_Box* tableMessage;  // the latest message, until the next change
 };
 
 extern Widgets widgets;

@@ -5,6 +5,8 @@
 
 #include <FL/Fl_Table.H>
 
+#include <string>
+
 #include "edit_history.h"
 
 class Fl_Input;
@@ -18,9 +20,9 @@ public:
     int editRow = -1;
     int editColumn = -1;
     int engineRow = -1;  // the row marked for the engine's speed, or -1
-    bool hiddenWithTab = true;  // its tab left, or never shown: shown again at the cursor's row
 
-    // Where the selection was started: the cell typing goes into.
+    // Where the selection was started: the cell typing goes into, and the
+    // charts' cursor.
     int anchorRow() const { return current_row; }
     int anchorColumn() const { return current_col; }
     using Fl_Table::find_cell;
@@ -28,15 +30,20 @@ public:
     int handle(int event) override;
 
 protected:
+    int takeEvent(int event);
     void draw_cell(TableContext context, int R, int C, int X, int Y, int W, int H) override;
 };
 
 // Builds the tab into the tabs group being built.
 void buildTableTab();
 
-// The grid's selection, and putting one back, as undo does.
+// The grid's selection, and putting one back, as undo does; the charts'
+// cursor and map follow its current cell.
 CellBlock gridSelection();
 void selectGridCells(const CellBlock& cells);
+// The other way: the current cell to the charts' cursor and map, as the
+// grid is shown or undo moves the cursor.
+void gridFollowsCharts();
 // Drops what is being typed and shows the tables as they are.
 void refreshMapGrid();
 
@@ -51,4 +58,12 @@ void onGridInterpolate(Fl_Widget*, void*);
 void onGridSmooth(Fl_Widget*, void*);
 void onGridCopyMap(Fl_Widget*, void*);
 void onCompareWith(Fl_Widget*, void*);
+void onCompareWithUnit(Fl_Widget*, void*);
 void onClearComparison(Fl_Widget*, void*);
+
+// After any change to the maps or options: the count of points that run
+// differently on the unit, the ceiling on the ignition chart and the orange
+// cells; and the message line emptied.
+void refreshUnitLimits();
+// The latest message of the Table tab, under the count, until the next change.
+void showTableMessage(const std::string& text);

@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "map_edits.h"
 #include "map_table.h"
+#include "timing_codec.h"
+#include "unit_limits.h"
 
 MyChart::MyChart(int x, int y, int w, int h, const char* label)
     : Fl_Box(x, y, w, h, label)
@@ -78,6 +81,22 @@ void MyChart::draw()
         fl_line(X, ye, X + W, ye);
     }
 
+    // The earliest the unit can fire: no map above it runs as drawn.
+    if (unit) {
+        const TimingReference timing = timingReference(*unit);
+        fl_color(fl_rgb_color(230, 140, 0));
+        fl_line_style(FL_SOLID, 1);
+        double from = unitCeiling(1, timing);
+        for (int i = 1; i < kPoints - 1; ++i) {
+            const double to = unitCeiling(static_cast<std::uint16_t>(i + 1), timing);
+            if (from < R || to < R)
+                fl_line(X + (W * i) / kPoints, Y + H - plotHeight(H, from, R), X + (W * (i + 1)) / kPoints,
+                        Y + H - plotHeight(H, to, R));
+            from = to;
+        }
+        fl_line_style(FL_DOT, 2);
+    }
+
     // The known tune lies under everything that is edited.
     if (reference) {
         for (int m = 0; m < 2; ++m) {
@@ -122,34 +141,8 @@ void MyChart::draw()
     fl_pop_clip();
 }
 
-// A point index below 0 turns into a huge unsigned one, which the table
-// reads as -1.0 and refuses to store, so no index here can leave the table.
 void MyChart::spread(int p)
 {
     if (selectedMap != -1)
         spreadMap(*table, static_cast<std::uint32_t>(selectedMap), xStep, p);
-}
-
-void spreadMap(MapTable& table, std::uint32_t m, int s, int p)
-{
-    auto v = [&](int i) { return table.value(m, static_cast<std::uint32_t>(i)); };
-    auto store = [&](int i, double x) { table.setValue(m, static_cast<std::uint32_t>(i), x); };
-
-    if (p == s) {
-        for (int i = 0; i <= p - 1; ++i)
-            store(i, v(p));
-    } else {
-        const double d = (v(p) - v(p - s)) / s;
-        for (int i = p - s + 1; i <= p - 1; ++i)
-            store(i, v(i - 1) + d);
-    }
-
-    if (p >= kPoints - s) {
-        for (int i = p; i < kPoints; ++i)
-            store(i, v(p));
-    } else {
-        const double d = (v(p + s) - v(p)) / s;
-        for (int i = p + 1; i <= p + s - 1; ++i)
-            store(i, v(i - 1) + d);
-    }
 }

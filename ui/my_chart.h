@@ -3,8 +3,7 @@
 
 #include <FL/Fl_Box.H>
 
-#include <cstdint>
-
+struct CdiDevice;
 struct MapTable;
 
 class MyChart : public Fl_Box {
@@ -19,17 +18,17 @@ public:
     int selectedMap = -1;  // -1, or the map shown in the read-out and edited
     int enginePoint = -1;  // the point the engine runs at, -1 while it stands
     const MapTable* reference = nullptr;  // a known tune drawn under the maps
+    // An ignition chart's record: its pickup and latency set the unit's
+    // ceiling, drawn where it lies below the top. Null on the valve chart.
+    const CdiDevice* unit = nullptr;
 
-    // Re-interpolates the points around point p of the selected map.
+    // Re-interpolates the points around point p of the selected map
+    // (spreadMap, with the chart's step).
     void spread(int p);
 
 protected:
     void draw() override;
 };
-
-// The re-interpolation of spread, on any map: the points within `step` of
-// point p go on straight lines toward the points `step` away.
-void spreadMap(MapTable& table, std::uint32_t map, int step, int p);
 
 constexpr int kReadoutSize = 256;
 

@@ -24,6 +24,14 @@ int toolkitAskYesNo(const char* question)
     return fl_choice("%s", fl_no, fl_yes, nullptr, question);
 }
 
+// Escape and the window's close give Cancel; Return gives Write anyway, as
+// it gives Yes to the question that follows.
+int toolkitAskWriteAnyway(const char* text)
+{
+    fl_beep(FL_BEEP_QUESTION);
+    return fl_choice("%s", "Cancel", "Write anyway", nullptr, text);
+}
+
 void toolkitErrorBeep() { fl_beep(FL_BEEP_ERROR); }
 
 int nativeChooseFile(const FileChooserRequest& request, std::string& path)
@@ -46,5 +54,5 @@ int (*chooseFile)(const FileChooserRequest& request, std::string& path) = native
 
 void installToolkitDialogs()
 {
-    dialogs = {toolkitErrorBox, toolkitMessageBox, toolkitAskYesNo, toolkitErrorBeep};
+    dialogs = {toolkitErrorBox, toolkitMessageBox, toolkitAskYesNo, toolkitErrorBeep, toolkitAskWriteAnyway};
 }

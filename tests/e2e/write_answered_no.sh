@@ -23,6 +23,7 @@ note "log panel holds the start-up lines"
 
 show_tab map
 click_device_write
+write_anyway 2-write-anyway
 box=$(wait_for_box question 2-write-question)
 answer_box "$box" Escape
 note "Device Write answered No"

@@ -28,8 +28,10 @@ shot 1-device-tab
 show_tab map
 shot 2-map-tab-before
 
-# Device Write, Yes, then close the result box.
+# Device Write, past the points the unit will run differently, Yes, then
+# close the result box.
 click_device_write
+write_anyway 3-write-anyway
 box=$(wait_for_box question 3-write-question)
 answer_box "$box" Return
 box=$(wait_for_box message 4-write-result)
