@@ -564,7 +564,6 @@ TEST_F(Cli, AnotherProgramTalkingToTheUnitIsWaitedForThenSaid)
         },
         testing::KilledBySignal(SIGINT), "^kvz-cdi-cli: interrupted before the unit was opened\n$");
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2000));
-    EXPECT_FALSE(fs::exists(path("d.bin")));
 }
 
 // A signal during a write is held off: the write finishes and says so, then
@@ -599,7 +598,6 @@ INSTANTIATE_TEST_SUITE_P(HeldOff, SignalInWrite, testing::Values(SIGHUP, SIGINT,
 TEST_F(Cli, AReplyAnotherProgramGaveUpOnIsNeverTakenForTheUnitsImage)
 {
     ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
-    sim::status() = {0x4141, 1, 0x41, 0};
     sim::faults().replyDelayMs = 5;
     sim::faults().statusReplyDelayMs = 1600;
     const std::vector<std::uint8_t> held = unitMemory();

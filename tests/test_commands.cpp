@@ -303,8 +303,7 @@ TEST_F(Commands, WriteSuccessReplacesTablesByTheReadBackOnly)
 
     EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
                                                  "message:Writing device map successfully."}));
-    // The whole unit read twice, the second time last block first, then
-    // written, then read back once.
+    // Read twice (the second pass last block first), written, read back once.
     const std::vector<sim::Request> requests = sim::blockRequests();
     ASSERT_EQ(requests.size(), 128u);
     for (std::size_t n = 0; n < 32; ++n) {
