@@ -591,10 +591,9 @@ TEST_P(SignalInWrite, FinishesTheWriteThenEndsTheProgram)
 
 INSTANTIATE_TEST_SUITE_P(HeldOff, SignalInWrite, testing::Values(SIGHUP, SIGINT, SIGQUIT, SIGTERM));
 
-// Another program's status request, answered 1.6 s late, as this one
-// starts: the reply lands amid its first read, and every reply after comes
-// one request late. Neither the image nor what a write keeps of it (the
-// unit's own configuration bytes) may come from that.
+// Another program's status request, answered 1.6 s late as this one starts,
+// shifts every reply of its first read by one. Neither the image nor what a
+// write keeps of it (the unit's own configuration bytes) may come from that.
 TEST_F(Cli, AReplyAnotherProgramGaveUpOnIsNeverTakenForTheUnitsImage)
 {
     ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);

@@ -111,9 +111,8 @@ exact_dump after-write
 expect_same_file "$artefacts/dump-after-write.bin" "$artefacts/expected.bin" "the unit does not hold the whole new image"
 note "SIGINT during write --yes: finished, both lines, ended by SIGINT"
 
-# Status replies 1.6 s late: a status of kvz-cdi-cli gives up on its reply
-# and keeps the unit until 1.5 s after it asked, so the reply lands amid the
-# first read of the dump or the write waiting for the unit.
+# Status replies 1.6 s late: a status of kvz-cdi-cli gives up on its reply and
+# keeps the unit 1.5 s, so the reply lands amid the next program's first read.
 set_unit rpm=4321 reply_delay_ms=5 status_reply_delay_ms=1600 memory=memory.bin request_log=requests.log
 for n in 1 2 3 4; do
     start_cli "late-status-$n" status
@@ -123,7 +122,6 @@ for n in 1 2 3 4; do
 done
 exact_dump late
 expect_same_file "$artefacts/dump-late.bin" "$artefacts/expected.bin" "late replies: the write sent other bytes"
-note "status replies 1.6 s late: three dumps and a write, each with the unit's own bytes"
 
 # Without the request log, which the limit would cut short too.
 # shellcheck disable=SC2086
