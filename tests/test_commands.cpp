@@ -27,6 +27,7 @@
 #include "device_status.h"
 #include "main_window.h"
 #include "option_bindings.h"
+#include "restore_points.h"
 #include "map_file.h"
 #include "map_table.h"
 #include "my_chart.h"
@@ -37,6 +38,7 @@
 #include "unit_image.h"
 #include "support.h"
 #include "toolkit_dialogs.h"
+#include "unit_commands.h"
 #include "unit_lock.h"
 
 namespace {
@@ -941,6 +943,30 @@ TEST_F(Commands, WriteWithoutARestorePointWritesNothing)
 
 // A status request the unit answers after the poll gave up lands in the next
 // handle opened: the read waits for it instead of taking it for a block.
+// A unit whose block 3 changes after each read of block 10, `changesLeft`
+// times: its two passes differ, and are read again after a quiet spell.
+int changesLeft = 0;
+
+TEST_F(Commands, ReadBelievesTheUnitOnlyWhenTwoPassesAgree)
+{
+    sim::memory() = patternedUnit(2, 36, 120);
+    cdiDevice.progress = [](int block) { sim::block(3)[0] += block == 10 && changesLeft-- > 0; };
+    const std::size_t points = listRestorePoints().size();
+    for (const int changes : {2, 3}) {
+        changesLeft = changes;
+        valveTable.points[0] = 42.0;
+        const long long started = sim::clockMs();
+        press(widgets.deviceRead);
+        EXPECT_GE(sim::clockMs() - started, 1500) << "quiet before the passes again";
+        EXPECT_EQ(valveTable.points[0], changes == 2 ? sim::block(20)[0] : 42.0);
+        EXPECT_EQ(listRestorePoints().size(), points + 1) << "kept when they agreed, only";
+    }
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{"message:Reading device map successfully.",
+                                                     std::string("error:") + kRepliesDisagree,
+                                                     "message:Reading device map error."}));
+    EXPECT_NE(std::string(widgets.log->value()).find("table..........OK.\nRestore point: "), std::string::npos);
+}
+
 TEST_F(Commands, ReadRightAfterAPollTickGetsEveryBlocksOwnReply)
 {
     sim::memory() = patternedUnit(2, 36, 120);

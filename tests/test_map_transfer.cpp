@@ -15,11 +15,9 @@
 #include "hid_link.h"
 #include "unit_lock.h"
 #include "map_transfer.h"
-#include "restore_points.h"
 #include "sim_unit.h"
 #include "support.h"
 #include "timing_codec.h"
-#include "unit_commands.h"
 
 namespace {
 std::vector<std::string> logged;  // log fragments, one per call
@@ -351,31 +349,6 @@ TEST_F(MapTransfer, ReadStoresWhatTheUnitHoldsWithoutClamping)
     ASSERT_EQ(write(), 1);
     EXPECT_EQ(sim::block(20)[7], 200);
     EXPECT_EQ(sim::block(29)[31], 255);
-}
-
-// A unit whose block 3 changes after each read of block 10, `changesLeft`
-// times: its two passes differ, and are read again after a quiet spell.
-int changesLeft = 0;
-
-TEST_F(MapTransfer, AWholeUnitReadIsBelievedOnlyWhenTwoPassesAgree)
-{
-    const TemporaryXdgFolders folders;
-    cdiDevice.progress = [](int block) { sim::block(3)[0] += block == 10 && changesLeft-- > 0; };
-    openTransferHandle();
-    ReadReport report;
-    for (const int changes : {2, 3}) {
-        changesLeft = changes;
-        valveTable.points[0] = 42.0;
-        const long long started = sim::clockMs();
-        const auto read = [&] { return readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report); };
-        captureStdout([&] { EXPECT_EQ(read(), 2 / changes); });
-        EXPECT_GE(sim::clockMs() - started, 1500) << "quiet before the passes again";
-        EXPECT_EQ(valveTable.points[0], changes == 2 ? 0.0 : 42.0);
-        EXPECT_EQ(listRestorePoints().size(), 1u) << "kept when they agreed, only";
-    }
-    EXPECT_EQ(std::count(logged.begin(), logged.end(), "."), 4 * 32) << "only a first pass logs its dots";
-    EXPECT_EQ(boxes.shown, std::vector<std::string>{std::string("error:") + kRepliesDisagree});
-    EXPECT_EQ(logged.back(), std::string(kRepliesDisagree) + "\n");
 }
 
 TEST_F(MapTransfer, RevLimitZeroBecomesSeventy)
