@@ -308,16 +308,14 @@ std::int64_t busiestCell(const RowTimes& times)
 
 std::string rideLogSummary(const std::string& name, const RideLog& log)
 {
-    const std::int64_t s = (log.lastMs - log.firstMs) / 1000;
-    char length[64];
+    const long long s = (log.lastMs - log.firstMs) / 1000;
+    char length[80];
     if (s >= 3600)
-        std::snprintf(length, sizeof length, "%lld h %02lld min %02lld s", static_cast<long long>(s / 3600),
-                      static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+        std::snprintf(length, sizeof length, "%lld h %02lld min %02lld s", s / 3600, s / 60 % 60, s % 60);
     else if (s >= 60)
-        std::snprintf(length, sizeof length, "%lld min %02lld s", static_cast<long long>(s / 60),
-                      static_cast<long long>(s % 60));
+        std::snprintf(length, sizeof length, "%lld min %02lld s", s / 60, s % 60);
     else
-        std::snprintf(length, sizeof length, "%lld s", static_cast<long long>(s));
+        std::snprintf(length, sizeof length, "%lld s", s);
     const std::size_t n = log.samples.size();
     return name + ": " + length + ", " + withThousands(n) + (n == 1 ? " sample" : " samples");
 }
@@ -332,23 +330,19 @@ const RideSample& sampleAt(const RideLog& log, double seconds)
 
 std::string sampleText(const RideLog& log, const RideSample& sample)
 {
-    const std::int64_t tenths = (sample.timeMs - log.samples.front().timeMs) / 100;
-    char since[32];
+    const long long tenths = (sample.timeMs - log.samples.front().timeMs) / 100;
+    char since[48];
     if (tenths >= 36000)
-        std::snprintf(since, sizeof since, "+%lld:%02lld:%02lld.%lld", static_cast<long long>(tenths / 36000),
-                      static_cast<long long>(tenths / 600 % 60), static_cast<long long>(tenths / 10 % 60),
-                      static_cast<long long>(tenths % 10));
+        std::snprintf(since, sizeof since, "+%lld:%02lld:%02lld.%lld", tenths / 36000, tenths / 600 % 60,
+                      tenths / 10 % 60, tenths % 10);
     else
-        std::snprintf(since, sizeof since, "+%lld:%02lld.%lld", static_cast<long long>(tenths / 600),
-                      static_cast<long long>(tenths / 10 % 60), static_cast<long long>(tenths % 10));
-    const std::int64_t ms = sample.timeMs;
-    const std::tm utc = utcTime(static_cast<std::time_t>(ms / 1000));
+        std::snprintf(since, sizeof since, "+%lld:%02lld.%lld", tenths / 600, tenths / 10 % 60, tenths % 10);
+    const std::tm utc = utcTime(static_cast<std::time_t>(sample.timeMs / 1000));
     char clock[32];
     std::strftime(clock, sizeof clock, "%H:%M:%S", &utc);
     const LiveValues& v = sample.values;
     char text[160];
-    std::snprintf(text, sizeof text, "%s.%03d UTC, %s: %u rpm, valve angle %u, %s, %s", clock,
-                  static_cast<int>(ms % 1000), since, v.rpm, v.valveAngle, v.mapSwitch ? "MAP1" : "MAP0",
-                  v.qsSwitch ? "QSSW ON" : "QSSW OFF");
+    std::snprintf(text, sizeof text, "%s (%s UTC): %u rpm, valve angle %u, %s, %s", since, clock, v.rpm,
+                  v.valveAngle, v.mapSwitch ? "MAP1" : "MAP0", v.qsSwitch ? "QSSW ON" : "QSSW OFF");
     return text;
 }

@@ -110,5 +110,6 @@ std::string rideLogSummary(const std::string& name, const RideLog& log);
 
 // The last sample at or before `seconds` after the first sample.
 const RideSample& sampleAt(const RideLog& log, double seconds);
-// "00:01:05.000 (09:31:05 UTC): 9000 rpm, valve 80, MAP1, QSSW OFF".
+// The sample's time from the first and of day, and its values:
+// "+1:05.0 (09:31:05 UTC): 9000 rpm, valve angle 80, MAP1, QSSW OFF".
 std::string sampleText(const RideLog& log, const RideSample& sample);

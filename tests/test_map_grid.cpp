@@ -387,7 +387,7 @@ TEST_F(TableTab, ALoadedLogShowsWhereTheEngineRanAndReplaysASample)
     for (int top : {60, 320})  // point 90 at X + 360, two pixels wide, full height
         EXPECT_EQ(countColour(charts, FL_DARK_BLUE, 520, top, 521, top + 249), 500);
     EXPECT_EQ(widgets.mapGrid->replayRow, 17);
-    EXPECT_STREQ(widgets.tableMessage->label(), "09:31:05.000 UTC, +1:05.0: 9000 rpm, valve angle 80, MAP1, QSSW OFF");
+    EXPECT_STREQ(widgets.tableMessage->label(), "+1:05.0 (09:31:05 UTC): 9000 rpm, valve angle 80, MAP1, QSSW OFF");
 
     // A word where a number goes (line 12 is the tenth sample) changes nothing.
     writeFile(chosenPath, std::regex_replace(text, std::regex("09:30:09.000Z,6000"), "09:30:09.000Z,fast"));

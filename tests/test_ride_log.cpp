@@ -72,6 +72,6 @@ TEST(RideLog, EachSampleCountsItsGapAtItsRowAndSwitch)
     EXPECT_EQ(rideLogSummary("ride.csv", log), "ride.csv: 10 s, 5 samples");
     EXPECT_EQ(sampleAt(log, 3.9).values.rpm, 100u);
     EXPECT_EQ(sampleAt(log, -1.0).timeMs, log.samples.front().timeMs);
-    EXPECT_EQ(sampleText(log, sampleAt(log, 99.0)), "09:30:10.250 UTC, +0:10.2: 9000 rpm, valve angle 90, MAP1, QSSW OFF");
+    EXPECT_EQ(sampleText(log, sampleAt(log, 99.0)), "+0:10.2 (09:30:10 UTC): 9000 rpm, valve angle 90, MAP1, QSSW OFF");
 }
 }  // namespace
