@@ -1,8 +1,8 @@
 // kvz-cdi.exe is a GUI program: started from a Command Prompt it gets no
-// standard streams, so --help and --version would print nowhere. It
-// borrows the Command Prompt's console, which the prompt does not wait
-// for, so the text may come after the next prompt. A stream the caller
-// redirected (kvz-cdi --help > help.txt, or through a pipe) is kept.
+// standard streams, so help, the version and usage errors would print
+// nowhere. It borrows the Command Prompt's console, which the prompt does
+// not wait for, so the text may come after the next prompt. A stream the
+// caller redirected (kvz-cdi --help > help.txt, or through a pipe) is kept.
 #include "console.h"
 
 #include <windows.h>

@@ -2,49 +2,51 @@
 #include <FL/Fl.H>
 
 #include <cstdio>
-#include <cstring>
+#include <string>
 
+#include "arguments.h"
 #include "console.h"
 #include "startup.h"
 #include "version.h"
 
 namespace {
 const char kUsage[] =
-    "Usage: kvz-cdi [--help | --version | TOOLKIT OPTION...]\n"
+    "Usage: kvz-cdi [OPTION...] [FILE.cdi]\n"
     "Reads, edits and writes the ignition and power-valve maps of a KVZ CDI\n"
-    "ignition unit over USB.\n"
+    "ignition unit over USB. With a FILE, starts with the maps and options of\n"
+    "that map file, as File Open would load it.\n"
     "\n"
-    "  --help     print this help and exit\n"
-    "  --version  print the version and exit\n"
+    "  -h, --help     print this help and exit\n"
+    "  -V, --version  print the version and exit\n"
+    "  --             end of the options: what follows is the FILE\n"
     "\n"
-    "Any other command line goes to the window toolkit (FLTK), whose options are:\n";
+    "The window toolkit's (FLTK's) options are taken too:\n";
 
-// Answers --help and --version, which need no display, so they work where
-// the toolkit could not start. True when arg was one of them.
-bool printOwnOption(const char* arg)
+// Help and the version go to standard output; a full or closed one fails.
+int printAndExit(const char* text, const char* more)
 {
-    if (std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "--help") == 0)
-        useStartingConsole();
-    if (std::strcmp(arg, "--version") == 0) {
-        std::fputs("kvz-cdi " KVZ_VERSION "\n", stdout);
-        return true;
-    }
-    if (std::strcmp(arg, "--help") == 0) {
-        std::fputs(kUsage, stdout);
-        std::fputs(Fl::help, stdout);
-        std::fputs("\n", stdout);
-        return true;
-    }
-    return false;
+    std::fputs(text, stdout);
+    std::fputs(more, stdout);
+    return std::fclose(stdout) == 0 ? 0 : 1;
 }
 }
 
 int main(int argc, char** argv)
 {
-    // Only as the first argument, so every other command line reaches the
-    // toolkit exactly as before.
-    if (argc > 1 && printOwnOption(argv[1]))
-        return std::fclose(stdout) == 0 ? 0 : 1;
-    startApplication(argc, argv);
+    Arguments args = parseArguments(argc, argv);
+    if (args.action != Arguments::Action::run)
+        useStartingConsole();
+    switch (args.action) {
+    case Arguments::Action::help:
+        return printAndExit(kUsage, (std::string(Fl::help) + "\n").c_str());
+    case Arguments::Action::version:
+        return printAndExit("kvz-cdi " KVZ_VERSION "\n", "");
+    case Arguments::Action::usageError:
+        std::fprintf(stderr, "kvz-cdi: %s (see kvz-cdi --help)\n", args.error.c_str());
+        return 2;
+    case Arguments::Action::run:
+        break;
+    }
+    startApplication(static_cast<int>(args.toolkit.size()), args.toolkit.data(), args.file);
     return Fl::run();
 }

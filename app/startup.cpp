@@ -14,6 +14,7 @@
 #include <string>
 
 #include "cdi_device.h"
+#include "commands.h"
 #include "device_status.h"
 #include "dialogs.h"
 #include "main_window.h"
@@ -71,7 +72,7 @@ void wireChart(MyChart* chart, MapTable& table, int valueRange, int yStep)
 }
 }
 
-Fl_Double_Window* startApplication(int argc, char** argv)
+Fl_Double_Window* startApplication(int argc, char** argv, const std::string& file)
 {
     installToolkitDialogs();
 
@@ -102,6 +103,9 @@ Fl_Double_Window* startApplication(int argc, char** argv)
     widgets.ignMap0->value(1);
     widgets.ignitionChart->selectedMap = 0;
     widgets.tabs->value(widgets.deviceTab);
+    // Before the history starts, so that undo goes back to the file, never
+    // past it to the autosave.
+    const bool fileRefused = !file.empty() && !openMapFile(file.c_str());
     startEditHistory();
 
     window->show(argc, argv);
@@ -115,6 +119,10 @@ Fl_Double_Window* startApplication(int argc, char** argv)
         appendLog(line.c_str());
     }
     watchSessionEnd();
+    if (fileRefused) {
+        appendLog(("Could not open " + file + "; nothing of it was loaded.\n").c_str());
+        dialogs.errorBox(kFileError);
+    }
     return window;
 }
 

@@ -1,11 +1,16 @@
 // Start-up and shutdown of the program.
 #pragma once
 
+#include <string>
+
 class Fl_Double_Window;
 class Fl_Widget;
 
 // Everything before the event loop runs, in order; returns the shown window.
-Fl_Double_Window* startApplication(int argc, char** argv);
+// argv is what the window's show takes. A file, when named, is opened over
+// the autosave as File Open would open it, and undo starts from it; one it
+// refuses is said once the window is up.
+Fl_Double_Window* startApplication(int argc, char** argv, const std::string& file = {});
 
 // The autosave as a close writes it, the pickup field's text committed
 // first. False when it could not be written.

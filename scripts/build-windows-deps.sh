@@ -1,50 +1,67 @@
 #!/bin/sh
 # Builds what the Windows programs link, with MinGW-w64 (posix thread
 # model), as static libraries: FLTK 1.3.8 and hidapi 0.13.1 from their
-# release sources, checked against SHA256SUMS first, and GoogleTest from
-# Debian's /usr/src/googletest. They go into a prefix in the user's cache,
-# named after SHA256SUMS's hash, so each set of sources is built once; a
-# stamp file in it marks a prefix whose build finished. The licence texts
-# the installer ships go into its share/licenses/. Prints the prefix.
+# release sources, checked against the SHA-256 sums below first, and
+# GoogleTest from Debian's /usr/src/googletest. They go into a prefix in
+# the user's cache named after a hash of everything the build is made of:
+# this script's text (the sums and the build options in it), the
+# cross-compiling toolchain file, the cross compilers' versions and
+# GoogleTest's; a change to any of them builds afresh, and each set is built
+# once. A stamp file in the prefix marks a build that finished; such a
+# prefix is used again without the sources. The licence texts the installer
+# ships go into its share/licenses/. Prints the prefix.
 #
-# KVZ_THIRD_PARTY names the folder with the sources and SHA256SUMS
-# (default: shared/third_party beside the clone, ../shared/third_party, or
-# beside a folder further up). Without the sources, a prefix finished
-# earlier from checked sources is used when there is exactly one.
+# The release sources are taken from the folder KVZ_THIRD_PARTY names, else
+# from shared/third_party in the folder above the clone or in one further
+# up. They cannot be downloaded here: without them the script says in one
+# line which files it needs and where they go.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/kvz-cdi-mingw
 googletest=/usr/src/googletest
+toolchain=$root/packaging/windows/mingw-w64.cmake
+sums='e30db0c7670ca4852d33cb5ee6690f7e975aaab4c1b6a03e2222eec7155efb13  fltk-1.3.8-source.tar.gz
+476a2c9a4dc7d1fc97dd223b84338dbea3809a84caea2dcd887d9778725490e3  hidapi-0.13.1-source.tar.gz'
 
-third_party=${KVZ_THIRD_PARTY:-}
-dir=$root
-while [ -z "$third_party" ] && [ "$dir" != / ]; do
-    dir=$(dirname "$dir")
-    [ -f "$dir/shared/third_party/SHA256SUMS" ] && third_party=$dir/shared/third_party
+for compiler in x86_64-w64-mingw32-gcc-posix x86_64-w64-mingw32-g++-posix; do
+    command -v $compiler >/dev/null ||
+        { echo "$compiler is missing: install gcc-mingw-w64-x86-64-posix and g++-mingw-w64-x86-64-posix" >&2; exit 1; }
 done
-if [ -z "$third_party" ]; then
-    set -- "$cache"/*/kvz-cdi-deps.complete
-    if [ $# -eq 1 ] && [ -f "$1" ]; then
-        prefix=$(dirname "$1")
-        echo "no release sources beside $root; reusing $prefix, built from checked sources" >&2
-        echo "$prefix"
-        exit 0
-    fi
-    echo "no release sources beside $root (set KVZ_THIRD_PARTY)" >&2
-    exit 1
-fi
-
-(cd "$third_party" && sha256sum --check --quiet SHA256SUMS) >&2 ||
-    { echo "the sources in $third_party do not match their SHA256SUMS" >&2; exit 1; }
-key=$(sha256sum "$third_party/SHA256SUMS" | cut -c 1-12)
+key=$({
+    cat "$0" "$toolchain"
+    x86_64-w64-mingw32-gcc-posix --version
+    x86_64-w64-mingw32-g++-posix --version
+    dpkg-query -W -f '${Version}\n' googletest 2>/dev/null || true
+} | sha256sum | cut -c 1-12)
 prefix=$cache/$key
 stamp=$prefix/kvz-cdi-deps.complete
-
 if [ -f "$stamp" ]; then
     echo "reusing $prefix" >&2
     echo "$prefix"
     exit 0
 fi
+
+# True when a folder holds every release source (checked later).
+has_sources() {
+    for name in $(printf '%s\n' "$sums" | cut -d ' ' -f 3); do
+        [ -f "$1/$name" ] || return 1
+    done
+}
+third_party=${KVZ_THIRD_PARTY:-}
+dir=$root
+while [ -z "${KVZ_THIRD_PARTY:-}" ] && [ -z "$third_party" ] && [ "$dir" != / ]; do
+    dir=$(dirname "$dir")
+    ! has_sources "$dir/shared/third_party" || third_party=$dir/shared/third_party
+done
+if [ -z "$third_party" ] || ! has_sources "$third_party"; then
+    where=${KVZ_THIRD_PARTY:+$KVZ_THIRD_PARTY, the folder KVZ_THIRD_PARTY names}
+    where=${where:-shared/third_party beside $root or in a folder above it, or in a folder named by KVZ_THIRD_PARTY}
+    echo "build-windows-deps.sh needs $(printf '%s\n' "$sums" | awk '{ printf "%s%s (SHA-256 %s)", (NR > 1 ? " and " : ""), $2, $1 }') in $where" >&2
+    exit 1
+fi
+(cd "$third_party" && printf '%s\n' "$sums" | sha256sum --check --quiet -) >&2 ||
+    { echo "the sources in $third_party do not match their SHA-256 sums" >&2; exit 1; }
+
 [ -d "$googletest" ] || { echo "$googletest is missing: install googletest" >&2; exit 1; }
 
 work=$(mktemp -d)

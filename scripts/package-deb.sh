@@ -4,8 +4,10 @@
 # pages, checks their Depends, installs kvz-cdi-cli alone and checks that
 # it needs no toolkit and no X11 and that bash-completion finds its
 # completion, installs kvz-cdi over it, runs both programs, validates the
-# AppStream files, upgrades a stand-in for the single package of 1.2.0 to
-# the two, purges both and checks that nothing they installed is left.
+# AppStream files and the menu entry, checks that a saved map file is taken
+# for its own type and opens with the window program, upgrades a stand-in
+# for the single package of 1.2.0 to the two, purges both and checks that
+# nothing they installed is left, the file type included.
 # The packages stay in build-deb/. Installs and purges them on this machine
 # (through sudo when not root); scripts/package.sh installs the tools it
 # needs and runs it.
@@ -49,6 +51,15 @@ done
 echo "--- lintian"
 lintian --display-info --fail-on error,warning "$cli_deb" "$gui_deb"
 echo "ok: lintian found no error and no warning"
+
+echo "--- maintainer scripts"
+# kvz-cdi-cli applies its udev rule after the install and lets udev forget
+# it after the removal; kvz-cdi needs none of its own.
+for script in postinst postrm; do
+    dpkg-deb --ctrl-tarfile "$cli_deb" | tar -tf - | grep -qx "./$script" || fail "kvz-cdi-cli has no $script"
+done
+! dpkg-deb --ctrl-tarfile "$gui_deb" | tar -tf - | grep -q -e postinst -e postrm || fail "kvz-cdi has a maintainer script"
+echo "ok: kvz-cdi-cli has its postinst and postrm"
 
 echo "--- fields"
 # field DEB NAME: one control field of a package, on one line.
@@ -106,6 +117,25 @@ for size in 16 24 32 48 64 128 256; do
 done
 echo "ok: both programs stripped; icons of 16 to 256 px"
 appstreamcli validate --no-net /usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml
+desktop-file-validate /usr/share/applications/kvz-cdi.desktop
+
+echo "--- the .cdi file's type"
+# content_type FILE: what the desktop takes FILE for.
+content_type() {
+    gio info -a standard::content-type "$1" | sed -n 's/^ *standard::content-type: //p'
+}
+types=$(mktemp -d)
+cp tests/fuzz_corpus/saved.cdi "$types/tune.cdi"
+# Disc images are named *.cdi too; one that is no map file stays one.
+head -c 4096 /usr/bin/kvz-cdi >"$types/disc.cdi"
+[ "$(content_type "$types/tune.cdi")" = application/x-kvz-cdi ] ||
+    fail "a saved map file is $(content_type "$types/tune.cdi")"
+[ "$(content_type "$types/disc.cdi")" != application/x-kvz-cdi ] || fail "a binary .cdi is a map file"
+opener=$(XDG_CURRENT_DESKTOP=GNOME xdg-mime query default application/x-kvz-cdi)
+[ "$opener" = kvz-cdi.desktop ] || fail "map files open with '$opener'"
+grep -q '<mediatype>application/x-kvz-cdi</mediatype>' /usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml ||
+    fail "the metainfo does not name application/x-kvz-cdi"
+echo "ok: a saved map file is application/x-kvz-cdi, a binary .cdi is $(content_type "$types/disc.cdi"), and map files open with kvz-cdi.desktop"
 
 echo "--- upgrade from the single package"
 # Up to 1.2.0 one package, kvz-cdi, held both programs. A stand-in for it,
@@ -148,4 +178,7 @@ for path in $cli_listed $gui_listed; do
 done
 [ $left -eq 0 ] || exit 1
 echo "ok: nothing of the $(echo "$cli_listed $gui_listed" | wc -w) paths dpkg listed is left"
+[ "$(content_type "$types/tune.cdi")" != application/x-kvz-cdi ] || fail "the .cdi file's type outlived the purge"
+rm -rf "$types"
+echo "ok: the .cdi file's type went with the package"
 echo "packages: $cli_deb $gui_deb"

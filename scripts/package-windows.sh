@@ -4,9 +4,10 @@
 # the libraries the programs link (cached, scripts/build-windows-deps.sh),
 # cross-builds everything into build-windows/, runs the unit tests under
 # Wine, starts kvz-cdi.exe under Wine and Xvfb and kvz-cdi-cli.exe under
-# Wine, asks kvz-cdi.exe for --version and --help from a Command Prompt,
-# then makes the installer and the ZIP and checks them
-# (packaging/windows/check-packages.sh). Prints a timing line per part.
+# Wine, asks kvz-cdi.exe for --version, -V and --help from a Command
+# Prompt and gives it an unknown option, then makes the installer and the
+# ZIP and checks them under Xvfb (packaging/windows/check-packages.sh).
+# Prints a timing line per part.
 # Leaves
 #   build-windows/kvz-cdi-<version>-win64.exe   the installer
 #   build-windows/kvz-cdi-<version>-win64.zip   the programs and licence texts
@@ -90,9 +91,15 @@ help=$(timeout 60 winepath -w "$build/windows-check/help.txt")
 timeout 60 wine cmd /c "$gui --help > $help"
 grep -q '^Usage: kvz-cdi ' "$build/windows-check/help.txt" ||
     { echo "FAIL: kvz-cdi.exe --help redirected to a file"; exit 1; }
-echo "ok: kvz-cdi.exe --version in a Command Prompt, and --help redirected to a file"
+[ "$(timeout 60 wine cmd /c "$gui -V" | tr -d '\r')" = "kvz-cdi $(sed -n 's/^project(kvz-cdi VERSION \([^ ]*\).*/\1/p' CMakeLists.txt)" ] ||
+    { echo "FAIL: kvz-cdi.exe -V in a Command Prompt"; exit 1; }
+status=0
+timeout 60 wine "$build/app/kvz-cdi.exe" --bogus >"$build/windows-check/bogus.log" 2>&1 || status=$?
+[ "$status" -eq 2 ] && grep -q '^kvz-cdi: unknown option --bogus (see kvz-cdi --help)' "$build/windows-check/bogus.log" ||
+    { echo "FAIL: kvz-cdi.exe --bogus gave status $status:"; cat "$build/windows-check/bogus.log"; exit 1; }
+echo "ok: kvz-cdi.exe --version and -V in a Command Prompt, --help redirected to a file, --bogus a usage error with status 2"
 part_done "kvz-cdi.exe --help and --version under wine"
 
 (cd "$build" && cpack -G "NSIS;ZIP")
-packaging/windows/check-packages.sh "$build"
+tests/run-under-xvfb.sh packaging/windows/check-packages.sh "$build"
 part_done "installer and zip"

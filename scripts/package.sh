@@ -24,7 +24,8 @@ part() {
 install_tools() {
     $sudo apt-get update &&
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends \
-        dpkg-dev file lintian appstream man-db bash-completion
+        dpkg-dev file lintian appstream man-db bash-completion \
+        desktop-file-utils shared-mime-info libglib2.0-bin xdg-utils
 }
 
 part tools install_tools

@@ -1,7 +1,8 @@
 #!/bin/sh
-# kvz-cdi's own options with no display: --help and --version print to
-# standard output and exit 0; any other command line still goes to the
-# toolkit, which without a display gives up with status 1. Then
+# kvz-cdi's own options with no display: help and the version print to
+# standard output and exit 0, an unknown option or a second file is a usage
+# error with status 2; a sound command line goes on to the toolkit, which
+# without a display gives up with status 1. Then
 # kvz-cdi-cli's files through a pipe: a map file exported to standard
 # output and imported from standard input is the map file again.
 set -u
@@ -44,9 +45,9 @@ expect() {
 expect 0 "^kvz-cdi $version\$" "" --version
 expect 0 '^Usage: kvz-cdi ' "" --help
 expect 0 '^ -g\[eometry\] WxH\+X\+Y$' "" --help
-# Only the first argument is the program's own.
-expect 1 "" "Can't open display" -iconic --version
-expect 1 "" "Can't open display" --versions
+expect 0 "^kvz-cdi $version\$" "" -iconic -V
+expect 2 "" '^kvz-cdi: unknown option --bogus \(see kvz-cdi --help\)$' --bogus
+expect 2 "" '^kvz-cdi: more than one file: a.cdi and b.cdi \(see kvz-cdi --help\)$' a.cdi b.cdi
 expect 1 "" "Can't open display"
 
 [ "$("$program" --version | wc -l)" -eq 1 ] || { echo "--version printed more than one line"; fail=1; }

@@ -24,6 +24,7 @@ gui usr/share/doc/kvz-cdi/copyright
 gui usr/share/icons/hicolor/scalable/apps/kvz-cdi.svg
 gui usr/share/man/man1/kvz-cdi.1.gz
 gui usr/share/metainfo/io.github.kvz_cdi.kvz_cdi.metainfo.xml
+gui usr/share/mime/packages/kvz-cdi.xml
 EOF
 for size in 16 24 32 48 64 128 256; do
     echo "gui usr/share/icons/hicolor/${size}x$size/apps/kvz-cdi.png" >>"$stage/expected"
@@ -73,7 +74,7 @@ grep -q '^KERNEL=="hidraw\*", ATTRS{idVendor}=="04d8", ATTRS{idProduct}=="003c",
     || { echo "rule file sorts after 73-seat-late.rules"; fail=1; }
 
 desktop-file-validate "$stage/usr/share/applications/kvz-cdi.desktop" || fail=1
-grep -q '^Exec=kvz-cdi$' "$stage/usr/share/applications/kvz-cdi.desktop" || { echo "Exec line"; fail=1; }
+grep -q '^Exec=kvz-cdi %f$' "$stage/usr/share/applications/kvz-cdi.desktop" || { echo "Exec line"; fail=1; }
 grep -q '^Icon=kvz-cdi$' "$stage/usr/share/applications/kvz-cdi.desktop" || { echo "Icon line"; fail=1; }
 
 # The software centre starts the program through the menu entry it names.

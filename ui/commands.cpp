@@ -93,13 +93,18 @@ void onFileOpen(Fl_Widget*, void*)
     if (chosen > 0)
         return;
     // A file that cannot be loaded is said so; the load changed nothing.
-    if (chosen < 0 || !loadMapFile(path.c_str())) {
+    if (chosen < 0 || !openMapFile(path.c_str()))
         dialogs.errorBox(kFileError);
-        return;
-    }
+}
+
+bool openMapFile(const char* path)
+{
+    if (!loadMapFile(path))
+        return false;
     redrawCharts();
-    setWindowTitle(path.c_str());
+    setWindowTitle(path);
     recordCommandChange();
+    return true;
 }
 
 void onFileSave(Fl_Widget*, void*)

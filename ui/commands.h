@@ -8,6 +8,10 @@ struct ReadReport;
 extern const char kFileError[];
 
 void onFileOpen(Fl_Widget*, void*);
+// File Open's work once a file is chosen: loads it whole or not at all,
+// then shows it and titles the window with it. False when it was refused,
+// which the caller says.
+bool openMapFile(const char* path);
 void onFileSave(Fl_Widget*, void*);
 void onDeviceRead(Fl_Widget*, void*);
 void onDeviceWrite(Fl_Widget*, void*);

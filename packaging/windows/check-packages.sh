@@ -9,9 +9,12 @@
 # a Start-menu shortcut and an entry in the list of installed programs,
 # and puts its bin folder on the system PATH, so kvz-cdi-cli runs by name;
 # the uninstaller takes all of them away again, the PATH entry and every
-# registry key of the installer's included. A second round with a system
-# PATH too long for the installer leaves that PATH as it was. Wine uses the
-# WINEPREFIX it is given, already set up (wineboot).
+# registry key of the installer's included. The installer makes .cdi map
+# files open with kvz-cdi.exe where .cdi had no default, which Explorer
+# then follows. A second round with a system PATH too long for the
+# installer, and .cdi belonging to another program, leaves both as they
+# were. Wine uses the WINEPREFIX it is given, already set up (wineboot),
+# and the X display it is given (start it through tests/run-under-xvfb.sh).
 #
 # Usage: check-packages.sh BUILD_DIR
 set -eu
@@ -105,6 +108,28 @@ found=$(timeout 60 wine cmd /c 'cd /d C:\ && kvz-cdi-cli --version' | tr -d '\r'
     fail "kvz-cdi-cli by name from C:\\ gave '$found'"
 printf 'ok: %s is on the system PATH, and kvz-cdi-cli runs by name from C:\\\n' "$bin"
 
+# The installer made its ProgID the default for .cdi, which had none, and
+# Explorer, asked to open a map file, starts kvz-cdi.exe with it.
+classes='HKLM\Software\Classes'
+association() {
+    timeout 60 wine cmd /c assoc .cdi | tr -d '\r'
+}
+[ "$(association)" = .cdi=KVZ-CDI.cdi ] || fail ".cdi files are '$(association)', not KVZ-CDI.cdi"
+command=$(timeout 60 wine cmd /c ftype KVZ-CDI.cdi | tr -d '\r')
+[ "$command" = 'KVZ-CDI.cdi="C:\Program Files\KVZ-CDI\bin\kvz-cdi.exe" "%1"' ] ||
+    fail "KVZ-CDI.cdi opens with '$command'"
+cp "$(dirname "$0")/../../tests/fuzz_corpus/saved.cdi" "$work/tune.cdi"
+timeout 60 wineserver -w
+timeout 60 wine start /unix "$work/tune.cdi"
+deadline=$(($(date +%s) + 120))
+until window=$(xdotool search --onlyvisible --name '^KVZ-CDI v1\.2\.0 - .*tune\.cdi$' 2>/dev/null); do
+    [ "$(date +%s)" -lt "$deadline" ] || fail "opening tune.cdi showed no window titled with it within 120 s"
+    sleep 0.5
+done
+xdotool key --window "$(echo "$window" | head -n 1)" Escape
+timeout 60 wineserver -w
+printf 'ok: .cdi files open with %s: tune.cdi opened in a window titled with it\n' "$command"
+
 # uninstall: runs the uninstaller silently and waits until what it removes
 # is gone (it copies itself to the temporary folder and goes on from there).
 uninstall() {
@@ -124,7 +149,18 @@ for root in 'HKLM\Software' 'HKCU\Software'; do
     timeout 120 wine reg query "$root" /s | tr -d '\r' | grep -i 'kvz' >"$work/left" &&
         fail "registry keys left under $root: $(cat "$work/left")"
 done
-echo "ok: the uninstaller removed the program folder, the shortcut, the uninstall entry, the PATH entry and every registry key"
+! timeout 60 wine reg query "$classes\.cdi" >/dev/null 2>&1 || fail "the .cdi key is still there"
+echo "ok: the uninstaller removed the program folder, the shortcut, the uninstall entry, the PATH entry, the .cdi file type and every registry key"
+
+# Another program's .cdi files: the default and the values it set stay
+# through the install and the uninstall, which only offers KVZ-CDI.cdi
+# beside it and takes the offer back.
+timeout 60 wine reg add "$classes\.cdi" /ve /d OtherTool.Image /f >/dev/null
+timeout 60 wine reg add "$classes\.cdi" /v "Content Type" /d application/x-other-image /f >/dev/null
+other_values() {
+    timeout 60 wine reg query "$classes\.cdi" | tr -d '\r' | grep -E 'REG_SZ' | sort
+}
+other_values >"$work/other-before"
 
 # A system PATH longer than the installer's 1024 characters stays exactly
 # as it was, through the install and the uninstall.
@@ -139,6 +175,14 @@ timeout 300 wine "$installer" /S || fail "the installer failed with a long PATH 
 timeout 60 wineserver -w
 [ -f "$installed/bin/kvz-cdi-cli.exe" ] || fail "with a long PATH, the installer installed nothing"
 [ "$(system_path)" = "$long_path" ] || fail "the installer changed a PATH of ${#long_path} characters"
+[ "$(association)" = .cdi=OtherTool.Image ] || fail "the installer took .cdi from another program: $(association)"
+timeout 60 wine reg query "$classes\.cdi\OpenWithProgids" /v KVZ-CDI.cdi >/dev/null ||
+    fail "the installer did not offer KVZ-CDI.cdi for .cdi beside another program"
 uninstall
 [ "$(system_path)" = "$long_path" ] || fail "the uninstaller changed a PATH of ${#long_path} characters"
 echo "ok: a system PATH of ${#long_path} characters stays as it was through the install and the uninstall"
+other_values | cmp -s "$work/other-before" - || fail "the uninstaller changed another program's .cdi: $(other_values)"
+! timeout 60 wine reg query "$classes\.cdi\OpenWithProgids" >/dev/null 2>&1 ||
+    fail "the uninstaller left .cdi's OpenWithProgids"
+! timeout 120 wine reg query 'HKLM\Software' /s | tr -d '\r' | grep -i 'kvz' || fail "registry keys of KVZ-CDI left"
+echo "ok: another program's .cdi default and values stay through the install and the uninstall"

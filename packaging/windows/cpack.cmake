@@ -70,7 +70,10 @@ set(CPACK_NSIS_MODIFY_PATH ON)
 # - it keeps the install folder in HKLM\Software\VENDOR\KVZ-CDI and its
 #   uninstaller deletes that key but leaves the vendor's, empty. This copy
 #   deletes that too when nothing else is in it. The user's own files (the
-#   autosave, the restore points) are not the installer's and stay.
+#   autosave, the restore points) are not the installer's and stay;
+# - it has no place for functions of our own: this copy includes
+#   file-type.nsh, whose functions register the .cdi map file's type once
+#   the files are in and unregister it again.
 set(kvz_nsis_template ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in)
 file(READ ${kvz_nsis_template} kvz_nsis)
 function(kvz_nsis_change old new)
@@ -94,5 +97,13 @@ kvz_nsis_change([[
   DeleteRegKey /ifempty SHCTX "Software\@CPACK_PACKAGE_VENDOR@\@CPACK_PACKAGE_INSTALL_REGISTRY_KEY@"
   DeleteRegKey /ifempty SHCTX "Software\@CPACK_PACKAGE_VENDOR@"
 ]])
+kvz_nsis_change([[
+  !include Sections.nsh
+]] "
+  !include Sections.nsh
+  !include \"${CMAKE_CURRENT_LIST_DIR}/file-type.nsh\"
+")
+set(CPACK_NSIS_EXTRA_INSTALL_COMMANDS "Call KvzRegisterFileType")
+set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS "Call un.KvzUnregisterFileType")
 file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/nsis/NSIS.template.in "${kvz_nsis}")
 set(CPACK_MODULE_PATH ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_BINARY_DIR}/nsis)

@@ -4,9 +4,9 @@
 # clamps (ignition 40 and -3.5, valve 200 and -5), pulse type 1 with pickup
 # 68, rev limit 125 and a stop-switch byte of 5; closed with Escape it must
 # write back what it loaded, clamped (35, 0, 160, 0; stop switch 1), and a
-# second start and close must leave that file unchanged byte for byte. Each
-# time the file is moved away while the program runs, so what is found after
-# the close is what the close wrote.
+# second start and close, or a third naming a damaged map file, must leave
+# that file unchanged byte for byte. Each time the file is moved away while
+# the program runs, so what is found after the close is what the close wrote.
 #
 # Usage: autosave_survival.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 set -eu
@@ -45,5 +45,13 @@ shot 2-options-loaded
 close_and_expect loaded-2.cdi "$artefacts/saved-1.cdi" \
     "the autosave changed over a start and a close"
 note "second close: the autosave is unchanged byte for byte"
+
+# A damaged file named: its box (under the pointer, clear of the window).
+sed '200s/\t[^\t]*$/\tabc/' "$artefacts/start.cdi" >"$artefacts/damaged.cdi"
+xdotool mousemove 1279 1023 2>/dev/null
+start_program 3 "$artefacts/damaged.cdi"
+answer_box "$(wait_for_box message 3-refusal)" Return
+title_is "KVZ-CDI v1.2.0" || fail "the title is \"$(title)\" after a damaged file"
+close_and_expect loaded-3.cdi "$artefacts/saved-1.cdi" "a damaged file named on the command line changed the autosave"
 
 echo "PASS autosave_survival in $(elapsed_s); artefacts in $artefacts"

@@ -195,7 +195,7 @@ start_program() {
 
 main_window_shown() {
     kill -0 "$pid" 2>/dev/null || fail "the program ended before its window appeared"
-    main=$(xdotool search --onlyvisible --name '^KVZ-CDI v1\.2\.0$' 2>/dev/null | head -n 1) || true
+    main=$(xdotool search --onlyvisible --name '^KVZ-CDI v1\.2\.0( - .*)?$' 2>/dev/null | head -n 1) || true
     [ -n "$main" ]
 }
 

@@ -3,7 +3,8 @@
 # the Map tab raise ignition map 0 at the cursor, and the autosave written
 # on close holds them. Started again from the same file, the same presses
 # followed by Ctrl+Z must leave an autosave equal to that file, byte for
-# byte: the eight steps were one change, and undo put back every bit.
+# byte: the eight steps were one change, and undo put back every bit; and
+# so must that file named on the command line over other maps, and Ctrl+Z.
 #
 # Usage: undo_edits.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 set -eu
@@ -33,5 +34,13 @@ note "eight UP presses reached the autosave"
 edit_and_close 2 ctrl+z
 expect_same_file "$autosave" "$artefacts/start.cdi" "after Ctrl+Z the autosave is not the file the program started from"
 note "Ctrl+Z undid all eight"
+
+# A file named on the command line is where undo starts.
+cp "$artefacts/raised.cdi" "$autosave"
+start_program 3 "$artefacts/start.cdi"
+wait_for_title "KVZ-CDI v1.2.0 - $artefacts/start.cdi"
+key ctrl+z
+close_with_escape
+expect_same_file "$autosave" "$artefacts/start.cdi" "kvz-cdi FILE then Ctrl+Z did not leave the file's maps"
 
 echo "PASS undo_edits in $(elapsed_s); artefacts in $artefacts"
