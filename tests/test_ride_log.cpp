@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <regex>
 #include <string>
 
 #include "ride_log.h"
@@ -58,9 +57,12 @@ TEST(RideLog, EachSampleCountsItsGapAtItsRowAndSwitch)
 {
     const std::string text = kHeader + at(0, "6000,80,0,1") + at(500, "6000,80,0,1") + at(3500, "100,80,0,1")
                              + at(4000, ",,,") + at(10000, "9000,80,1,0") + at(10250, "9000,90,1,0");
+    std::string crLf;
+    for (const char c : text)
+        crLf += c == '\n' ? "\r\n" : std::string(1, c);
     RideLog log;
     std::string why;
-    for (const std::string& each : {text, std::regex_replace(text, std::regex("\n"), "\r\n")}) {
+    for (const std::string& each : {text, crLf}) {
         ASSERT_EQ(parseRideLog(each.substr(0, each.size() - 1), log, why), 1) << why;
         const RowTimes times = timePerRow(log, 31, nearestRow);
         RowTimes expected(31, {0, 0});
