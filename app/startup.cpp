@@ -13,6 +13,7 @@
 #include <ctime>
 #include <string>
 
+#include "autosave_timer.h"
 #include "cdi_device.h"
 #include "commands.h"
 #include "device_status.h"
@@ -107,6 +108,8 @@ Fl_Double_Window* startApplication(int argc, char** argv, const std::string& fil
     // past it to the autosave.
     const bool fileRefused = !file.empty() && !openMapFile(file.c_str());
     startEditHistory();
+    // With no place for it, the autosave is left to the close.
+    startAutosaveTimer(autosavePath[0] != '\0');
 
     window->show(argc, argv);
     Fl::add_timeout(0.5, pollStatus);

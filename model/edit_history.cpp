@@ -39,10 +39,19 @@ void startHistory(EditHistory& history, const EditState& now)
 }
 
 namespace {
-bool sameOrigin(const ChangeOrigin& a, const ChangeOrigin& b)
+bool sameCells(const CellBlock& a, const CellBlock& b)
 {
-    return a.kind == b.kind && a.kind != ChangeOrigin::Command && a.kind != ChangeOrigin::TableEdit &&
-           a.map == b.map && a.cursor == b.cursor && a.control == b.control;
+    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+
+// Whether a change `gap` seconds after the last one, from `b`, grows it.
+bool growsLast(const ChangeOrigin& a, const ChangeOrigin& b, double gap)
+{
+    if (a.kind != b.kind || a.kind == ChangeOrigin::Command || a.kind == ChangeOrigin::TableEdit)
+        return false;
+    if (a.kind == ChangeOrigin::Nudge)
+        return sameCells(a.cells, b.cells) && gap < kNudgeGapSeconds;
+    return a.map == b.map && a.cursor == b.cursor && a.control == b.control && gap <= kMergeGapSeconds;
 }
 }  // namespace
 
@@ -53,8 +62,7 @@ bool recordChange(EditHistory& history, const EditState& now, const ChangeOrigin
     history.entries.resize(history.shown + 1);
 
     HistoryEntry& last = history.entries.back();
-    if (history.mergeOpen && sameOrigin(last.origin, origin) &&
-        seconds - history.lastChangeSeconds <= kMergeGapSeconds) {
+    if (history.mergeOpen && growsLast(last.origin, origin, seconds - history.lastChangeSeconds)) {
         last.state = now;
         history.lastChangeSeconds = seconds;
         if (sameState(now, history.entries[history.shown - 1].state)) {

@@ -34,16 +34,19 @@ struct CellBlock {
 // What made a change. Two changes in a row from the same map step or the
 // same option control, with no gap longer than kMergeGapSeconds between
 // them, are one: a held button's repeats or a slider drag undo as a whole.
+// Nudges of the Table tab's selection are one while they act on the same
+// cells less than kNudgeGapSeconds apart.
 struct ChangeOrigin {
-    enum Kind { Command, MapStep, OptionControl, TableEdit };
+    enum Kind { Command, MapStep, OptionControl, TableEdit, Nudge };
     Kind kind = Command;  // a command's or a table edit's change is always its own
     int map = -1;         // MapStep: the map being edited, 0..3 as the map buttons
     int cursor = -1;      // MapStep: the point it was edited at
     const void* control = nullptr;  // OptionControl: which control
-    CellBlock cells{};              // TableEdit: the cells selected when it was made
+    CellBlock cells{};              // TableEdit, Nudge: the cells selected when it was made
 };
 
 constexpr double kMergeGapSeconds = 0.8;
+constexpr double kNudgeGapSeconds = 0.5;
 constexpr std::size_t kHistoryChanges = 500;  // the oldest goes beyond this
 
 struct HistoryEntry {

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "map_edits.h"
 #include "platform_paths.h"
 #include "text_fields.h"
 #include "user_files.h"
@@ -281,17 +282,17 @@ int readRideLog(const char* path, RideLog& log, std::string& why)
     return parseRideLog(text, log, why);
 }
 
-int sampleRow(const RideSample& sample, int (*rowOf)(int rpm))
+int sampleRow(const RideSample& sample)
 {
-    return sample.values.rpm < kLeastRowRpm ? -1 : rowOf(static_cast<int>(sample.values.rpm));
+    return sample.values.rpm < kLeastRowRpm ? -1 : engineRow(static_cast<int>(sample.values.rpm));
 }
 
-RowTimes timePerRow(const RideLog& log, int rows, int (*rowOf)(int rpm))
+RowTimes timePerRow(const RideLog& log)
 {
-    RowTimes times(static_cast<std::size_t>(rows), {0, 0});
+    RowTimes times(kGridRows, {0, 0});
     for (const RideSample& sample : log.samples) {
-        const int row = sampleRow(sample, rowOf);
-        if (row >= 0 && row < rows)
+        const int row = sampleRow(sample);
+        if (row >= 0)
             times[static_cast<std::size_t>(row)][static_cast<std::size_t>(sample.values.mapSwitch)] += sample.countedMs;
     }
     return times;

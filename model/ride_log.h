@@ -96,12 +96,12 @@ int readRideLog(const char* path, RideLog& log, std::string& why);
 // Samples below this speed stand for no row.
 constexpr unsigned kLeastRowRpm = 250;
 
-// Milliseconds counted per row and map switch position, for `rows` rows;
-// `rowOf` gives the row nearest a speed.
+// Milliseconds counted per row of the Table tab (the row nearest a sample's
+// speed) and map switch position.
 using RowTimes = std::vector<std::array<std::int64_t, 2>>;
-RowTimes timePerRow(const RideLog& log, int rows, int (*rowOf)(int rpm));
+RowTimes timePerRow(const RideLog& log);
 // The row a sample counts for, -1 for none.
-int sampleRow(const RideSample& sample, int (*rowOf)(int rpm));
+int sampleRow(const RideSample& sample);
 // The most time in one cell; 0 for none.
 std::int64_t busiestCell(const RowTimes& times);
 

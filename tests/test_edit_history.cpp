@@ -16,6 +16,8 @@ const ChangeOrigin otherMap{ChangeOrigin::MapStep, 1, 80};
 const ChangeOrigin slider{ChangeOrigin::OptionControl, -1, -1, &sliderA};
 const ChangeOrigin otherSlider{ChangeOrigin::OptionControl, -1, -1, &sliderB};
 const ChangeOrigin command{};
+const ChangeOrigin nudge{ChangeOrigin::Nudge, -1, -1, nullptr, {5, 0, 9, 1}};
+const ChangeOrigin otherCells{ChangeOrigin::Nudge, -1, -1, nullptr, {5, 0, 9, 0}};
 
 // A state told from the others by one number.
 EditState state(double n)
@@ -50,6 +52,9 @@ TEST(EditHistory, OneGestureIsOneChange)
     EXPECT_EQ(changesIn({{slider, 0}, {slider, 0.5}, {slider, 1.0}}), 1);
     EXPECT_EQ(changesIn({{slider, 0}, {otherSlider, 0.1}, {up, 0.2}}), 3);
     EXPECT_EQ(changesIn({{command, 0}, {command, 0.1}}), 2);
+    EXPECT_EQ(changesIn({{nudge, 0}, {nudge, 0.45}, {nudge, 0.9}}), 1);
+    EXPECT_EQ(changesIn({{nudge, 0}, {nudge, 0.5}}), 2) << "0.5 s apart";
+    EXPECT_EQ(changesIn({{nudge, 0}, {otherCells, 0.1}, {up, 0.2}}), 3);
 }
 
 TEST(EditHistory, UndoRedoAndWhatIsNoChange)

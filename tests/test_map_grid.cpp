@@ -20,6 +20,7 @@
 
 #include "device_status.h"
 #include "main_window.h"
+#include "map_edits.h"
 #include "map_file.h"
 #include "map_grid.h"
 #include "map_transfer.h"
@@ -30,7 +31,6 @@
 #include "startup.h"
 #include "status_poll.h"
 #include "support.h"
-#include "table_edits.h"
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
 
@@ -78,6 +78,7 @@ protected:
         }
         widgets.ignMap0->setonly();
         widgets.ignMap0->do_callback();
+        widgets.ignitionChart->cursor = widgets.valveChart->cursor = 80;
         widgets.tabs->value(widgets.mapTab);
         widgets.tabs->value(widgets.tableTab);
         startEditHistory();
@@ -92,19 +93,21 @@ TEST_F(TableTab, TypedValueActsAsUpAtItsRowAndUndoesWithTheSelection)
         pressKey(FL_Up);  // 6000 rpm
     const EditState before = edited();
     const double v55 = ign(0, 55), v65 = ign(0, 65);
-    for (const char c : std::string("28.5x"))
+    for (const char c : std::string("28,5x"))
         pressKey(c, 0, std::string(1, c).c_str());
     pressKey(FL_Enter);
     EXPECT_EQ(boxes.shown, std::vector<std::string>{"beep"}) << "no number: the editor stays";
+    EXPECT_STREQ(widgets.tableMessage->label(), "Not a number: \"28,5x\"");
     pressKey(FL_BackSpace, 0, "\b");
     pressKey(FL_Enter);
     EXPECT_EQ(ign(0, 60), 28.5);
+    EXPECT_STREQ(widgets.tableMessage->label(), "") << "until the next change";
     for (int i = 1; i < 5; ++i) {
         EXPECT_NEAR(ign(0, 55 + i), v55 + i * (28.5 - v55) / 5, 1e-9);
         EXPECT_NEAR(ign(0, 60 + i), 28.5 + i * (v65 - 28.5) / 5, 1e-9);
     }
-    EXPECT_EQ(widgets.ignitionChart->cursor, 80);
-    EXPECT_TRUE(selected(12, 0, 12, 0)) << "Enter moves one row down";
+    EXPECT_EQ(widgets.ignitionChart->cursor, 65);
+    EXPECT_TRUE(selected(12, 0, 12, 0)) << "Enter moves one row down, and the charts' cursor with it";
 
     widgets.gridValue->value("1");  // for a Set that must not run
     pressKey('7', 0, "7");
@@ -156,7 +159,7 @@ TEST_P(TableOperations, GiveTheirPointsAndUndoWhole)
 
 INSTANTIATE_TEST_SUITE_P(
     Each, TableOperations,
-    testing::Values(OperationCase{'s', "12.5", {12.5, 12.5, 12.5, 12.5, 12.5}, 0},    // Set
+    testing::Values(OperationCase{'s', "12,5", {12.5, 12.5, 12.5, 12.5, 12.5}, 0},    // Set
                     OperationCase{'a', "-2", {8.0, 11.0, 17.0, 9.0, 18.0}, 0},        // Add
                     OperationCase{'c', "110", {11.0, 14.3, 20.9, 12.1, 22.0}, 0},     // Scale %
                     OperationCase{'i', "", {10.0, 12.5, 15.0, 17.5, 20.0}, 0},        // Interpolate
@@ -175,13 +178,68 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(selected(5, 3, 5, 3));
 
+    // One value fills the selection, a block that divides it repeats, another goes at its top-left.
+    const std::tuple<const char*, int, double, double, int> fills[] = {
+        {"22,5", 3, 22.5, 22.5, 3}, {"1\t2\n3\t4\n", 4, 1, 2, 4}, {"1\t2\n3\t4\n", 3, 1, ign(1, 65), 2}};
+    for (const auto& [text, rows, topLeft, thirdRight, pastedRows] : fills) {
+        const EditState before = edited();
+        selectGridCells({10, 0, 9 + rows, 1});
+        Fl::copy(text, static_cast<int>(std::strlen(text)), 1);
+        pressKey('v', FL_CTRL);
+        EXPECT_TRUE(ign(0, 55) == topLeft && ign(1, 65) == thirdRight && selected(10, 0, 9 + pastedRows, 1)) << text;
+        pressKey('z', FL_CTRL);
+        EXPECT_TRUE(sameState(edited(), before)) << text;
+    }
+
     const EditState before = edited();
-    for (const std::string& text : {"1\r\nabc\r\n"s, "4\n\n"s, "5\t6\t7\t8\t9\n"s, "7\0x"s}) {
+    selectGridCells({5, 1, 5, 1});
+    const std::pair<std::string, const char*> refused[] = {
+        {"1\n2\n3\tx1\r\n", "row 3, field 2 is not a number (\"x1\")"},
+        {"7\0"s + std::string(99999, 'x'), "row 1, field 1 is not a number (\"7?xxxxxxxxxxxxxxxxxxxxxx...\")"},
+        {"1,5.0", "row 1, field 1 is not a number (\"1,5.0\")"},
+        {"4\n\n", "row 2, field 1 is not a number (\"\")"},
+        {std::regex_replace(std::string(40, '\n'), std::regex("\n"), "1\n"),
+         "40 rows from 3000 rpm run past 15500 rpm"},
+        {"1\t2\t3\t4", "4 columns from IGN MAP1 run past PVS MAP1"}};
+    for (const auto& [text, message] : refused) {
         Fl::copy(text.c_str(), static_cast<int>(text.size()), 1);
         pressKey('v', FL_CTRL);
         EXPECT_TRUE(sameState(edited(), before)) << text;
+        EXPECT_EQ(widgets.tableMessage->label(), "Paste refused: "s + message);
     }
-    EXPECT_EQ(boxes.shown, std::vector<std::string>(4, "beep"));
+    EXPECT_EQ(boxes.shown, std::vector<std::string>(std::size(refused), "beep"));
+    widgets.gridValue->value("abc");
+    pressKey('s', FL_ALT, "s");
+    EXPECT_STREQ(widgets.tableMessage->label(), "Not a number: \"abc\"");
+}
+
+// One cursor for the table and the charts; a run of nudge keys on the same
+// cells is one change, which UP never grows.
+TEST_F(TableTab, NudgesAndUpActOnTheOneCursor)
+{
+    selectGridCells({5, 1, 6, 2});  // IGN MAP1 and PVS MAP0 at 3000 and 3500 rpm
+    const double ign30 = ign(1, 30), valve35 = valveTable.value(0, 35);
+    const std::tuple<int, int, const char*, int> keys[] = {{']', 0, "]", 1}, {']', 0, "]", 2}, {']', 0, "]", 3},
+        {'=', FL_SHIFT, "+", 4}, {FL_KP + '+', 0, "+", 5}, {FL_KP + '-', 0, "-", 4}, {'[', 0, "[", 3}};
+    for (const auto& [key, state, text, steps] : keys) {
+        pressKey(key, state, text);
+        EXPECT_TRUE(std::abs(ign(1, 30) - ign30 - 0.1 * steps) < 1e-9 && valveTable.value(0, 35) == valve35 + steps);
+    }
+    widgets.tabs->value(widgets.mapTab);
+    pressKey('l', 0, "l");  // UP: IGN MAP1 at 3000 rpm, the table's current cell
+    EXPECT_NEAR(ign(1, 30), ign30 + 0.4, 1e-9);
+    pressKey('z', FL_CTRL);
+    EXPECT_NEAR(ign(1, 30), ign30 + 0.3, 1e-9);
+    pressKey('z', FL_CTRL);
+    EXPECT_NEAR(ign(1, 30), ign30, 1e-9);
+
+    pressKey('.', 0, ".");  // the cursor right, then PVS MAP0
+    pressKey('3', 0, "3");
+    widgets.tabs->value(widgets.tableTab);
+    EXPECT_TRUE(selected(6, 2, 6, 2)) << "where the Map tab left the cursor";
+    pressKey('-', 0, "-");
+    EXPECT_STREQ(widgets.mapGrid->editor->visible() ? widgets.mapGrid->editor->value() : "", "-");
+    pressKey(FL_Escape, 0, "\x1b");
 }
 
 // The window as drawn with a tab shown; the charts with the Map tab.
@@ -232,6 +290,15 @@ TEST_F(TableTab, EnginePointStandsAtItsSpeedAndIdleTicksRedrawNothing)
     tick(0);
     EXPECT_EQ(widgets.mapGrid->engineRow, -1);
     EXPECT_TRUE(drawnCharts() == plain);
+
+    // Space: to the engine's row, on the ignition map the unit's switch selects.
+    widgets.tabs->value(widgets.tableTab);
+    pressKey(' ', 0, " ");
+    EXPECT_EQ(boxes.shown, std::vector<std::string>{"beep"}) << "no engine running";
+    sim::status().mapSwitch = 1;
+    tick(6000);
+    pressKey(' ', 0, " ");
+    EXPECT_TRUE(selected(11, 1, 11, 1) && widgets.ignMap1->value() && widgets.ignitionChart->cursor == 60);
 }
 
 TEST_F(TableTab, ComparedTuneIsDrawnAndARefusedFileKeepsIt)

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "map_edits.h"
 #include "ride_log.h"
 
 namespace {
@@ -17,8 +18,6 @@ std::string at(int ms, const char* values)
     std::snprintf(time, sizeof time, "2024-05-01T09:30:%02d.%03dZ,%s\n", ms / 1000, ms % 1000, values);
     return time;
 }
-
-int nearestRow(int rpm) { return (rpm + 250) / 500 - 1; }
 
 struct Refusal {
     std::string text;
@@ -64,8 +63,8 @@ TEST(RideLog, EachSampleCountsItsGapAtItsRowAndSwitch)
     std::string why;
     for (const std::string& each : {text, crLf}) {
         ASSERT_EQ(parseRideLog(each.substr(0, each.size() - 1), log, why), 1) << why;
-        const RowTimes times = timePerRow(log, 31, nearestRow);
-        RowTimes expected(31, {0, 0});
+        const RowTimes times = timePerRow(log);
+        RowTimes expected(kGridRows, {0, 0});
         expected[11][0] = 1500;
         expected[17][1] = 250;
         EXPECT_EQ(times, expected);

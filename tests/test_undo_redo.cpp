@@ -11,10 +11,12 @@
 #include <FL/Fl_Tabs.H>
 #include <FL/Fl_Value_Slider.H>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 
 #include "device_status.h"
+#include "autosave_timer.h"
 #include "dialogs.h"
 #include "edit_history.h"
 #include "main_window.h"
@@ -191,5 +193,43 @@ TEST_F(UndoRedo, FileOpenAndDeviceReadAreEachAChange)
     EXPECT_EQ(widgets.revLimit->value(), 120);
     EXPECT_EQ(widgets.window->label(), title);
     EXPECT_EQ(sim::requests().size(), requests);
+}
+// Runs the event loop until the autosave is written anew, for at most `seconds`.
+bool writtenWithin(double seconds)
+{
+    std::error_code error;
+    const auto stamp = [&] { return fs::last_write_time(root / "autosaved.cdi", error); };
+    const auto was = stamp();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end && stamp() == was)
+        Fl::wait(0.05);
+    return stamp() != was;
+}
+
+// Written within 2 s of a change, 2 s apart, not for a change undone; a failed
+// write asks nothing and is tried again at the next change.
+TEST_F(UndoRedo, TheAutosaveFollowsTheChanges)
+{
+    BoxRecorder boxes;
+    startAutosaveTimer(true);
+    press(widgets.valueUp);
+    pressKey('z', FL_CTRL);
+    EXPECT_FALSE(writtenWithin(1.5)) << "nothing changed";
+    press(widgets.valueUp);
+    const std::string raised = mapLine("IG", 0, 80, ignitionTable.value(0, 80));
+    EXPECT_TRUE(writtenWithin(2.5) && readFile(root / "autosaved.cdi").find(raised) != std::string::npos);
+    press(widgets.valueUp);
+    EXPECT_FALSE(writtenWithin(1.5)) << "two seconds after the last write at the soonest";
+    EXPECT_TRUE(writtenWithin(1.5));
+
+    // No place for it: folders at the temporary folder's and at the state folder's.
+    fs::remove(root / "autosaved.cdi");
+    fs::create_directories(root / "kvz-cdi/autosaved.cdi");
+    fs::create_directory(root / "autosaved.cdi");
+    press(widgets.valueUp);
+    EXPECT_FALSE(writtenWithin(2.5));
+    fs::remove(root / "autosaved.cdi");
+    press(widgets.valueUp);
+    EXPECT_TRUE(writtenWithin(2.5) && boxes.shown.empty());
 }
 }  // namespace

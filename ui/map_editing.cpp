@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "main_window.h"
+#include "map_edits.h"
 #include "map_table.h"
 #include "my_chart.h"
 #include "undo_redo.h"
@@ -65,12 +66,12 @@ void stepValue(double ignitionStep, double valveStep)
 
 void onValueUp(Fl_Widget*, void*)
 {
-    stepValue(0.1, 1.0);
+    stepValue(kIgnitionStep, kValveStep);
 }
 
 void onValueDown(Fl_Widget*, void*)
 {
-    stepValue(-0.1, -1.0);
+    stepValue(-kIgnitionStep, -kValveStep);
 }
 
 namespace {

@@ -26,13 +26,14 @@
 #include "commands.h"
 #include "dialogs.h"
 #include "main_window.h"
+#include "map_editing.h"
 #include "map_file.h"
 #include "map_table.h"
 #include "my_chart.h"
 #include "platform_paths.h"
 #include "restore_points.h"
+#include "map_edits.h"
 #include "ride_log_view.h"
-#include "table_edits.h"
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
 #include "unit_commands.h"
@@ -65,9 +66,83 @@ const MapTable* referenceFor(int column)
     return column < 2 ? widgets.ignitionChart->reference : widgets.valveChart->reference;
 }
 
+Fl_Light_Button* mapButton(int column)
+{
+    Fl_Light_Button* const buttons[kGridColumns] = {widgets.ignMap0, widgets.ignMap1, widgets.pvsMap0,
+                                                   widgets.pvsMap1};
+    return buttons[column];
+}
+
+// The grid's current cell is the charts' cursor: its row's point, and its
+// column's map button pressed.
+void chartsFollowGrid()
+{
+    const MapGrid* grid = widgets.mapGrid;
+    const int row = grid->anchorRow(), column = grid->anchorColumn();
+    if (row < 0 || row >= kGridRows || column < 0 || column >= kGridColumns)
+        return;
+    for (MyChart* chart : {widgets.ignitionChart, widgets.valveChart}) {
+        if (chart->cursor != gridPoint(row)) {
+            chart->cursor = gridPoint(row);
+            chart->redraw();
+        }
+    }
+    if (!mapButton(column)->value()) {
+        mapButton(column)->setonly();
+        onMapSelect(nullptr, nullptr);
+    }
+}
+
 void selectCell(int row, int column)
 {
     widgets.mapGrid->set_selection(row, column, row, column);
+    chartsFollowGrid();
+}
+
+// What the message line shows of a text: its start, with control bytes as
+// '?', so that a paste of megabytes or of a NUL reads plainly.
+std::string inQuotes(std::string_view text)
+{
+    constexpr std::size_t kShown = 24;
+    std::size_t length = std::min(text.size(), kShown);
+    while (length < text.size() && length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+        --length;  // no UTF-8 character cut in two
+    std::string shown(text.substr(0, length));
+    for (char& c : shown)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return '"' + shown + (length < text.size() ? "...\"" : "\"");
+}
+
+// A refused value beeps and says why on the message line.
+void refuse(const std::string& why)
+{
+    dialogs.errorBeep();
+    showTableMessage(why);
+}
+
+void refuseNumber(std::string_view text)
+{
+    refuse("Not a number: " + inQuotes(text));
+}
+
+void refusePaste(const PasteRefusal& why, const CellBlock& cells)
+{
+    const std::string n = std::to_string(why.count);
+    switch (why.kind) {
+    case PasteRefusal::notANumber:
+        refuse("Paste refused: row " + std::to_string(why.row) + ", field " + std::to_string(why.field) +
+               " is not a number (" + inQuotes(why.text) + ")");
+        return;
+    case PasteRefusal::pastLastRow:
+        refuse("Paste refused: " + n + " rows from " + std::to_string(gridPoint(cells.top) * 100) + " rpm run past " +
+               std::to_string(gridPoint(kGridRows - 1) * 100) + " rpm");
+        return;
+    case PasteRefusal::pastLastColumn:
+        refuse("Paste refused: " + n + " columns from " + kColumnTitles[cells.left] + " run past " +
+               kColumnTitles[kGridColumns - 1]);
+        return;
+    }
 }
 
 void redrawTables()
@@ -116,7 +191,7 @@ bool commitEdit(bool moveDown)
     MapGrid* grid = widgets.mapGrid;
     double value;
     if (!parseNumber(grid->editor->value(), value)) {
-        dialogs.errorBeep();
+        refuseNumber(grid->editor->value());
         return false;
     }
     const int row = grid->editRow;
@@ -137,26 +212,64 @@ void finishEdit()
         closeEditor();
 }
 
-// The cursor's row in the column of the map that is on.
-void selectCursorCell()
-{
-    const Fl_Light_Button* maps[] = {widgets.ignMap0, widgets.ignMap1, widgets.pvsMap0, widgets.pvsMap1};
-    int column = 0;
-    for (int c = 0; c < kGridColumns; ++c)
-        if (maps[c]->value())
-            column = c;
-    selectCell(gridRow(widgets.ignitionChart->cursor), column);
-}
-
+// The selection covers what was pasted; a paste that filled the selection
+// leaves it, its current cell included, as it was.
 void onGridPaste(std::string_view text)
 {
     const CellBlock cells = gridSelection();
-    std::vector<std::vector<double>> rows;
-    if (!inGrid(cells) || !parseCells(text, rows) || !pasteCells(gridColumns(), cells.top, cells.left, rows)) {
+    if (!inGrid(cells)) {
         dialogs.errorBeep();
         return;
     }
+    std::vector<std::vector<double>> rows;
+    PasteRefusal why;
+    CellBlock pasted;
+    if (!parseCells(text, rows, why) || !pasteCells(gridColumns(), cells, rows, pasted, why)) {
+        refusePaste(why, cells);
+        return;
+    }
+    if (pasted.bottom != cells.bottom || pasted.right != cells.right)
+        selectGridCells(pasted);
     tableChanged(cells);
+}
+
+// One step up or down on every selected cell; quick steps on the same
+// cells undo as one.
+void nudge(int direction)
+{
+    const CellBlock cells = gridSelection();
+    if (!inGrid(cells)) {
+        dialogs.errorBeep();
+        return;
+    }
+    nudgeCells(gridColumns(), cells, direction);
+    redrawTables();
+    recordTableChange(cells, true);
+}
+
+// 1 for the keys that raise the selection (+ on either keyboard, ]), -1 for
+// those that lower it (the keypad's -, [), else 0. The main keyboard's -
+// starts a typed number.
+int nudgeDirection(int key, char typed)
+{
+    if (key == FL_KP + '+' || typed == '+' || typed == ']')
+        return 1;
+    if (key == FL_KP + '-' || typed == '[')
+        return -1;
+    return 0;
+}
+
+// The row marked for the engine, in the column of the ignition map its
+// switch selects; a beep while no engine runs.
+void selectEngineRow()
+{
+    const std::string mapSwitch = widgets.mapSwitch->value();
+    const int row = widgets.mapGrid->engineRow;
+    if (row < 0 || (mapSwitch != "MAP0" && mapSwitch != "MAP1")) {
+        dialogs.errorBeep();
+        return;
+    }
+    selectCell(row, mapSwitch == "MAP1" ? 1 : 0);
 }
 
 bool isPrintable(const char* text, int length)
@@ -205,7 +318,11 @@ bool takeGridKey()
     const char* text = Fl::event_text();
     if (!isPrintable(text, Fl::event_length()))
         return false;
-    if (std::strchr("0123456789-.", text[0]) && inGrid(gridSelection()))
+    if (const int direction = nudgeDirection(key, text[0]))
+        nudge(direction);
+    else if (text[0] == ' ')
+        selectEngineRow();
+    else if (std::strchr("0123456789-.,", text[0]) && inGrid(gridSelection()))
         startEdit(std::string(text, 1).c_str());
     else
         dialogs.errorBeep();
@@ -217,8 +334,12 @@ void runOperation(GridOperation op, bool needsValue)
     finishEdit();
     const CellBlock cells = gridSelection();
     double value = 0.0;
-    if (!inGrid(cells) || (needsValue && !parseNumber(widgets.gridValue->value(), value))) {
+    if (!inGrid(cells)) {
         dialogs.errorBeep();
+        return;
+    }
+    if (needsValue && !parseNumber(widgets.gridValue->value(), value)) {
+        refuseNumber(widgets.gridValue->value());
         return;
     }
     applyOperation(gridColumns(), cells, op, value);
@@ -278,21 +399,28 @@ MapGrid::MapGrid(int x, int y, int w, int h)
     end();
 }
 
+// Whatever moves the current cell, a click or a key, moves the
+// charts' cursor with it.
 int MapGrid::handle(int event)
+{
+    const int row = current_row, column = current_col;
+    const int taken = takeEvent(event);
+    if (current_row != row || current_col != column)
+        chartsFollowGrid();
+    return taken;
+}
+
+int MapGrid::takeEvent(int event)
 {
     switch (event) {
     case FL_SHOW: {
         const int taken = Fl_Table::handle(event);
-        if (hiddenWithTab)
-            selectCursorCell();
+        gridFollowsCharts();
         take_focus();
         return taken;
     }
     case FL_HIDE:
         finishEdit();
-        // An iconified window hides the grid too but leaves its tab the one
-        // shown; restored, the grid keeps the selection it had.
-        hiddenWithTab = !widgets.tableTab->visible();
         break;
     case FL_ENTER:
         return 1;  // the mouse passing over takes no focus from the Value field
@@ -448,6 +576,21 @@ CellBlock gridSelection()
 void selectGridCells(const CellBlock& cells)
 {
     widgets.mapGrid->set_selection(cells.top, cells.left, cells.bottom, cells.right);
+    chartsFollowGrid();
+}
+
+// A selection whose current cell is the cursor's stays as it is, so a
+// window restored from an icon keeps it.
+void gridFollowsCharts()
+{
+    MapGrid* grid = widgets.mapGrid;
+    int column = 0;
+    for (int c = 0; c < kGridColumns; ++c)
+        if (mapButton(c)->value())
+            column = c;
+    const int row = gridRow(widgets.ignitionChart->cursor);
+    if (grid->anchorRow() != row || grid->anchorColumn() != column)
+        selectCell(row, column);
 }
 
 void refreshMapGrid()
@@ -559,7 +702,11 @@ void refreshUnitLimits()
     widgets.mapGrid->redraw();
 }
 
+// '@' would start a symbol in a label; "@@" draws it.
 void showTableMessage(const std::string& text)
 {
-    widgets.tableMessage->copy_label(text.c_str());
+    std::string label;
+    for (const char c : text)
+        label += c == '@' ? std::string("@@") : std::string(1, c);
+    widgets.tableMessage->copy_label(label.c_str());
 }

@@ -21,9 +21,9 @@ public:
     int editColumn = -1;
     int engineRow = -1;  // the row marked for the engine's speed, or -1
     int replayRow = -1;  // the row of a ride log's sample being replayed, or -1
-    bool hiddenWithTab = true;  // its tab left, or never shown: shown again at the cursor's row
 
-    // Where the selection was started: the cell typing goes into.
+    // Where the selection was started: the cell typing goes into, and the
+    // charts' cursor.
     int anchorRow() const { return current_row; }
     int anchorColumn() const { return current_col; }
     using Fl_Table::find_cell;
@@ -31,6 +31,7 @@ public:
     int handle(int event) override;
 
 protected:
+    int takeEvent(int event);
     // A ride log's columns are only shown: a selection stays in the maps.
     void keepSelectionInMaps();
     void draw_cell(TableContext context, int R, int C, int X, int Y, int W, int H) override;
@@ -39,9 +40,13 @@ protected:
 // Builds the tab into the tabs group being built.
 void buildTableTab();
 
-// The grid's selection, and putting one back, as undo does.
+// The grid's selection, and putting one back, as undo does; the charts'
+// cursor and map follow its current cell.
 CellBlock gridSelection();
 void selectGridCells(const CellBlock& cells);
+// The other way: the current cell to the charts' cursor and map, as the
+// grid is shown or undo moves the cursor.
+void gridFollowsCharts();
 // Drops what is being typed and shows the tables as they are.
 void refreshMapGrid();
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "map_edits.h"
 #include "map_table.h"
 #include "timing_codec.h"
 #include "unit_limits.h"
@@ -146,34 +147,8 @@ void MyChart::draw()
     fl_pop_clip();
 }
 
-// A point index below 0 turns into a huge unsigned one, which the table
-// reads as -1.0 and refuses to store, so no index here can leave the table.
 void MyChart::spread(int p)
 {
     if (selectedMap != -1)
         spreadMap(*table, static_cast<std::uint32_t>(selectedMap), xStep, p);
-}
-
-void spreadMap(MapTable& table, std::uint32_t m, int s, int p)
-{
-    auto v = [&](int i) { return table.value(m, static_cast<std::uint32_t>(i)); };
-    auto store = [&](int i, double x) { table.setValue(m, static_cast<std::uint32_t>(i), x); };
-
-    if (p == s) {
-        for (int i = 0; i <= p - 1; ++i)
-            store(i, v(p));
-    } else {
-        const double d = (v(p) - v(p - s)) / s;
-        for (int i = p - s + 1; i <= p - 1; ++i)
-            store(i, v(i - 1) + d);
-    }
-
-    if (p >= kPoints - s) {
-        for (int i = p; i < kPoints; ++i)
-            store(i, v(p));
-    } else {
-        const double d = (v(p + s) - v(p)) / s;
-        for (int i = p + 1; i <= p + s - 1; ++i)
-            store(i, v(i - 1) + d);
-    }
 }

@@ -3,8 +3,6 @@
 
 #include <FL/Fl_Box.H>
 
-#include <cstdint>
-
 struct CdiDevice;
 struct MapTable;
 
@@ -25,16 +23,13 @@ public:
     // ceiling, drawn where it lies below the top. Null on the valve chart.
     const CdiDevice* unit = nullptr;
 
-    // Re-interpolates the points around point p of the selected map.
+    // Re-interpolates the points around point p of the selected map
+    // (spreadMap, with the chart's step).
     void spread(int p);
 
 protected:
     void draw() override;
 };
-
-// The re-interpolation of spread, on any map: the points within `step` of
-// point p go on straight lines toward the points `step` away.
-void spreadMap(MapTable& table, std::uint32_t map, int step, int p);
 
 constexpr int kReadoutSize = 256;
 

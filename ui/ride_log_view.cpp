@@ -15,10 +15,10 @@
 
 #include "dialogs.h"
 #include "main_window.h"
+#include "map_edits.h"
 #include "map_grid.h"
 #include "my_chart.h"
 #include "ride_log.h"
-#include "table_edits.h"
 #include "toolkit_dialogs.h"
 
 namespace {
@@ -88,7 +88,7 @@ void onLoadLog(Fl_Widget*, void*)
         showTableMessage("Log refused: " + why);
         return;
     }
-    RowTimes times = timePerRow(log, kGridRows, engineRow);
+    RowTimes times = timePerRow(log);
     const std::int64_t busiest = busiestCell(times);
     shown = ShownLog{std::move(log), std::move(times), busiest};
     const RideLog& read = shown->log;
@@ -120,7 +120,7 @@ void onReplayMoved(Fl_Widget*, void*)
     if (!shown)
         return;
     const RideSample& sample = sampleAt(shown->log, widgets.replay->value());
-    showReplay(enginePoint(static_cast<int>(sample.values.rpm)), sampleRow(sample, engineRow));
+    showReplay(enginePoint(static_cast<int>(sample.values.rpm)), sampleRow(sample));
     showTableMessage(sampleText(shown->log, sample));
 }
 

@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 
+#include "autosave_timer.h"
 #include "cdi_device.h"
 #include "edit_history.h"
 #include "main_window.h"
@@ -33,9 +34,11 @@ std::array<Fl_Light_Button*, 4> mapButtons()
     return {widgets.ignMap0, widgets.ignMap1, widgets.pvsMap0, widgets.pvsMap1};
 }
 
+// Every change the history takes is also one for the autosave.
 void record(const ChangeOrigin& origin)
 {
-    recordChange(history, captureState(ignitionTable, valveTable, cdiDevice), origin, editClock());
+    if (recordChange(history, captureState(ignitionTable, valveTable, cdiDevice), origin, editClock()))
+        autosaveSoon();
     refreshUnitLimits();
 }
 
@@ -51,13 +54,15 @@ void show(const EditState& state, const ChangeOrigin& origin)
         widgets.ignitionChart->cursor = origin.cursor;
         widgets.valveChart->cursor = origin.cursor;
         onMapSelect(nullptr, nullptr);
+        gridFollowsCharts();
     }
-    if (origin.kind == ChangeOrigin::TableEdit)
+    if (origin.kind == ChangeOrigin::TableEdit || origin.kind == ChangeOrigin::Nudge)
         selectGridCells(origin.cells);
     refreshMapGrid();
     widgets.ignitionChart->redraw();
     widgets.valveChart->redraw();
     refreshOptionWidgets();
+    autosaveSoon();
     refreshUnitLimits();
 }
 
@@ -131,10 +136,10 @@ void recordCommandChange()
     record(ChangeOrigin{});
 }
 
-void recordTableChange(const CellBlock& cells)
+void recordTableChange(const CellBlock& cells, bool nudge)
 {
     ChangeOrigin origin;
-    origin.kind = ChangeOrigin::TableEdit;
+    origin.kind = nudge ? ChangeOrigin::Nudge : ChangeOrigin::TableEdit;
     origin.cells = cells;
     record(origin);
 }

@@ -18,8 +18,9 @@ void recordMapStep();
 void recordOptionChange(const Fl_Widget* control);
 // File Open, Device Read, and the read-back of a Device Write:
 void recordCommandChange();
-// A change made on the Table tab with these cells selected; never merged:
-void recordTableChange(const CellBlock& cells);
+// A change made on the Table tab with these cells selected; never merged,
+// but a nudge grows the nudges on the same cells just before it:
+void recordTableChange(const CellBlock& cells, bool nudge = false);
 
 // Seconds on a steady clock, which decides what is one change; tests
 // replace it.

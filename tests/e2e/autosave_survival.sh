@@ -7,6 +7,8 @@
 # second start and close, or a third naming a damaged map file, must leave
 # that file unchanged byte for byte. Each time the file is moved away while
 # the program runs, so what is found after the close is what the close wrote.
+# A fourth start, idle, writes nothing; killed with SIGKILL 3 s after an UP
+# press, it leaves the press to a fifth start.
 #
 # Usage: autosave_survival.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR
 set -eu
@@ -53,5 +55,17 @@ start_program 3 "$artefacts/damaged.cdi"
 answer_box "$(wait_for_box message 3-refusal)" Return
 title_is "KVZ-CDI v1.2.0" || fail "the title is \"$(title)\" after a damaged file"
 close_and_expect loaded-3.cdi "$artefacts/saved-1.cdi" "a damaged file named on the command line changed the autosave"
+
+stamp_is() { [ "$(stat -c '%i %y' "$autosave")" = "$1" ]; }
+start_program 4
+holds_for 3000 stamp_is "$(stat -c '%i %y' "$autosave")" || fail "the autosave was written while nothing changed"
+show_tab map
+key l
+sleep 3
+kill -9 "$pid"
+wait "$pid" || true
+grep -q "$(printf '^IG:0\t080\t21.000000$')" "$autosave" || fail "the UP press 3 s before SIGKILL is not in the autosave"
+start_program 5
+close_and_expect killed.cdi "$artefacts/killed.cdi" "the start after the kill did not load the edit"
 
 echo "PASS autosave_survival in $(elapsed_s); artefacts in $artefacts"

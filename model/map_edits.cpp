@@ -1,15 +1,42 @@
-// The Table tab's arithmetic on the maps. Every value goes in through
-// setCell, so a cell set from the table lands exactly as UP and DOWN would
-// leave it at that cursor position.
-#include "table_edits.h"
+// The arithmetic of map editing. Every value the Table tab sets goes in
+// through setCell, so a cell set from the table lands exactly as UP and DOWN
+// would leave it at that cursor position.
+#include "map_edits.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <string>
 
 #include "map_table.h"
-#include "my_chart.h"
+
+// A point index below 0 turns into a huge unsigned one, which the table
+// reads as -1.0 and refuses to store, so no index here can leave the table.
+void spreadMap(MapTable& table, std::uint32_t m, int s, int p)
+{
+    constexpr int kPoints = MapTable::kPoints;
+    auto v = [&](int i) { return table.value(m, static_cast<std::uint32_t>(i)); };
+    auto store = [&](int i, double x) { table.setValue(m, static_cast<std::uint32_t>(i), x); };
+
+    if (p == s) {
+        for (int i = 0; i <= p - 1; ++i)
+            store(i, v(p));
+    } else {
+        const double d = (v(p) - v(p - s)) / s;
+        for (int i = p - s + 1; i <= p - 1; ++i)
+            store(i, v(i - 1) + d);
+    }
+
+    if (p >= kPoints - s) {
+        for (int i = p; i < kPoints; ++i)
+            store(i, v(p));
+    } else {
+        const double d = (v(p + s) - v(p)) / s;
+        for (int i = p + 1; i <= p + s - 1; ++i)
+            store(i, v(i - 1) + d);
+    }
+}
 
 int gridRow(int point)
 {
@@ -101,6 +128,13 @@ void applyOperation(const GridColumns& columns, const CellBlock& cells, GridOper
     }
 }
 
+void nudgeCells(const GridColumns& columns, const CellBlock& cells, int direction)
+{
+    for (int c = cells.left; c <= cells.right; ++c)
+        applyOperation(columns, {cells.top, c, cells.bottom, c}, GridOperation::add,
+                       direction * (columns[c].whole ? kValveStep : kIgnitionStep));
+}
+
 void copyMap0To1(const GridColumns& columns, const CellBlock& cells)
 {
     // Columns 0 and 1 are one table, 2 and 3 the other.
@@ -129,12 +163,19 @@ std::string copyText(const GridColumns& columns, const CellBlock& cells)
 
 bool parseNumber(std::string_view text, double& value)
 {
-    const char* end = text.data() + text.size();
-    const auto result = std::from_chars(text.data(), end, value);
+    std::string number(text);
+    const std::string::size_type comma = number.find(',');
+    if (comma != std::string::npos) {
+        if (number.find('.') != std::string::npos)
+            return false;
+        number[comma] = '.';
+    }
+    const char* end = number.data() + number.size();
+    const auto result = std::from_chars(number.data(), end, value);
     return result.ec == std::errc() && result.ptr == end && std::isfinite(value);
 }
 
-bool parseCells(std::string_view text, std::vector<std::vector<double>>& rows)
+bool parseCells(std::string_view text, std::vector<std::vector<double>>& rows, PasteRefusal& why)
 {
     rows.clear();
     if (!text.empty() && text.back() == '\n')
@@ -147,8 +188,12 @@ bool parseCells(std::string_view text, std::vector<std::vector<double>>& rows)
         std::vector<double>& row = rows.emplace_back();
         while (true) {
             const std::size_t tab = line.find('\t');
-            if (!parseNumber(line.substr(0, tab), row.emplace_back()))
+            const std::string_view field = line.substr(0, tab);
+            if (!parseNumber(field, row.emplace_back())) {
+                why = {PasteRefusal::notANumber, static_cast<int>(rows.size()), static_cast<int>(row.size()),
+                       std::string(field), 0};
                 return false;
+            }
             if (tab == std::string_view::npos)
                 break;
             line.remove_prefix(tab + 1);
@@ -159,16 +204,36 @@ bool parseCells(std::string_view text, std::vector<std::vector<double>>& rows)
     }
 }
 
-bool pasteCells(const GridColumns& columns, int top, int left, const std::vector<std::vector<double>>& rows)
+bool pasteCells(const GridColumns& columns, const CellBlock& selection, const std::vector<std::vector<double>>& rows,
+                CellBlock& pasted, PasteRefusal& why)
 {
-    if (top < 0 || left < 0 || top + static_cast<int>(rows.size()) > kGridRows)
+    int width = 0;
+    bool even = true;
+    for (const std::vector<double>& row : rows) {
+        const int n = static_cast<int>(row.size());
+        even = even && (width == 0 || n == width);
+        width = std::max(width, n);
+    }
+    const int height = static_cast<int>(rows.size());
+    const int selectedRows = selection.bottom - selection.top + 1;
+    const int selectedColumns = selection.right - selection.left + 1;
+    const bool fills = even && width > 0 && selectedRows % height == 0 && selectedColumns % width == 0;
+    const int down = fills ? selectedRows / height : 1;
+    const int across = fills ? selectedColumns / width : 1;
+    pasted = {selection.top, selection.left, selection.top + down * height - 1, selection.left + across * width - 1};
+    if (pasted.bottom >= kGridRows) {
+        why = {PasteRefusal::pastLastRow, 0, 0, {}, height};
         return false;
-    for (const std::vector<double>& row : rows)
-        if (left + static_cast<int>(row.size()) > kGridColumns)
-            return false;
-    for (std::size_t r = 0; r < rows.size(); ++r)
-        for (std::size_t c = 0; c < rows[r].size(); ++c)
-            setCell(columns[left + c], top + static_cast<int>(r), rows[r][c]);
+    }
+    if (pasted.right >= kGridColumns) {
+        why = {PasteRefusal::pastLastColumn, 0, 0, {}, width};
+        return false;
+    }
+    for (int r = 0; r < down * height; ++r) {
+        const std::vector<double>& row = rows[r % rows.size()];
+        for (int c = 0; c < across * static_cast<int>(row.size()); ++c)
+            setCell(columns[selection.left + c], selection.top + r, row[c % row.size()]);
+    }
     return true;
 }
 

@@ -1,6 +1,7 @@
-// What the Table tab does to the maps, without the toolkit: which point a
-// cell stands for, how a cell is set, the operations on a block of cells,
-// and the text Ctrl+C gives and Ctrl+V takes.
+// How the maps are edited, without the toolkit: the re-interpolation around
+// a point that every edit ends with, and the Table tab's side of it: which
+// point a cell stands for, how a cell is set, the operations on a block of
+// cells, and the text Ctrl+C gives and Ctrl+V takes.
 #pragma once
 
 #include <array>
@@ -14,6 +15,15 @@
 #include "unit_image.h"
 
 struct MapTable;
+
+// The re-interpolation of a value step, on any map: the points within
+// `step` of point p go on straight lines toward the points `step` away.
+void spreadMap(MapTable& table, std::uint32_t map, int step, int p);
+
+// What one UP or DOWN step adds or takes away: a tenth of a degree on an
+// ignition map, one on a valve map.
+constexpr double kIgnitionStep = 0.1;
+constexpr double kValveStep = 1.0;
 
 constexpr int kGridRows = 31;    // 500 to 15,500 rpm
 constexpr int kGridColumns = 4;  // IGN MAP0, IGN MAP1, PVS MAP0, PVS MAP1
@@ -56,6 +66,9 @@ bool inGrid(const CellBlock& cells);
 // inner row the mean of itself and its two neighbours as they were before.
 enum class GridOperation { set, add, scalePercent, interpolate, smooth };
 void applyOperation(const GridColumns& columns, const CellBlock& cells, GridOperation op, double value);
+// One UP step (direction 1) or DOWN step (-1) on every selected cell, as
+// Add with its column's step.
+void nudgeCells(const GridColumns& columns, const CellBlock& cells, int direction);
 
 // For each table with a selected column, every point of map 0 from the
 // first to the last selected row's point, both included, into map 1.
@@ -65,14 +78,30 @@ void copyMap0To1(const GridColumns& columns, const CellBlock& cells);
 // back to the same number.
 std::string copyText(const GridColumns& columns, const CellBlock& cells);
 
-// The whole text as one finite number, "." for decimals.
+// The whole text as one finite number; "," may stand for the decimal point
+// (as a European spreadsheet writes it), but a text holding both is none.
 bool parseNumber(std::string_view text, double& value);
+
+// Why a paste was refused.
+struct PasteRefusal {
+    enum Kind { notANumber, pastLastRow, pastLastColumn };
+    Kind kind = notANumber;
+    int row = 0, field = 0;  // notANumber: its line and field, from 1
+    std::string text;        // notANumber: the field as it stands
+    int count = 0;           // pastLastRow: the block's rows; pastLastColumn: its columns
+};
+
 // Tab-separated lines (LF or CR LF, one empty line at the end allowed) into
-// rows of values. False when a field is empty or no number.
-bool parseCells(std::string_view text, std::vector<std::vector<double>>& rows);
-// Sets the values with the first at (top, left). False, with nothing
-// changed, when a value would land outside the grid.
-bool pasteCells(const GridColumns& columns, int top, int left, const std::vector<std::vector<double>>& rows);
+// rows of values. False, saying why, when a field is empty or no number.
+bool parseCells(std::string_view text, std::vector<std::vector<double>>& rows, PasteRefusal& why);
+// Where a paste onto a selection inside the grid goes, as a spreadsheet
+// pastes: one value fills every selected cell, a block whose rows and
+// columns divide the selection's fills it by repetition, and anything else
+// (rows of different lengths too) goes at the selection's top-left. Sets
+// the values row by row and gives the block it covered; false, saying why,
+// with nothing changed, when a value would land outside the grid.
+bool pasteCells(const GridColumns& columns, const CellBlock& selection, const std::vector<std::vector<double>>& rows,
+                CellBlock& pasted, PasteRefusal& why);
 
 // The engine's point on the charts, and the row nearest its speed (a tie
 // goes to the higher row); -1 for both while it stands.
