@@ -24,6 +24,7 @@
 #include "my_chart.h"
 #include "option_bindings.h"
 #include "platform_paths.h"
+#include "ride_recorder.h"
 #include "session_end.h"
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
@@ -153,6 +154,7 @@ void onWindowClose(Fl_Widget*, void*)
     if (!saveAutosaveForClose()
         && !dialogs.askYesNo("The maps could not be saved to the autosave file. Close anyway?"))
         return;
+    endRecording();
     leaveUnit();
     std::exit(0);
 }

@@ -21,6 +21,7 @@
 #include "map_table.h"
 #include "platform_paths.h"
 #include "restore_points.h"
+#include "ride_log.h"
 #include "signals.h"
 #include "status_poll.h"
 #include "text_fields.h"
@@ -29,7 +30,6 @@
 #include "unit_limits.h"
 #include "unit_lock.h"
 #include "user_files.h"
-#include "version.h"
 
 namespace {
 
@@ -180,28 +180,9 @@ int previewWrite(const Console& console, const Arguments& arguments,
 
 // The live values as the lines, rows and objects show them: map_switch 1
 // for map 1, qs_switch 1 while the switch is on.
-struct LiveValues {
-    unsigned rpm;
-    unsigned valveAngle;
-    int mapSwitch;
-    int qsSwitch;
-};
-
 LiveValues liveValues(const UnitStatus& status)
 {
-    return {status.rpm, status.valveAngle, status.mapSwitch != 0 ? 1 : 0, status.shifterSwitch == 0 ? 1 : 0};
-}
-
-// The time now in UTC with milliseconds, as ISO 8601.
-std::string timeNow()
-{
-    using namespace std::chrono;
-    const milliseconds sinceEpoch = duration_cast<milliseconds>(system_clock::now().time_since_epoch());
-    const std::tm utc = utcTime(static_cast<std::time_t>(sinceEpoch.count() / 1000));
-    char time[64];
-    const std::size_t length = std::strftime(time, sizeof time, "%Y-%m-%dT%H:%M:%S", &utc);
-    std::snprintf(time + length, sizeof time - length, ".%03dZ", static_cast<int>(sinceEpoch.count() % 1000));
-    return time;
+    return ::liveValues(status.rpm, status.valveAngle, status.mapSwitch, status.shifterSwitch);
 }
 
 // A sample as a CSV row or a JSON line: the time, then the four values,
@@ -222,13 +203,7 @@ std::string sampleLine(const std::string& time, const std::optional<LiveValues>&
         }
         return object.dump() + "\n";
     }
-    char row[128];
-    if (values)
-        std::snprintf(row, sizeof row, "%s,%u,%u,%d,%d\n", time.c_str(), values->rpm, values->valveAngle,
-                      values->mapSwitch, values->qsSwitch);
-    else
-        std::snprintf(row, sizeof row, "%s,,,,\n", time.c_str());
-    return row;
+    return rideLogRow(time, values);
 }
 
 // A sample of the watch: none when the unit gave none (not found, no reply,
@@ -276,12 +251,10 @@ int watch(const Console& console, const Arguments& arguments, double interval)
 {
     const bool json = arguments.has("--json");
     const std::optional<UnitIdentity> unit = findUnit();
-    const std::string header = json ? std::string()
-                                    : std::string("# kvz-cdi-cli " KVZ_VERSION ", unit ")
-                                          + (unit ? shown(unit->manufacturer.value_or("") + " "
-                                                          + unit->product.value_or(""))
-                                                  : std::string("not found"))
-                                          + "\ntime,rpm,valve_angle,map_switch,qs_switch\n";
+    std::optional<std::string> unitName;
+    if (unit)
+        unitName = shown(unit->manufacturer.value_or("") + " " + unit->product.value_or(""));
+    const std::string header = json ? std::string() : rideLogHeader("kvz-cdi-cli", unitName);
     const std::string path = arguments.has("--csv") ? arguments.options.at("--csv") : "-";
     std::FILE* rows = console.out;
     std::FILE* file = nullptr;
@@ -307,7 +280,7 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     bool rowFailed = false;
     int rowError = 0;
     for (long n = 1; !interrupted; ++n) {
-        const std::string time = timeNow();  // when the sample was asked for
+        const std::string time = rideLogTimeNow();  // when the sample was asked for
         const std::string line = sampleLine(time, sample(), json);
         errno = 0;
         if (std::fputs(line.c_str(), rows) < 0 || std::fflush(rows) != 0) {
@@ -492,7 +465,7 @@ int runStatus(const Arguments& arguments, const Console& console)
     // As long as a block exchange waits, so that only a unit that does not
     // answer at all leaves a reply owed.
     return withUnitLock(console, kUnitLockWaitMs, [&] {
-        const std::string time = timeNow();
+        const std::string time = rideLogTimeNow();
         const UnitStatus status = queryUnitStatus(REPLY_TIMEOUT_MS);
         if (!status.opened)
             return fail(console, kNoUnit, "no unit found");

@@ -46,6 +46,12 @@ bool isSameFile(const char* path, std::FILE* stream);
 // at its end; null when it cannot.
 std::FILE* openForAppending(const char* path);
 
+// Creates a new file at exactly `path`, private to the user (0600), and
+// opens it to write bytes; never where anything is already, a link
+// included. Null when it cannot be made; `taken` says whether something
+// was there.
+std::FILE* createNewFile(const char* path, bool& taken);
+
 // What is at a path, a link not followed: nothing, a regular file of this
 // user's, or anything else (a file of another user, a link, a folder, a
 // FIFO). On Windows, where the folders a user writes are the user's own,

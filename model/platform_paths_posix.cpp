@@ -144,6 +144,14 @@ std::FILE* openForAppending(const char* path)
     return streamOrClose(fd, fstat(fd, &st) == 0 && S_ISREG(st.st_mode), "a");
 }
 
+std::FILE* createNewFile(const char* path, bool& taken)
+{
+    // O_EXCL fails on a link there too, dangling or not.
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    taken = fd < 0 && errno == EEXIST;
+    return fd < 0 ? nullptr : streamOrClose(fd, true, "w");
+}
+
 PathKind whatIsAt(const char* path)
 {
     struct stat st;

@@ -147,6 +147,24 @@ std::FILE* openForAppending(const char* path)
     return file;
 }
 
+std::FILE* createNewFile(const char* path, bool& taken)
+{
+    taken = false;
+    std::wstring wide;
+    if (!widen(path, wide))
+        return nullptr;
+    int fd = -1;
+    const errno_t error = _wsopen_s(&fd, wide.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYWR,
+                                    _S_IREAD | _S_IWRITE);
+    taken = error == EEXIST;
+    if (error != 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file)
+        _close(fd);
+    return file;
+}
+
 PathKind whatIsAt(const char* path)
 {
     std::wstring wide;

@@ -31,6 +31,7 @@
 #include "option_bindings.h"
 #include "map_editing.h"
 #include "my_chart.h"
+#include "ride_recorder.h"
 #include "support.h"
 
 namespace {
@@ -140,6 +141,7 @@ const std::vector<Row>& layout()
          {{kType, FL_INT_INPUT}, {kLabelSize, 18}, {kTextSize, 18}, {kAlign, FL_ALIGN_LEFT}}, onPickupChanged},
         {DEVICE, &typeid(Fl_Box), "NOTE:Crank case lead type must change pick up coil position by yourself.",
          530, 145, 410, 15, {{kBox, FL_NO_BOX}, {kLabelSize, 12}}},
+        {DEVICE, &typeid(Fl_Light_Button), "&Record", 385, 500, 105, 30, {{kLabelSize, 18}, {kValue, 0}}, onRecord},
 
         {TABS, &typeid(Fl_Group), MAP, 15, 50, 1015, 550, {{kLabelSize, 18}, {kVisible, 0}}},
         {MAP, &typeid(MyChart), "Ignition", 160, 60, 640, 250, chart()},
@@ -412,6 +414,7 @@ TEST(MainWindowLayout, HandlesPointAtTheirWidgets)
         {widgets.picDevId, "PIC DevID"},
         {widgets.revId, "RevID"},
         {widgets.pickup, "Pick up coil position"},
+        {widgets.record, "&Record"},
         {widgets.ignitionChart, "Ignition"},
         {widgets.valveChart, "pvs"},
         {widgets.fileOpen, "File Open"},

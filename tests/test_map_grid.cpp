@@ -8,20 +8,25 @@
 #include <FL/Fl_Double_Window.H>
 #include <FL/Fl_Input.H>
 #include <FL/Fl_Light_Button.H>
+#include <FL/Fl_Slider.H>
 #include <FL/Fl_Tabs.H>
 #include <FL/fl_draw.H>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <regex>
 #include <tuple>
 
 #include "device_status.h"
 #include "main_window.h"
+#include "map_edits.h"
 #include "map_file.h"
 #include "map_grid.h"
 #include "map_transfer.h"
 #include "my_chart.h"
+#include "platform_paths.h"
+#include "ride_log_view.h"
 #include "sim_unit.h"
 #include "startup.h"
 #include "status_poll.h"
@@ -428,5 +433,116 @@ TEST_F(TableTab, ComparedWithTheUnitTintsWhatAWriteWouldChange)
     EXPECT_EQ(boxes.shown, std::vector<std::string>{"error:USB CDI not found."});
     EXPECT_GT(inCell(drawn(widgets.tableTab), tint, 11, 0), 0);
     widgets.clearComparison->do_callback();
+}
+// 60 samples a second apart at 6000 rpm on MAP0, then 31 at 9000 on MAP1:
+// 60.0 s at 6000 (the last MAP0 sample counts its gap to the first MAP1
+// one) and 30.0 at 9000 (the last sample counts none).
+TEST_F(TableTab, ALoadedLogShowsWhereTheEngineRanAndReplaysASample)
+{
+    std::string text = "# kvz-cdi-cli 1.2.0, unit KVZ Electronics KVZ-CDI\ntime,rpm,valve_angle,map_switch,qs_switch\n";
+    for (int i = 0; i < 91; ++i)
+        text += "2024-05-01T09:" + std::to_string(30 + i / 60) + ":" + (i % 60 < 10 ? "0" : "") + std::to_string(i % 60)
+                + (i < 60 ? ".000Z,6000,80,0,0\n" : ".000Z,9000,80,1,0\n");
+    chosenPath = (folders->folder("TMPDIR") / "ride.csv").string();
+    writeFile(chosenPath, text);
+    const EditState before = edited();
+    widgets.loadLog->do_callback();
+    EXPECT_STREQ(widgets.logName->label(), "ride.csv: 1 min 30 s, 91 samples");
+    for (int row = 0; row < kGridRows; ++row)
+        for (int map = 0; map < 2; ++map)
+            EXPECT_EQ(logCellText(row, map), row == 11 && map == 0 ? "60.0" : row == 17 && map == 1 ? "30.0" : "");
+    selectGridCells({0, 3, 0, 3});
+    const std::vector<uchar> table = drawn(widgets.tableTab);
+    EXPECT_GT(inCell(table, fl_rgb_color(255, 200, 120), 11, 0), 0) << "the busiest cell";
+    const Fl_Color half = fl_color_average(fl_rgb_color(255, 200, 120), FL_WHITE, 0.5f);
+    EXPECT_GT(inCell(table, half, 17, 1), 0) << "half as long";
+    EXPECT_GT(inCell(table, FL_WHITE, 17, 0), 0) << "no time, no tint";
+
+    // Its columns take no selection, from the keys or the mouse, and no paste.
+    pressKey(FL_Right, FL_SHIFT);
+    pressKey(FL_Right);
+    int x, y, w, h;
+    widgets.mapGrid->col_position(kGridColumns);
+    widgets.mapGrid->find_cell(Fl_Table::CONTEXT_CELL, 5, kGridColumns, x, y, w, h);
+    Fl::e_x = x + 2, Fl::e_y = y + 2;
+    widgets.mapGrid->handle(FL_PUSH);
+    widgets.mapGrid->handle(FL_RELEASE);
+    widgets.mapGrid->col_position(0);
+    EXPECT_TRUE(selected(0, 3, 0, 3));
+    Fl::copy("1\t2", 3, 1);
+    pressKey('v', FL_CTRL);
+
+    widgets.replay->value(65.0);
+    widgets.replay->do_callback();
+    const std::vector<uchar> charts = drawnCharts();
+    for (int top : {60, 320})  // point 90 at X + 360, two pixels wide, full height
+        EXPECT_EQ(countColour(charts, FL_DARK_BLUE, 520, top, 521, top + 249), 500);
+    EXPECT_EQ(widgets.mapGrid->replayRow, 17);
+    EXPECT_STREQ(widgets.tableMessage->label(), "+1:05.0 (09:31:05 UTC): 9000 rpm, valve angle 80, MAP1, QSSW OFF");
+
+    // A word where a number goes (line 12 is the tenth sample) changes nothing.
+    writeFile(chosenPath, std::regex_replace(text, std::regex("09:30:09.000Z,6000"), "09:30:09.000Z,fast"));
+    widgets.loadLog->do_callback();
+    EXPECT_STREQ(widgets.tableMessage->label(), "Log refused: line 12: not a number");
+    EXPECT_STREQ(widgets.logName->label(), "ride.csv: 1 min 30 s, 91 samples");
+    EXPECT_EQ(logCellText(11, 0), "60.0");
+    EXPECT_EQ(boxes.shown, std::vector<std::string>(2, "beep")) << "the paste, then the refused log";
+    EXPECT_TRUE(sameState(edited(), before));
+
+    widgets.clearLog->do_callback();
+    EXPECT_EQ(widgets.mapGrid->cols(), kGridColumns);
+    EXPECT_EQ(widgets.ignitionChart->replayPoint, -1);
+    EXPECT_FALSE(widgets.replay->active());
+}
+
+// Three seconds of recording make 5 to 7 rows, one a reply shown; a tick
+// without a reply makes none. The file is private, in a private folder,
+// under the first free name, and the window's loader takes it.
+TEST_F(TableTab, RecordWritesTheRepliesShownAsALogTheWindowLoads)
+{
+    const std::filesystem::path logs = folders->folder("XDG_DATA_HOME") / "kvz-cdi" / "logs";
+    std::filesystem::create_directories(logs);
+    for (const std::time_t t : {std::time(nullptr), std::time(nullptr) + 1}) {
+        const std::tm utc = utcTime(t);
+        char name[32];
+        std::strftime(name, sizeof name, "%Y%m%d-%H%M%S.csv", &utc);
+        writeFile(logs / name, "");
+    }
+    widgets.tabs->value(widgets.deviceTab);
+    pressKey('r', 0, "r");
+    EXPECT_FALSE(widgets.record->value()) << "the bare letter";
+    pressKey('r', FL_ALT, "r");
+    ASSERT_TRUE(widgets.record->value());
+    sim::status().rpm = 6000;
+    Fl::add_timeout(0.5, pollStatus);
+    for (const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+         std::chrono::steady_clock::now() < end;)
+        Fl::wait(0.05);
+    Fl::remove_timeout(pollStatus);
+    const std::string log = widgets.log->value();
+    const std::string path = log.substr(log.rfind("Recording to ") + 13, log.size() - log.rfind("Recording to ") - 14);
+    const std::size_t rows = splitLines(readFile(path)).size() - 2;
+    sim::faults().statusNoReply = true;
+    pollStatus(nullptr);
+    pressKey('r', FL_ALT, "r");
+    EXPECT_FALSE(widgets.record->value());
+    EXPECT_TRUE(std::regex_match(path, std::regex(".*/logs/20[0-9]{6}-[0-9]{6}-2\\.csv")));
+    EXPECT_EQ(splitLines(readFile(path)).size() - 2, rows) << "no row without a reply";
+    EXPECT_GE(rows, 5u);
+    EXPECT_LE(rows, 7u);
+    EXPECT_EQ(std::filesystem::status(path).permissions(), std::filesystem::perms(0600));
+    EXPECT_EQ(std::filesystem::status(logs).permissions(), std::filesystem::perms(0700));
+    EXPECT_NE(std::string(widgets.log->value()).find("Recorded " + path + ", " + std::to_string(rows) + " rows."),
+              std::string::npos);
+
+    chosenPath = path;
+    widgets.tabs->value(widgets.tableTab);
+    widgets.loadLog->do_callback();
+    EXPECT_EQ(asked, "Load a ride log in " + logs.string() + "/");
+    EXPECT_TRUE(std::regex_match(widgets.logName->label(), std::regex(".*, " + std::to_string(rows) + " samples")));
+    widgets.clearLog->do_callback();
+    sim::advanceMs(kLateReplyMs);
+    pollStatus(nullptr);  // lets go of the lock kept for the reply that never came
+    Fl::remove_timeout(pollStatus);
 }
 }  // namespace

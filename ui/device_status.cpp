@@ -12,6 +12,7 @@
 
 #include "hid_link.h"
 #include "main_window.h"
+#include "ride_recorder.h"
 #include "status_poll.h"
 #include "unit_lock.h"
 
@@ -86,6 +87,7 @@ void showUnitStatus(const UnitStatus& status)
             show(widgets.quickShifterSwitch, "QSSW ON", FL_CYAN);
         show(widgets.rpm, std::to_string(status.rpm).c_str());
         show(widgets.valveAngle, std::to_string(status.valveAngle).c_str());
+        recordStatus(status);
     } else if (status.outcome != Outcome::skipped) {
         // Values that did not come are not shown as if they were live.
         for (Fl_Output* field : {widgets.mapSwitch, widgets.quickShifterSwitch, widgets.rpm, widgets.valveAngle})

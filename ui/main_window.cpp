@@ -24,6 +24,7 @@
 #include "map_grid.h"
 #include "option_bindings.h"
 #include "my_chart.h"
+#include "ride_recorder.h"
 #include "version.h"
 
 Widgets widgets;
@@ -208,6 +209,15 @@ void buildDeviceTab()
     }
     makeNote(530, 145, 410, 15,
              "NOTE:Crank case lead type must change pick up coil position by yourself.");
+
+    // Beside the live values it writes down; Alt+R only, as a typed R is no command.
+    {
+        Fl_Light_Button* o = new Fl_Light_Button(385, 500, 105, 30, "&Record");
+        o->labelsize(18);
+        o->shortcut(FL_ALT | 'r');
+        o->callback(onRecord);
+        widgets.record = o;
+    }
     tab->end();
 }
 

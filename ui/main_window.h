@@ -13,6 +13,7 @@ class Fl_Light_Button;
 class Fl_Output;
 class Fl_Repeat_Button;
 class Fl_Round_Button;
+class Fl_Slider;
 class Fl_Tabs;
 class Fl_Value_Slider;
 class MapGrid;
@@ -47,6 +48,7 @@ struct Widgets {
     Fl_Output* picDevId;
     Fl_Output* revId;
     Fl_Int_Input* pickup;
+    Fl_Light_Button* record;  // a ride log of the status replies
 
     // Map tab
     MyChart* ignitionChart;
@@ -82,6 +84,10 @@ struct Widgets {
     Fl_Box* comparisonName;
     Fl_Box* unitLimits;    // how many points run differently on the unit
     Fl_Box* tableMessage;  // the latest message, until the next change
+    Fl_Button* loadLog;
+    Fl_Button* clearLog;
+    Fl_Box* logName;    // the ride log shown: its file, length and samples
+    Fl_Slider* replay;  // over the ride log's time
 };
 
 extern Widgets widgets;

@@ -33,6 +33,7 @@
 #include "platform_paths.h"
 #include "restore_points.h"
 #include "map_edits.h"
+#include "ride_log_view.h"
 #include "toolkit_dialogs.h"
 #include "undo_redo.h"
 #include "unit_commands.h"
@@ -358,6 +359,18 @@ void showReference(const MapTable* ignition, const MapTable* valve, bool unit, c
     redrawTables();
 }
 
+// A ride log's cell: never selected, never typed into.
+void drawLogCell(const std::string& text, int X, int Y, int W, int H)
+{
+    fl_color(FL_WHITE);
+    fl_rectf(X, Y, W, H);
+    fl_color(FL_DARK2);
+    fl_rect(X, Y, W, H);
+    fl_font(FL_HELVETICA, 14);
+    fl_color(FL_FOREGROUND_COLOR);
+    fl_draw(text.c_str(), X, Y, W - 6, H, FL_ALIGN_RIGHT);
+}
+
 Fl_Box* makeMessageLine(int y)
 {
     Fl_Box* o = new Fl_Box(500, y, 510, 22);
@@ -411,13 +424,19 @@ int MapGrid::takeEvent(int event)
         break;
     case FL_ENTER:
         return 1;  // the mouse passing over takes no focus from the Value field
-    case FL_PUSH:
+    case FL_PUSH: {
         // A hidden editor keeps the bounds of the cell typed into last.
         if (!editor->visible() || !Fl::event_inside(editor)) {
             finishEdit();
             take_focus();
         }
+        int row, column;
+        ResizeFlag resize;
+        const TableContext context = cursor2rowcol(row, column, resize);
+        if ((context == CONTEXT_CELL || context == CONTEXT_COL_HEADER) && column >= kGridColumns)
+            return 1;
         break;
+    }
     case FL_KEYBOARD:
         if (takeGridKey())
             return 1;
@@ -430,7 +449,16 @@ int MapGrid::takeEvent(int event)
         onGridPaste(std::string_view(Fl::event_text(), Fl::event_length()));
         return 1;
     }
-    return Fl_Table::handle(event);
+    const int taken = Fl_Table::handle(event);
+    keepSelectionInMaps();
+    return taken;
+}
+
+void MapGrid::keepSelectionInMaps()
+{
+    const int last = kGridColumns - 1;
+    if (current_col > last || select_col > last)
+        set_selection(current_row, std::min(current_col, last), select_row, std::min(select_col, last));
 }
 
 void MapGrid::draw_cell(TableContext context, int R, int C, int X, int Y, int W, int H)
@@ -441,13 +469,14 @@ void MapGrid::draw_cell(TableContext context, int R, int C, int X, int Y, int W,
         fl_draw_box(FL_THIN_UP_BOX, X, Y, W, H, col_header_color());
         fl_font(FL_HELVETICA_BOLD, 14);
         fl_color(FL_FOREGROUND_COLOR);
-        fl_draw(kColumnTitles[C], X, Y, W, H, FL_ALIGN_CENTER);
+        fl_draw(C < kGridColumns ? kColumnTitles[C] : logColumnTitle(C - kGridColumns), X, Y, W, H, FL_ALIGN_CENTER);
         return;
     case CONTEXT_ROW_HEADER: {
         const bool engine = R == engineRow;
-        fl_draw_box(FL_THIN_UP_BOX, X, Y, W, H, engine ? FL_DARK_GREEN : row_header_color());
+        const bool replay = R == replayRow;
+        fl_draw_box(FL_THIN_UP_BOX, X, Y, W, H, engine ? FL_DARK_GREEN : replay ? FL_DARK_BLUE : row_header_color());
         fl_font(FL_HELVETICA, 14);
-        fl_color(engine ? FL_WHITE : FL_FOREGROUND_COLOR);
+        fl_color(engine || replay ? FL_WHITE : FL_FOREGROUND_COLOR);
         std::snprintf(text, sizeof text, "%d", gridPoint(R) * 100);
         fl_draw(text, X, Y, W - 6, H, FL_ALIGN_RIGHT);
         return;
@@ -455,6 +484,10 @@ void MapGrid::draw_cell(TableContext context, int R, int C, int X, int Y, int W,
     case CONTEXT_CELL: {
         if (R == editRow && C == editColumn)
             return;  // the editor lies over it
+        if (C >= kGridColumns) {
+            drawLogCell(logCellText(R, C - kGridColumns), X, Y, W, H);
+            return;
+        }
         const GridColumn column = gridColumns()[C];
         const MapTable* reference = referenceFor(C);
         const TimingReference timing = timingReference(cdiDevice);
@@ -465,6 +498,8 @@ void MapGrid::draw_cell(TableContext context, int R, int C, int X, int Y, int W,
         else if (reference && (comparedWithUnit ? cellChangesUnit(column, referenceUnit, timing, R)
                                                 : cellDiffers(column, *reference, R)))
             fill = kDiffersColour;
+        else if (!column.whole)
+            fill = logTint(R, static_cast<int>(column.map));
         fl_color(fill);
         fl_rectf(X, Y, W, H);
         fl_color(FL_DARK2);
@@ -524,6 +559,9 @@ void buildTableTab()
     widgets.comparisonName = name;
     widgets.unitLimits = makeMessageLine(500);
     widgets.tableMessage = makeMessageLine(525);
+    widgets.loadLog = makeGridButton(710, 115, "&Log\xE2\x80\xA6", 'l', onLoadLog);
+    widgets.clearLog = makeGridButton(710, 155, "Clear log", 0, onClearLog);
+    buildRideLogControls();
     tab->end();
     tab->hide();
 }

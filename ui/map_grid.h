@@ -20,6 +20,7 @@ public:
     int editRow = -1;
     int editColumn = -1;
     int engineRow = -1;  // the row marked for the engine's speed, or -1
+    int replayRow = -1;  // the row of a ride log's sample being replayed, or -1
 
     // Where the selection was started: the cell typing goes into, and the
     // charts' cursor.
@@ -31,6 +32,8 @@ public:
 
 protected:
     int takeEvent(int event);
+    // A ride log's columns are only shown: a selection stays in the maps.
+    void keepSelectionInMaps();
     void draw_cell(TableContext context, int R, int C, int X, int Y, int W, int H) override;
 };
 

@@ -133,6 +133,12 @@ void MyChart::draw()
         fl_draw(text, X + 10, Y + H - 32);
     }
 
+    // Dark blue, so a replayed sample is not taken for the live engine,
+    // which is drawn over it where they meet.
+    if (replayPoint >= 0) {
+        fl_color(FL_DARK_BLUE);
+        fl_rectf(X + W * replayPoint / kPoints, Y, 2, H);
+    }
     if (enginePoint >= 0) {
         fl_color(FL_DARK_GREEN);
         fl_rectf(X + W * enginePoint / kPoints, Y, 2, H);

@@ -17,6 +17,7 @@ public:
     int cursor = 80;       // point marked by the cursor line
     int selectedMap = -1;  // -1, or the map shown in the read-out and edited
     int enginePoint = -1;  // the point the engine runs at, -1 while it stands
+    int replayPoint = -1;  // a ride log's sample being replayed, or -1
     const MapTable* reference = nullptr;  // a known tune drawn under the maps
     // An ignition chart's record: its pickup and latency set the unit's
     // ceiling, drawn where it lies below the top. Null on the valve chart.

@@ -9,6 +9,8 @@
 #   docs/options-tab.png    the Options tab with the unit's options
 #   docs/table-tab.png      the Table tab compared with the read's restore
 #                           point, a block of IGN MAP1 and PVS MAP0 selected
+#   docs/table-log.png      the Table tab holding a ride log, the replay
+#                           slider moved to a pull on map 1
 #   docs/write-question.png the question before writing, over the Map tab
 #
 # Usage, from the top of the source tree, after a build:
@@ -104,6 +106,43 @@ poll_until 15000 tab_drawn 140 268 "#FFE8A0" || fail "the edited cell is not sho
 xdotool key --window "$main" --delay 30 Down Down Down Down shift+Down shift+Down shift+Down shift+Down \
     shift+Right 2>/dev/null
 window_shot table-tab
+
+# A ride log: ten minutes at ten samples a second, pulls from 3000 rpm up to
+# 11500 every half minute, the second five minutes on map 1. The comparison
+# goes first, since its tint wins over the log's. The log lies in the logs
+# folder, where the chooser starts.
+logs=$XDG_DATA_HOME/kvz-cdi/logs
+mkdir -p "$logs"
+chmod 700 "$logs"
+awk 'BEGIN {
+    print "# kvz-cdi-cli 1.2.0, unit KVZ Electronics KVZ-CDI"
+    print "time,rpm,valve_angle,map_switch,qs_switch"
+    for (i = 0; i < 6000; i++) {
+        rpm = int(3000 + 8500 * ((i % 300) / 300) ^ 1.5)
+        printf "2024-05-01T09:%02d:%02d.%03dZ,%d,%d,%d,0\n", 30 + int(i / 600), int(i / 10) % 60, (i % 10) * 100,
+            rpm, (rpm > 9000 ? 120 : int(rpm / 75)), (i >= 3000)
+    }
+}' >"$logs/ride.csv"
+click 595 442
+key alt+l
+poll_until 15000 chooser_shown "Load a ride log" || fail "no file chooser to load a ride log"
+poll_until 15000 chooser_drawn || fail "the file chooser was not drawn within 15 s"
+# The log is the one file of the folder the chooser starts in: a typed name
+# would race the chooser's completion of it, so the first row of the list
+# is double-clicked once it shows.
+first_file_listed() {
+    import -window "$chooser" "$artefacts/chooser.png" 2>/dev/null &&
+        [ "$(colours_in "$artefacts/chooser.png" 180 126 200 16 | wc -l)" -gt 4 ]
+}
+poll_until 15000 first_file_listed || fail "the chooser lists no ride log"
+xdotool mousemove --window "$chooser" 260 134 click --repeat 2 --delay 80 1 2>/dev/null
+log_tinted() {
+    import -window "$main" "$artefacts/poll.png" 2>/dev/null &&
+        colours_in "$artefacts/poll.png" 100 85 180 495 | grep -qx "#FFC878"
+}
+poll_until 15000 log_tinted || fail "the ride log's busiest cell is not tinted"
+click 965 572
+window_shot table-log
 show_tab map
 
 # Write it to the unit.
