@@ -96,9 +96,12 @@ Fl_Double_Window* startApplication(int argc, char** argv, const std::string& fil
         onSwitchChanged(nullptr, nullptr);
         onPulseTypeChanged(nullptr, nullptr);
     }
-    // The close writes a new autosave over a refused one.
+    // The close writes a new autosave over a refused one once it is kept;
+    // one that cannot be kept is never written over.
     std::string keptIn;
     const bool keptRefused = !refused.empty() && keepRefusedAutosave(refused, keptIn);
+    if (!refused.empty() && !keptRefused)
+        leaveAutosaveAlone();
 
     cdiDevice.log = appendLog;
     widgets.ignMap0->value(1);
@@ -118,7 +121,8 @@ Fl_Double_Window* startApplication(int argc, char** argv, const std::string& fil
     appendLog("Waiting device connect.\n");
     if (!refused.empty()) {
         const std::string line = keptRefused ? "The autosave could not be loaded; it is kept in " + keptIn + ".\n"
-                                             : "The autosave could not be loaded, nor kept in the state folder.\n";
+                                             : "The autosave could not be loaded, nor kept in the state folder; "
+                                               "it is left as it is, and closing will ask.\n";
         appendLog(line.c_str());
     }
     watchSessionEnd();

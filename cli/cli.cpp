@@ -211,7 +211,8 @@ void noBeep() {}
 
 void showProgress(int)
 {
-    ++progressDone;
+    // A read whose passes differ reads them again: past the count, it stays full.
+    progressDone = std::min(progressDone + 1, progressTotal);
     std::fprintf(progressConsole->err, "\r%s: %d/%d blocks", kProgram, progressDone, progressTotal);
     std::fflush(progressConsole->err);
     progressShown = true;
@@ -242,25 +243,89 @@ struct Parsed {
     int status = kDone;
 };
 
-// CLI11's texts stay, on one line; what the program's own level misses is
-// said in its own words.
+// The words of a CLI11 text after its first ": ", split at blanks.
+std::vector<std::string> wordsAfterColon(const std::string& text)
+{
+    std::vector<std::string> words;
+    std::string::size_type at = text.find(": ");
+    for (at = at == std::string::npos ? text.size() : at + 2; at < text.size();) {
+        const std::string::size_type end = std::min(text.find(' ', at), text.size());
+        words.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return words;
+}
+
+// CLI11's failures in the program's own words, on one line, the command
+// in front when one was given.
 std::string parseFailure(const CLI::Error& error, const CLI::App& app)
 {
-    if (app.get_subcommands().empty() && dynamic_cast<const CLI::RequiredError*>(&error)) {
+    const std::vector<CLI::App*> chosen = app.get_subcommands();
+    if (chosen.empty() && dynamic_cast<const CLI::RequiredError*>(&error)) {
         const std::vector<std::string> words = app.remaining();
         if (words.empty())
             return "no command given";
         return (words[0][0] == '-' ? "unknown option " : "unknown command ") + words[0];
     }
+    const std::string command = chosen.empty() ? std::string() : chosen[0]->get_name() + ": ";
     std::string text = error.what();
     std::replace(text.begin(), text.end(), '\n', ' ');
-    const std::vector<CLI::App*> chosen = app.get_subcommands();
-    return chosen.empty() ? text : chosen[0]->get_name() + ": " + text;
+    const std::string name = text.substr(0, text.find(':'));
+    if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
+        // CLI11 was given the words last first.
+        std::vector<std::string> extras = wordsAfterColon(text);
+        std::reverse(extras.begin(), extras.end());
+        for (const std::string& word : extras)
+            if (word.size() > 1 && word[0] == '-')
+                return command + "unknown option " + word;
+        std::string list;
+        for (const std::string& word : extras)
+            list += (list.empty() ? "" : " ") + word;
+        return command + "too many arguments: " + list;
+    }
+    if (dynamic_cast<const CLI::RequiredError*>(&error))
+        return command + "missing " + text.substr(0, text.find(" is required"));
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&error)) {
+        const bool twice = text.find("At Most") != std::string::npos;
+        return command + name + (twice ? " given more than once" : " needs a value");
+    }
+    if (dynamic_cast<const CLI::ExcludesError*>(&error))
+        return command + name.substr(0, name.find(' ')) + " does not go with " + text.substr(text.rfind(' ') + 1);
+    return command + text;
+}
+
+// A flag given a value (--json=, --yes=no, -y=1): CLI11 would take some of
+// them as the flag itself. Its message, or empty when there is none.
+std::string flagGivenValue(const std::vector<std::string>& words)
+{
+    std::string command;
+    for (const std::string& word : words) {
+        if (word == "--")
+            break;
+        if (command.empty() && findCommand(word))
+            command = word;
+        const std::string::size_type equals = word.find('=');
+        if (word.size() < 2 || word[0] != '-' || equals == std::string::npos)
+            continue;
+        const std::string name = word.substr(0, equals);
+        if (name == "--trace" || name == "--help" || name == "-h" || name == "--version" || name == "-V")
+            return name + " takes no value";
+        const Command* given = findCommand(command);
+        for (const char* names : given ? given->flags : std::vector<const char*>())
+            if (("," + std::string(names) + ",").find("," + name + ",") != std::string::npos)
+                return command + ": " + name + " takes no value";
+    }
+    return {};
 }
 
 Parsed parse(const std::vector<std::string>& words, const Console& console)
 {
     Parsed parsed;
+    const std::string flagValued = flagGivenValue(words);
+    if (!flagValued.empty()) {
+        parsed.status = usageError(console, flagValued);
+        return parsed;
+    }
     CLI::App app;
     try {
         app.name(kProgram);
@@ -326,7 +391,7 @@ void startFresh()
 int fail(const Console& console, int status, const std::string& text)
 {
     endProgress();
-    std::fprintf(console.err, "%s: %s\n", kProgram, text.c_str());
+    std::fprintf(console.err, "%s: %s\n", kProgram, shown(text).c_str());
     return status;
 }
 
@@ -343,7 +408,7 @@ void printNotes(const Console& console)
 {
     endProgress();
     for (const std::string& line : notes)
-        std::fprintf(console.err, "%s: %s\n", kProgram, line.c_str());
+        std::fprintf(console.err, "%s: %s\n", kProgram, shown(line).c_str());
     notes.clear();
 }
 
@@ -368,7 +433,7 @@ int confirmWrite(const Console& console, const Arguments& arguments, const std::
 {
     if (arguments.has("--yes"))
         return kDone;
-    std::fprintf(console.err, "Write %s to the unit? [y/N] ", file.c_str());
+    std::fprintf(console.err, "Write %s to the unit? [y/N] ", shown(fileName(file, false)).c_str());
     std::fflush(console.err);
     char answer[64] = {};
     if (!std::fgets(answer, sizeof answer, console.in))

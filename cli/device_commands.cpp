@@ -1,6 +1,7 @@
 // The commands that talk to the unit: detect, read, dump, write, restore,
 // status; and backups, which lists what they kept.
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -47,7 +48,7 @@ void onInterrupt(int)
 LockResult holdingUnit(int waitMs, UnitLock& lock, const std::function<void()>& work)
 {
     holdSignals();
-    const LockResult taken = takeUnitLock(lock, waitMs);
+    const LockResult taken = takeUnitLock(lock, waitMs, signalCame);
     if (taken == LockResult::taken)
         work();
     releaseUnitLock(lock);
@@ -58,18 +59,26 @@ LockResult holdingUnit(int waitMs, UnitLock& lock, const std::function<void()>& 
 }
 
 // The whole unit as the window's Device Read reads it, kept as a restore
-// point, into the outputs asked for (an empty name for none). Standard
-// output may carry one of them; the restore point's line then goes to
-// standard error. The outputs are written once the unit is let go: a FIFO
-// waits for its reader, and meanwhile another program may use the unit and
-// Ctrl+C must work.
-int readInto(const Console& console, const std::string& mapFile, const std::string& imageFile)
+// point, into the outputs asked for. Standard output may carry one of them;
+// the restore point's line then goes to standard error. The outputs are
+// looked at before the unit is touched, and written once it is let go: a
+// FIFO waits for its reader, and meanwhile another program may use the
+// unit and Ctrl+C must work.
+int readInto(const Console& console, const std::optional<std::string>& mapFile,
+             const std::optional<std::string>& imageFile)
 {
-    if (isStandardStream(mapFile) && isStandardStream(imageFile))
+    const bool toStandardOutput = isStandardStream(mapFile.value_or("")) || isStandardStream(imageFile.value_or(""));
+    if (isStandardStream(mapFile.value_or("")) && isStandardStream(imageFile.value_or("")))
         return usageError(console, "standard output can carry only one of the files");
-    std::FILE* const messages = isStandardStream(mapFile) || isStandardStream(imageFile) ? console.err : console.out;
+    std::vector<std::string> names;
+    for (const std::optional<std::string>& name : {mapFile, imageFile})
+        if (name)
+            names.push_back(*name);
+    if (const int status = checkOutputs(console, names))
+        return status;
+    std::FILE* const messages = toStandardOutput ? console.err : console.out;
     ReadReport report;
-    const int status = withUnit(console, kUnitBlocks, [&] {
+    const int status = withUnit(console, kWholeReadExchanges, [&] {
         if (!readKeepingRestorePoint(cdiDevice, ignitionTable, valveTable, report))
             return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
         return static_cast<int>(kDone);
@@ -78,17 +87,20 @@ int readInto(const Console& console, const std::string& mapFile, const std::stri
         return status;
     fixZeroPickup(cdiDevice.config);
     printNotes(console);
-    if (!mapFile.empty() && !writeOutput(console, mapFile, Contents::text, [&](std::FILE* file) {
-            return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
-        }))
-        return fail(console, kFileError, cannotWrite(mapFile));
-    if (!imageFile.empty() && !writeOutput(console, imageFile, Contents::bytes, [&](std::FILE* file) {
-            return std::fwrite(report.image.bytes, sizeof report.image.bytes, 1, file) == 1;
-        }))
-        return fail(console, kFileError, cannotWrite(imageFile));
+    std::vector<Output> outputs;
+    if (mapFile)
+        outputs.push_back({*mapFile, Contents::text, [&](std::FILE* file) {
+                               return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+                           }});
+    if (imageFile)
+        outputs.push_back({*imageFile, Contents::bytes, [&](std::FILE* file) {
+                               return std::fwrite(report.image.bytes, sizeof report.image.bytes, 1, file) == 1;
+                           }});
+    if (const int written = writeOutputs(console, outputs))
+        return written;
     if (!report.kept)
         return fail(console, kFileError, "cannot write a restore point to " + report.restorePoint);
-    std::fprintf(messages, "restore point: %s\n", report.restorePoint.c_str());
+    std::fprintf(messages, "restore point: %s\n", shown(report.restorePoint).c_str());
     return kDone;
 }
 
@@ -100,7 +112,7 @@ int writeOutcome(const Console& console, const WriteReport& report)
     const std::string held = "; what the unit held before is in " + report.beforeWrite;
     switch (report.stop) {
     case WriteStop::none:
-        std::fprintf(console.out, "restore point: %s\n", report.beforeWrite.c_str());
+        std::fprintf(console.out, "restore point: %s\n", shown(report.beforeWrite).c_str());
         if (!report.afterWriteKept)
             return fail(console, kFileError,
                         "written, but what the unit now holds cannot be kept as a restore point in "
@@ -133,7 +145,7 @@ int confirmAndWrite(const Console& console, const Arguments& arguments, const st
 {
     if (const int status = confirmWrite(console, arguments, file))
         return status;
-    return withUnit(console, 3 * kUnitBlocks, [&] {
+    return withUnit(console, kWholeReadExchanges + 2 * kUnitBlocks, [&] {
         WriteReport report;
         sequence(report);
         return writeOutcome(console, report);
@@ -148,7 +160,7 @@ int previewWrite(const Console& console, const Arguments& arguments,
                  const std::function<UnitImage(const UnitImage& unit)>& sent, const std::string& notes)
 {
     ReadReport report;
-    const int status = withUnit(console, kUnitBlocks, [&] {
+    const int status = withUnit(console, kWholeReadExchanges, [&] {
         if (!readImageKeepingRestorePoint(cdiDevice, report))
             return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
         return static_cast<int>(kDone);
@@ -158,7 +170,7 @@ int previewWrite(const Console& console, const Arguments& arguments,
     printNotes(console);
     if (!report.kept)
         return fail(console, kFileError, "cannot write a restore point to " + report.restorePoint);
-    std::fprintf(console.err, "restore point: %s\n", report.restorePoint.c_str());
+    std::fprintf(console.err, "restore point: %s\n", shown(report.restorePoint).c_str());
     const bool json = arguments.has("--json");
     const int differs = printImageDifferences(console, report.image, sent(report.image), json);
     if (!notes.empty())
@@ -239,23 +251,25 @@ int watch(const Console& console, const Arguments& arguments, double interval)
 {
     const bool json = arguments.has("--json");
     const std::optional<UnitIdentity> unit = findUnit();
-    const std::string header
-        = json ? std::string()
-               : rideLogHeader("kvz-cdi-cli", unit ? std::optional<std::string>(unit->manufacturer.value_or("") + " "
-                                                                                 + unit->product.value_or(""))
-                                                   : std::nullopt);
+    std::optional<std::string> unitName;
+    if (unit)
+        unitName = shown(unit->manufacturer.value_or("") + " " + unit->product.value_or(""));
+    const std::string header = json ? std::string() : rideLogHeader("kvz-cdi-cli", unitName);
     const std::string path = arguments.has("--csv") ? arguments.options.at("--csv") : "-";
     std::FILE* rows = console.out;
     std::FILE* file = nullptr;
     std::string target;        // a regular file's, once resolved
     std::uintmax_t whole = 0;  // its size at the end of its last whole row
+    if (const int status = checkOutputs(console, {path}))
+        return status;
+    errno = 0;
     if (!isStandardStream(path)) {
         if (!(file = openRows(path, header, target)))
-            return fail(console, kFileError, cannotWrite(path));
+            return fail(console, kFileError, cannotWrite(path, systemReason(errno)));
         rows = file;
         whole = target.empty() ? whole : sizeOf(target, whole);
     } else if (std::fputs(header.c_str(), rows) < 0) {
-        return fail(console, kFileError, cannotWrite(path));
+        return fail(console, kFileError, cannotWrite(path, systemReason(errno)));
     }
 
     interrupted = 0;
@@ -264,10 +278,14 @@ int watch(const Console& console, const Arguments& arguments, double interval)
     const Clock::time_point start = Clock::now();
     const std::chrono::duration<double> period(interval);
     bool rowFailed = false;
+    int rowError = 0;
     for (long n = 1; !interrupted; ++n) {
         const std::string time = rideLogTimeNow();  // when the sample was asked for
-        if (std::fputs(sampleLine(time, sample(), json).c_str(), rows) < 0 || std::fflush(rows) != 0) {
+        const std::string line = sampleLine(time, sample(), json);
+        errno = 0;
+        if (std::fputs(line.c_str(), rows) < 0 || std::fflush(rows) != 0) {
             rowFailed = true;
+            rowError = errno;
             break;
         }
         if (!target.empty())
@@ -278,22 +296,27 @@ int watch(const Console& console, const Arguments& arguments, double interval)
             interrupted = 1;
         if (heldSignal())
             break;
-        // In short naps, so that Ctrl+C ends the wait at once.
-        const Clock::time_point due = start + std::chrono::duration_cast<Clock::duration>(period * n);
+        // In short naps, so that Ctrl+C ends the wait at once; and never so
+        // soon that a program waiting for the unit misses its turn.
+        const Clock::time_point due = std::max(start + std::chrono::duration_cast<Clock::duration>(period * n),
+                                               Clock::now() + std::chrono::milliseconds(3 * kLockRetryMs));
         for (Clock::time_point now = Clock::now(); !interrupted && now < due; now = Clock::now())
             std::this_thread::sleep_for(std::min<Clock::duration>(due - now, std::chrono::milliseconds(10)));
     }
     std::signal(SIGINT, handlerBefore);
     takeNotes();  // a sample without a reply is an empty row, not a failure
-    if (file && std::fclose(file) != 0)
+    errno = 0;
+    if (file && std::fclose(file) != 0 && !rowFailed) {
         rowFailed = true;
+        rowError = errno;
+    }
     // Closed first, so that no part of a row still buffered comes after the
     // cut: the file ends with its last whole row.
     std::error_code ignored;
     if (rowFailed && !target.empty() && fs::is_regular_file(fs::u8path(target), ignored))
         fs::resize_file(fs::u8path(target), whole, ignored);
     if (rowFailed)
-        return fail(console, kFileError, cannotWrite(path));
+        return fail(console, kFileError, cannotWrite(path, systemReason(rowError)));
     return kDone;
 }
 
@@ -330,6 +353,10 @@ int withUnitLock(const Console& console, int waitMs, const std::function<int()>&
         return fail(console, kNoUnit, "no unit found");
     case LockResult::busy:
         return fail(console, kTransferFailed, "the unit is in use by another program");
+    case LockResult::interrupted:
+        // Nothing was sent: the program ends by the signal now.
+        actOnHeldSignal(console.err, "interrupted before the unit was opened");
+        return kTransferFailed;
     case LockResult::failed:
         break;
     }
@@ -356,19 +383,21 @@ int runDetect(const Arguments& arguments, const Console& console)
         return kDone;
     }
     std::fprintf(console.out, "ids: %04x:%04x\nmaker: %s\nproduct: %s\nrelease: %s\n", unit->vendorId,
-                 unit->productId, unit->manufacturer.value_or("").c_str(), unit->product.value_or("").c_str(), release);
+                 unit->productId, shown(unit->manufacturer.value_or("")).c_str(),
+                 shown(unit->product.value_or("")).c_str(), release);
     return kDone;
 }
 
 int runRead(const Arguments& arguments, const Console& console)
 {
     const auto image = arguments.options.find("--image");
-    return readInto(console, arguments.operands[0], image == arguments.options.end() ? "" : image->second);
+    return readInto(console, arguments.operands[0],
+                    image == arguments.options.end() ? std::nullopt : std::optional<std::string>(image->second));
 }
 
 int runDump(const Arguments& arguments, const Console& console)
 {
-    return readInto(console, "", arguments.operands[0]);
+    return readInto(console, std::nullopt, arguments.operands[0]);
 }
 
 int runWrite(const Arguments& arguments, const Console& console)
@@ -381,8 +410,9 @@ int runWrite(const Arguments& arguments, const Console& console)
             return status;
     const std::string& file = arguments.operands[0];
     MapFileRecord record;
-    if (!readMapInput(console, file, record))
-        return fail(console, kFileError, cannotRead(file, "a map file"));
+    std::string why;
+    if (!readMapInput(console, file, record, why))
+        return fail(console, kFileError, cannotRead(file, "a map file", why));
     applyMapFile(record);
     if (refuseUnsafeWrite(cdiDevice.config))
         return fail(console, kRefused, takeNotes());
@@ -409,8 +439,9 @@ int runRestore(const Arguments& arguments, const Console& console)
             return status;
     const std::string& file = arguments.operands[0];
     UnitImage image;
-    if (!readImageInput(console, file, image))
-        return fail(console, kFileError, cannotRead(file, "a 1024-byte memory image"));
+    std::string why;
+    if (!readImageInput(console, file, image, why))
+        return fail(console, kFileError, cannotRead(file, "a 1024-byte memory image", why));
     if (!arguments.has("--force") && refuseUnsafeWrite(imageConfig(image)))
         return fail(console, kRefused, takeNotes() + " (--force writes it anyway)");
     if (dryRun)
@@ -459,7 +490,7 @@ int runBackups(const Arguments& arguments, const Console& console)
         if (arguments.has("--json"))
             points.push_back(restorePointJson(path));
         else
-            std::fprintf(console.out, "%s\n", path.c_str());
+            std::fprintf(console.out, "%s\n", shown(path).c_str());
     }
     if (arguments.has("--json"))
         printJson(console, points);

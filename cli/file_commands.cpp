@@ -19,6 +19,7 @@
 #include "map_transfer.h"
 #include "restore_points.h"
 #include "timing_codec.h"
+#include "unit_commands.h"
 #include "unit_image.h"
 #include "user_files.h"
 
@@ -30,7 +31,7 @@ namespace {
 struct Side {
     bool isImage = false;
     UnitImage image;
-    MapFileRecord record;
+    MapFileRecord record{};
     // An image's points as decoded and its configuration as it stands; a map
     // file's points as its lines hold them and its options as a load applies
     // them (a line missing as the load's default).
@@ -66,37 +67,43 @@ void takeImage(Side& side)
     side.contents.config = imageConfig(side.image);
 }
 
-// Standard input, or a pipe, is a map file when it reads as one, else an
-// image: read once, it has no name to tell by.
-int load(const Console& console, const std::string& name, Side& side)
+// A file side: standard input, or a pipe, is a map file when it reads as
+// one, else an image: read once, it has no name to tell by.
+int loadFile(const Console& console, const std::string& name, Side& side)
 {
-    std::string input;
-    const bool stream = name != "unit" && isStreamInput(console, name);
-    const bool mapOnInput = stream && readInput(console, name, kMaxMapFileSize, input)
-                            && parseMapFile(input, side.record);
-    if (name == "unit") {
-        const int status = withUnit(console, kUnitBlocks, [&] {
-            if (readUnit(cdiDevice, side.image, nullptr))
-                return static_cast<int>(kDone);
-            return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
-        });
-        if (status != kDone)
-            return status;
-    } else if (stream && !mapOnInput) {
+    std::string input, why;
+    const bool stream = isStreamInput(console, name);
+    if (stream && !readInput(console, name, kMaxMapFileSize, input, why))
+        return fail(console, kFileError, cannotRead(name, "a map file or a 1024-byte memory image", why));
+    if (stream && !parseMapFile(input, side.record, &why)) {
+        // Not 1024 bytes long, it was meant as a map file.
         if (input.size() != sizeof side.image.bytes)
-            return fail(console, kFileError, cannotRead(name, "a map file or a 1024-byte memory image"));
+            return fail(console, kFileError, cannotRead(name, "a map file or a 1024-byte memory image", why));
         std::memcpy(side.image.bytes, input.data(), input.size());
-    } else if (isImageName(name)) {
-        if (!readImageInput(console, name, side.image))
-            return fail(console, kFileError, cannotRead(name, "a 1024-byte memory image"));
+    } else if (!stream && isImageName(name)) {
+        if (!readImageInput(console, name, side.image, why))
+            return fail(console, kFileError, cannotRead(name, "a 1024-byte memory image", why));
     } else {
-        if (!mapOnInput && !readMapInput(console, name, side.record))
-            return fail(console, kFileError, cannotRead(name, "a map file"));
+        if (!stream && !readMapInput(console, name, side.record, why))
+            return fail(console, kFileError, cannotRead(name, "a map file", why));
         mapFileContents(side.record, side.contents);
         return kDone;
     }
     takeImage(side);
     return kDone;
+}
+
+// The unit side, read as every whole-unit read reads it.
+int loadUnit(const Console& console, Side& side)
+{
+    const int status = withUnit(console, kWholeReadExchanges, [&] {
+        if (readWholeUnit(cdiDevice, side.image))
+            return static_cast<int>(kDone);
+        return fail(console, kTransferFailed, "reading the unit failed: " + takeNotes());
+    });
+    if (status == kDone)
+        takeImage(side);
+    return status;
 }
 
 // A value as its side holds it and as a load would store it; an image's
@@ -264,12 +271,17 @@ int runDiff(const Arguments& arguments, const Console& console)
 {
     if (namesStandardInput(console, arguments.operands[0]) && namesStandardInput(console, arguments.operands[1]))
         return usageError(console, "standard input can carry only one of the two sides");
-    Side a, b;
-    if (const int status = load(console, arguments.operands[0], a))
-        return status;
-    if (const int status = load(console, arguments.operands[1], b))
-        return status;
-    const Differences found = compareSides(a, b, arguments.has("--exact"));
+    // Both files are read before the unit is touched.
+    Side sides[2];
+    for (int i = 0; i < 2; ++i)
+        if (arguments.operands[i] != "unit")
+            if (const int status = loadFile(console, arguments.operands[i], sides[i]))
+                return status;
+    for (int i = 0; i < 2; ++i)
+        if (arguments.operands[i] == "unit")
+            if (const int status = loadUnit(console, sides[i]))
+                return status;
+    const Differences found = compareSides(sides[0], sides[1], arguments.has("--exact"));
     printFound(console, found, arguments.has("--json"));
     return found.points.empty() && found.options.empty() && found.bytes.empty() ? kDone : kDiffers;
 }
@@ -279,30 +291,31 @@ int runExport(const Arguments& arguments, const Console& console)
     const std::string& from = arguments.operands[0];
     const std::string& to = arguments.operands[1];
     MapFileRecord record;
-    if (!readMapInput(console, from, record))
-        return fail(console, kFileError, cannotRead(from, "a map file"));
+    std::string why;
+    if (!readMapInput(console, from, record, why))
+        return fail(console, kFileError, cannotRead(from, "a map file", why));
+    if (const int status = checkOutputs(console, {to}, {from}))
+        return status;
     UnitContents contents;
     mapFileContents(record, contents);
-    if (!writeOutput(console, to, Contents::bytes, [&](std::FILE* file) {
-            return writeMapCsv(file, contents.ignition, contents.valve, contents.config);
-        }))
-        return fail(console, kFileError, cannotWrite(to));
-    return kDone;
+    return writeOutputs(console, {{to, Contents::bytes, [&](std::FILE* file) {
+                                       return writeMapCsv(file, contents.ignition, contents.valve, contents.config);
+                                   }}});
 }
 
 int runImport(const Arguments& arguments, const Console& console)
 {
     const std::string& from = arguments.operands[0];
     const std::string& to = arguments.operands[1];
-    std::string text;
+    std::string text, why;
     MapFileRecord record;
-    if (!readInput(console, from, kMaxMapFileSize, text) || !parseMapCsv(text, record))
-        return fail(console, kFileError, cannotRead(from, "a map CSV file"));
+    if (!readInput(console, from, kMaxMapFileSize, text, why) || !parseMapCsv(text, record, &why))
+        return fail(console, kFileError, cannotRead(from, "a map CSV file", why));
+    if (const int status = checkOutputs(console, {to}, {from}))
+        return status;
     // Through the clamps, as File Open loads a map file.
     applyMapFile(record);
-    if (!writeOutput(console, to, Contents::text, [](std::FILE* file) {
-            return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
-        }))
-        return fail(console, kFileError, cannotWrite(to));
-    return kDone;
+    return writeOutputs(console, {{to, Contents::text, [](std::FILE* file) {
+                                       return writeMapLines(file, ignitionTable, valveTable, cdiDevice.config);
+                                   }}});
 }

@@ -1,8 +1,9 @@
 // What kvz-cdi-cli does with the signals that would end it. A transfer is
 // never cut short: from taking the unit's lock to letting it go, SIGINT,
-// SIGTERM and SIGHUP (Ctrl+C on Windows) are held off, and one that comes
-// then is acted on once the command's work is done. One source file per
-// system (signals_posix.cpp, signals_windows.cpp).
+// SIGTERM, SIGHUP and SIGQUIT (Ctrl+C on Windows) are held off, and one that
+// comes then is acted on once the command's work is done; one that comes
+// while the lock is still awaited ends the wait, before anything is sent.
+// One source file per system (signals_posix.cpp, signals_windows.cpp).
 #pragma once
 
 #include <cstdio>
@@ -16,6 +17,9 @@ void setUpSignals();
 void holdSignals();
 void endHoldingSignals();
 
+// While held: whether one has come yet. The stop of a wait for the lock.
+bool signalCame();
+
 // Whether one came while held (the lowest-numbered; 0 for none, SIGINT for
 // Ctrl+C on Windows).
 int heldSignal();
@@ -23,8 +27,9 @@ int heldSignal();
 // True, and forgotten, when it was SIGINT: status --watch ends on it.
 bool takeHeldInterrupt();
 
-// After the command's work and its results: when a signal came while held,
-// says so on `err` and ends the program as that signal ends it (on POSIX
-// it is raised again with its default action; on Windows the status is
-// 130). Returns when none came.
-void actOnHeldSignal(std::FILE* err);
+// After holding ended: when a signal came while held, says so on `err`
+// ("kvz-cdi-cli: " and `what`) and ends the program as that signal ends it
+// (on POSIX it is raised again with its default action, so SIGQUIT still
+// dumps core where the user asked for that; on Windows the status is 130).
+// Returns when none came.
+void actOnHeldSignal(std::FILE* err, const char* what = "interrupted: the transfer was finished first");

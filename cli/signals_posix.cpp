@@ -6,7 +6,7 @@
 #include <signal.h>
 
 namespace {
-const int kHeldOff[] = {SIGHUP, SIGINT, SIGTERM};  // lowest-numbered first
+const int kHeldOff[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};  // lowest-numbered first
 
 sigset_t maskBefore;
 sigset_t came;
@@ -50,6 +50,16 @@ void endHoldingSignals()
     sigprocmask(SIG_SETMASK, &maskBefore, nullptr);
 }
 
+bool signalCame()
+{
+    sigset_t pending;
+    sigpending(&pending);
+    for (int sig : kHeldOff)
+        if (sigismember(&pending, sig) == 1)
+            return true;
+    return false;
+}
+
 int heldSignal()
 {
     for (int sig : kHeldOff)
@@ -65,12 +75,12 @@ bool takeHeldInterrupt()
     return interrupted;
 }
 
-void actOnHeldSignal(std::FILE* err)
+void actOnHeldSignal(std::FILE* err, const char* what)
 {
     const int sig = heldSignal();
     if (sig == 0)
         return;
-    std::fputs("kvz-cdi-cli: interrupted: the transfer was finished first\n", err);
+    std::fprintf(err, "kvz-cdi-cli: %s\n", what);
     std::fflush(err);
     signal(sig, SIG_DFL);
     sigset_t one;

@@ -9,6 +9,8 @@
 #include <csignal>
 #include <cstdlib>
 
+#include "unit_lock.h"
+
 namespace {
 std::atomic<bool> holding{false};
 std::atomic<bool> came{false};
@@ -18,6 +20,7 @@ BOOL WINAPI onConsoleControl(DWORD event)
     if ((event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) || !holding)
         return FALSE;
     came = true;
+    wakeUnitLockWait();
     return TRUE;
 }
 }  // namespace
@@ -37,6 +40,11 @@ void endHoldingSignals()
     holding = false;
 }
 
+bool signalCame()
+{
+    return came;
+}
+
 int heldSignal()
 {
     return came ? SIGINT : 0;
@@ -47,11 +55,11 @@ bool takeHeldInterrupt()
     return came.exchange(false);
 }
 
-void actOnHeldSignal(std::FILE* err)
+void actOnHeldSignal(std::FILE* err, const char* what)
 {
     if (!came)
         return;
-    std::fputs("kvz-cdi-cli: interrupted: the transfer was finished first\n", err);
+    std::fprintf(err, "kvz-cdi-cli: %s\n", what);
     std::fflush(err);
     std::exit(130);
 }

@@ -58,20 +58,21 @@ void steadySleepMs(long long ms)
 long long (*clockMs)() = steadyMs;
 void (*sleepMs)(long long) = steadySleepMs;
 
-// When the last request whose reply was never read went out; empty once a
-// report has come since, or the unit has had kLateReplyMs to answer.
-std::optional<long long> unansweredSince;
+// Until when a reply this program gave up on may still come, on any of its
+// handles or another program's; empty when none may. Only time ends it: a
+// report that comes may answer any request, so finding one settles nothing.
+std::optional<long long> owedUntil;
 
 long long lateReplyLeftMs()
 {
-    return kLateReplyMs - (clockMs() - *unansweredSince);
+    return *owedUntil - clockMs();
 }
 
 bool lateReplyDue()
 {
-    if (unansweredSince && lateReplyLeftMs() <= 0)
-        unansweredSince.reset();
-    return unansweredSince.has_value();
+    if (owedUntil && lateReplyLeftMs() <= 0)
+        owedUntil.reset();
+    return owedUntil.has_value();
 }
 
 void printToStandardError(const char* text)
@@ -144,29 +145,17 @@ std::string toUtf8(const wchar_t* wide, std::size_t limit)
 Exchange exchangeReport(hid_device* handle, const std::uint8_t (&request)[kRequestSize],
                         std::uint8_t (&reply)[kReplySize], const ExchangeRules& rules)
 {
-    // Left waiting, a report meant for another handle's request (the poll's
-    // status replies pile up here while a command's box is open) would be
-    // taken for the reply to this one.
-    std::uint8_t stale[kReplySize];
-    while (hid_read_timeout(handle, stale, sizeof stale, 0) > 0)
-        unansweredSince.reset();
-
     Exchange exchange{Outcome::reply, 0, 0, {}};
     if (lateReplyDue() && !rules.waitsForLateReply) {
         exchange.outcome = Outcome::skipped;
         return exchange;
     }
-    // Waits for the late reply, discarding whatever comes, or for its time
-    // to pass.
-    while (lateReplyDue()) {
-        const int got = hid_read_timeout(handle, stale, sizeof stale, static_cast<int>(std::max(1LL, lateReplyLeftMs())));
-        if (got < 0) {
-            exchange.outcome = Outcome::readFailed;
-            exchange.error = errorText(handle);
-            return exchange;
-        }
-        if (got > 0)
-            unansweredSince.reset();
+    waitOutLateReply();
+    // Left waiting, a report meant for another handle's request (the poll's
+    // status replies pile up here while a command's box is open) would be
+    // taken for the reply to this one.
+    std::uint8_t stale[kReplySize];
+    while (hid_read_timeout(handle, stale, sizeof stale, 0) > 0) {
     }
 
     exchange.written = hid_write(handle, request, sizeof request);
@@ -191,15 +180,30 @@ Exchange exchangeReport(hid_device* handle, const std::uint8_t (&request)[kReque
         exchange.outcome = Outcome::shortReply;
     }
     if (exchange.outcome == Outcome::noReply || exchange.outcome == Outcome::readFailed)
-        unansweredSince = sent;
+        owedUntil = std::max(owedUntil.value_or(sent), sent + kLateReplyMs);
     return exchange;
+}
+
+void waitForQuiet(hid_device* handle, int quietMs, int limitMs)
+{
+    const long long start = clockMs();
+    long long lastHeard = start;
+    std::uint8_t report[kReplySize];
+    for (long long now = start; now - lastHeard < quietMs && now - start < limitMs; now = clockMs()) {
+        const long long left = std::min(lastHeard + quietMs, start + limitMs) - now;
+        const int got = hid_read_timeout(handle, report, sizeof report, static_cast<int>(left));
+        if (got < 0)
+            return;
+        if (got > 0)
+            lastHeard = clockMs();
+    }
 }
 
 void setExchangeClock(long long (*nowMs)(), void (*sleep)(long long))
 {
     clockMs = nowMs ? nowMs : steadyMs;
     sleepMs = sleep ? sleep : steadySleepMs;
-    unansweredSince.reset();
+    owedUntil.reset();
 }
 
 long long exchangeClockMs()

@@ -48,11 +48,13 @@ struct ExchangeRules {
 };
 
 // After a request whose reply was not read, the unit may still answer it,
-// into every handle open at that moment: no request goes out until a report
-// has come or this long has passed since that request.
+// into every handle open at that moment, of this program or another: the
+// program owes that reply until this long after the request went out,
+// whichever of its exchanges gave up on it, and nothing it receives in the
+// meantime settles that, since replies carry nothing to tell them apart.
 constexpr int kLateReplyMs = 1500;
 
-// True while a request's reply may still come, by that rule.
+// True while a reply the program gave up on may still come.
 bool replyOwed();
 // Waits until no reply is owed any more.
 void waitOutLateReply();
@@ -71,15 +73,18 @@ struct Exchange {
     std::string error;  // hid_error()'s text when a call returned -1
 };
 
-// Discards input already waiting on the handle (every handle gets every
-// report of the unit); while an earlier request may still be answered,
-// waits for that (discarding what comes) or skips, as the rules say; then
-// sends the request and waits for the reply, which lands in `reply` (zeroed
-// first). Replies are never matched by their content, which is not fixed:
-// every exchange gets its own reply by time alone. Prints nothing and never
-// closes the handle.
+// While a reply is owed, skips (nothing sent) or waits until none is, as
+// the rules say; then discards input already waiting on the handle (every
+// handle gets every report of the unit), sends the request and waits for
+// the reply, which lands in `reply` (zeroed first). Replies are never
+// matched by their content, which is not fixed: every exchange gets its own
+// reply by time alone. Prints nothing and never closes the handle.
 Exchange exchangeReport(hid_device* handle, const std::uint8_t (&request)[kRequestSize],
                         std::uint8_t (&reply)[kReplySize], const ExchangeRules& rules);
+
+// Reads and discards what comes on the handle until nothing has come for
+// `quietMs`, or `limitMs` have passed, or a read fails.
+void waitForQuiet(hid_device* handle, int quietMs, int limitMs);
 
 // Wide text from hidapi as UTF-8, cut after the last whole character that
 // fits in `limit` bytes.

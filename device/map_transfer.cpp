@@ -262,16 +262,39 @@ int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents)
     return 1;
 }
 
+int rereadUnit(CdiDevice& device, UnitImage& image)
+{
+    std::FILE* const traced = traceStream;
+    traceStream = nullptr;
+    int block = kUnitBlocks - 1;
+    for (; block >= 0; --block) {
+        const ReadPhase& phase = block >= kFirstConfigBlock  ? kReadConfig
+                                 : block >= kFirstValveBlock ? kReadValve
+                                                             : kReadIgnition;
+        if (!readBlock(device, block, phase))
+            break;
+        keepBlock(device, block, image);
+        device.blockDone(block);
+    }
+    traceStream = traced;
+    return block < 0 ? 1 : 0;
+}
+
+void storeContents(const UnitContents& contents, CdiDevice& device, MapTable& ignition, MapTable& valve)
+{
+    std::copy(std::begin(contents.ignition.points), std::end(contents.ignition.points), ignition.points);
+    std::copy(std::begin(contents.valve.points), std::end(contents.valve.points), valve.points);
+    device.config = contents.config;
+    device.latencyOffset = contents.latencyOffset;
+}
+
 int readDeviceMaps(CdiDevice& device, MapTable& ignition, MapTable& valve, UnitImage* image)
 {
     UnitImage read;
     UnitContents contents;
     if (!readUnit(device, read, &contents))
         return 0;
-    std::copy(std::begin(contents.ignition.points), std::end(contents.ignition.points), ignition.points);
-    std::copy(std::begin(contents.valve.points), std::end(contents.valve.points), valve.points);
-    device.config = contents.config;
-    device.latencyOffset = contents.latencyOffset;
+    storeContents(contents, device, ignition, valve);
     if (image)
         *image = read;
     return 1;

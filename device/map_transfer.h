@@ -19,6 +19,15 @@
 // Changes neither table nor the record's configuration.
 int readUnit(CdiDevice& device, UnitImage& image, UnitContents* contents);
 
+// A second read of all 32 blocks into `image`, to check a first: without
+// trace or progress lines (a failure is still logged and reported as its
+// phase does), and in the opposite order, last block first, so that a reply
+// arriving one request late lands on other blocks than it did in the first.
+int rereadUnit(CdiDevice& device, UnitImage& image);
+
+// Puts what a read decoded into both tables and the record.
+void storeContents(const UnitContents& contents, CdiDevice& device, MapTable& ignition, MapTable& valve);
+
 // readUnit, then, only when every block was read, the contents into both
 // tables and the record; with `image`, what the unit returned goes there.
 // 1 when all 32 blocks were read, else 0 and nothing changed.

@@ -6,11 +6,16 @@
 #include <functional>
 
 #include "dialogs.h"
+#include "hid_link.h"
 #include "map_transfer.h"
 #include "restore_points.h"
 #include "unit_image.h"
 
 namespace {
+
+// A unit that keeps sending is not waited for beyond this: the next two
+// passes then decide.
+constexpr int kQuietLimitMs = 10000;
 
 // Keeps the image and says in the log where it went.
 bool keep(const CdiDevice& device, const UnitImage& image, const char* kind, std::string& path)
@@ -49,7 +54,7 @@ int writeSequence(CdiDevice& device, const WriteSource& source, MapTable& igniti
                   WriteReport& report)
 {
     UnitImage before;
-    if (!readUnit(device, before, nullptr)) {
+    if (!readWholeUnit(device, before)) {
         report.stop = WriteStop::readBefore;
         return 0;
     }
@@ -109,17 +114,37 @@ bool refuseUnsafeWrite(const ConfigBlock& config)
     return false;
 }
 
+int readWholeUnit(CdiDevice& device, UnitImage& image, UnitContents* contents)
+{
+    for (int attempt = 1;; ++attempt) {
+        UnitImage again;
+        if (!readUnit(device, image, contents) || !rereadUnit(device, again))
+            return 0;
+        if (firstDifference(image, again) < 0)
+            return 1;
+        if (attempt == 2)
+            break;
+        // Whatever is still on its way lands now, not in the next pass.
+        waitForQuiet(device.deviceHandle, kLateReplyMs, kQuietLimitMs);
+    }
+    device.print((std::string(kRepliesDisagree) + "\n").c_str());
+    dialogs.errorBox(kRepliesDisagree);
+    return 0;
+}
+
 int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& valve, ReadReport& report)
 {
-    if (!readDeviceMaps(device, ignition, valve, &report.image))
+    UnitContents contents;
+    if (!readWholeUnit(device, report.image, &contents))
         return 0;
+    storeContents(contents, device, ignition, valve);
     report.kept = keep(device, report.image, "read", report.restorePoint);
     return 1;
 }
 
 int readImageKeepingRestorePoint(CdiDevice& device, ReadReport& report)
 {
-    if (!readUnit(device, report.image, nullptr))
+    if (!readWholeUnit(device, report.image))
         return 0;
     report.kept = keep(device, report.image, "read", report.restorePoint);
     return 1;

@@ -20,9 +20,27 @@ struct ReadReport {
     bool kept = false;
 };
 
-// readDeviceMaps on the record's open handle, and when it succeeded the
-// image kept as a restore point; a log line says where it went, or that it
-// could not be kept. 1 when the read succeeded.
+// What a whole-unit read says when its two passes differ twice.
+constexpr char kRepliesDisagree[] = "the unit's replies did not agree twice; nothing was changed";
+
+// Block exchanges of a whole-unit read that agrees at once: both passes.
+constexpr int kWholeReadExchanges = 2 * kUnitBlocks;
+
+// Every whole-unit read goes through here, on the record's open handle: the
+// unit is believed only when it says the same twice. readUnit (its trace
+// and log lines, and with `contents` the decoding), then rereadUnit, and
+// the two 1024-byte images compared. When they differ, a reply of some
+// earlier request came in between: the handle is left until it has been
+// quiet for kLateReplyMs, and both passes run once more. Different again,
+// the read fails as a failed block does, with kRepliesDisagree logged and
+// in an error box. `image` gets the first pass. 1 when the passes agreed;
+// changes neither the tables nor the record's configuration.
+int readWholeUnit(CdiDevice& device, UnitImage& image, UnitContents* contents = nullptr);
+
+// readWholeUnit; when it succeeded, its contents into both tables and the
+// record, and the image kept as a restore point (a log line says where it
+// went, or that it could not be kept). 1 when the read succeeded; on
+// failure nothing is changed or kept.
 int readKeepingRestorePoint(CdiDevice& device, MapTable& ignition, MapTable& valve, ReadReport& report);
 
 // The same read into report.image alone: the tables and the record's

@@ -30,7 +30,7 @@ UnitLock::~UnitLock()
     releaseUnitLock(*this);
 }
 
-LockResult takeUnitLock(UnitLock& lock, int waitMs)
+LockResult takeUnitLock(UnitLock& lock, int waitMs, LockWaitStop stop)
 {
     releaseUnitLock(lock);
     lock.error.clear();
@@ -38,10 +38,10 @@ LockResult takeUnitLock(UnitLock& lock, int waitMs)
         lock.path = firstUnitPath();
         if (lock.path.empty())
             return LockResult::noUnit;
-        bool busy = false;
-        program.handle = lockUnitNode(lock.path, waitMs, busy, lock.error);
+        LockResult why = LockResult::failed;
+        program.handle = lockUnitNode(lock.path, waitMs, stop, why, lock.error);
         if (program.handle == -1)
-            return busy ? LockResult::busy : LockResult::failed;
+            return why;
         program.path = lock.path;
     }
     lock.path = program.path;

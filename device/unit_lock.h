@@ -12,12 +12,27 @@
 // How long a command waits for another program to finish with the unit.
 constexpr int kUnitLockWaitMs = 5000;
 
+// A program waiting for the lock tries this often, so a program that takes
+// it again and again leaves it free a while longer than this in between.
+constexpr int kLockRetryMs = 20;
+
 enum class LockResult {
     taken,
-    noUnit,  // none on the bus
-    busy,    // another program kept it
-    failed,  // the node could not be opened or locked: `error` says why
+    noUnit,       // none on the bus
+    busy,         // another program kept it
+    failed,       // the node could not be opened or locked: `error` says why
+    interrupted,  // the wait was ended by its stop
 };
+
+// What ends a wait for another program before its deadline, when it returns
+// true: asked between tries, which come every 20 ms on POSIX; on Windows,
+// where the wait sleeps on the lock itself, it is asked whenever
+// wakeUnitLockWait is called. Null: only the deadline ends the wait.
+using LockWaitStop = bool (*)();
+
+// From any thread: a wait for the lock under way asks its stop now (the
+// console's Ctrl+C handler on Windows). Does nothing on POSIX.
+void wakeUnitLockWait();
 
 // One holder of the program's lock while held; lets go when it goes.
 struct UnitLock {
@@ -35,8 +50,8 @@ struct UnitLock {
 // taking it while the program holds it succeeds at once, and the late-reply
 // rule of the exchange decides any wait. Otherwise finds the first unit and
 // locks it, waiting up to `waitMs` for another program to let go (0: one
-// try).
-LockResult takeUnitLock(UnitLock& lock, int waitMs);
+// try), or until `stop` says to give up.
+LockResult takeUnitLock(UnitLock& lock, int waitMs, LockWaitStop stop = nullptr);
 
 // This holder lets go. The program's lock goes with its last holder, unless
 // a reply is still owed: then the program keeps it until settleUnitLock, so

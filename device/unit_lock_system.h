@@ -5,8 +5,12 @@
 #include <cstdint>
 #include <string>
 
-// Locks the unit at `path`, waiting up to `waitMs` for another holder. A
-// handle for unlockUnitNode, or -1 with `busy` set when another holder kept
-// it, or with `error` set when it could not be taken at all.
-std::intptr_t lockUnitNode(const std::string& path, int waitMs, bool& busy, std::string& error);
+#include "unit_lock.h"
+
+// Locks the unit at `path`, waiting up to `waitMs` for another holder, or
+// until `stop` (if any) says to give up. A handle for unlockUnitNode, or -1
+// and in `why` busy (another holder kept it), interrupted (the stop), or
+// failed with `error` set (it could not be taken at all).
+std::intptr_t lockUnitNode(const std::string& path, int waitMs, LockWaitStop stop, LockResult& why,
+                           std::string& error);
 void unlockUnitNode(std::intptr_t handle);

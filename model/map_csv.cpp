@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -48,22 +49,36 @@ bool readValue(std::string_view field, double& value)
     return readNumber(field, value) && std::isfinite(value);
 }
 
-// Row `index`: its rpm and the four maps' points at it.
-bool readMapRow(std::string_view line, std::uint32_t index, MapFileRecord& record)
+// Row `index`: its rpm and the four maps' points at it. Null, or what is
+// wrong with it.
+const char* readMapRow(std::string_view line, std::uint32_t index, MapFileRecord& record)
 {
     std::string_view fields[kMapColumns];
     std::int32_t rpm = 0;
-    return splitFields(line, fields, kMapColumns) && readNumber(fields[0], rpm)
-           && rpm == static_cast<std::int32_t>(index * 100) && readValue(fields[1], record.ignition[index])
-           && readValue(fields[2], record.ignition[MapTable::kPoints + index])
-           && readValue(fields[3], record.valve[index])
-           && readValue(fields[4], record.valve[MapTable::kPoints + index]);
+    if (!splitFields(line, fields, kMapColumns))
+        return "not five fields";
+    if (!readNumber(fields[0], rpm) || rpm != static_cast<std::int32_t>(index * 100))
+        return "not the rpm of its row";
+    const bool read = readValue(fields[1], record.ignition[index])
+                      && readValue(fields[2], record.ignition[MapTable::kPoints + index])
+                      && readValue(fields[3], record.valve[index])
+                      && readValue(fields[4], record.valve[MapTable::kPoints + index]);
+    return read ? nullptr : "not a number";
 }
 
-bool readOptionLine(std::string_view line, const char* key, std::int32_t& value)
+const char* readOptionLine(std::string_view line, const char* key, std::int32_t& value)
 {
     std::string_view fields[2];
-    return splitFields(line, fields, 2) && fields[0] == key && readNumber(fields[1], value);
+    if (!splitFields(line, fields, 2) || fields[0] != key)
+        return "not the option line expected there";
+    return readNumber(fields[1], value) ? nullptr : "not a number";
+}
+
+int refuse(std::string* why, std::size_t line, const char* what)
+{
+    if (why)
+        *why = "line " + std::to_string(line) + ": " + what;
+    return 0;
 }
 }  // namespace
 
@@ -81,7 +96,7 @@ bool writeMapCsv(std::FILE* file, const MapTable& ignition, const MapTable& valv
     return !std::ferror(file);
 }
 
-int parseMapCsv(const std::string& text, MapFileRecord& record)
+int parseMapCsv(const std::string& text, MapFileRecord& record, std::string* why)
 {
     std::string_view rest = text;
     if (rest.substr(0, 3) == kByteOrderMark)
@@ -90,16 +105,24 @@ int parseMapCsv(const std::string& text, MapFileRecord& record)
     while (!lines.empty() && lines.back().empty())
         lines.pop_back();
 
+    // Line n of the file is lines[n - 1].
     const std::size_t firstOption = 1 + MapTable::kPoints + 1;
-    if (lines.size() < firstOption + kRequiredOptionLines || lines.size() > firstOption + kOptionLines
-        || lines[0] != kHeader || !lines[firstOption - 1].empty())
+    if (lines.size() < firstOption + kRequiredOptionLines || lines.size() > firstOption + kOptionLines) {
+        if (why)
+            *why = std::to_string(lines.size()) + " lines, not " + std::to_string(firstOption + kRequiredOptionLines)
+                   + " to " + std::to_string(firstOption + kOptionLines);
         return 0;
+    }
+    if (lines[0] != kHeader)
+        return refuse(why, 1, "not the header rpm,ign_map0,ign_map1,pv_map0,pv_map1");
+    if (!lines[firstOption - 1].empty())
+        return refuse(why, firstOption, "not the empty line before the options");
     for (std::uint32_t i = 0; i < MapTable::kPoints; ++i)
-        if (!readMapRow(lines[1 + i], i, record))
-            return 0;
+        if (const char* wrong = readMapRow(lines[1 + i], i, record))
+            return refuse(why, 2 + i, wrong);
     record.optionCount = static_cast<int>(lines.size() - firstOption);
     for (int i = 0; i < record.optionCount; ++i)
-        if (!readOptionLine(lines[firstOption + i], kOptionKeys[i], record.options[i]))
-            return 0;
+        if (const char* wrong = readOptionLine(lines[firstOption + i], kOptionKeys[i], record.options[i]))
+            return refuse(why, firstOption + i + 1, wrong);
     return 1;
 }

@@ -20,5 +20,6 @@ bool writeMapCsv(std::FILE* file, const MapTable& ignition, const MapTable& valv
 // Reads the text of such a file into the record the map file loader fills,
 // to be applied by its rules. 1 when every line is as written above (a
 // UTF-8 byte order mark and empty lines at the end allowed), every rpm is
-// its row's, every value finite; else 0. Changes no table.
-int parseMapCsv(const std::string& text, MapFileRecord& record);
+// its row's, every value finite; else 0, and `why` (when given) says what
+// is wrong: "line 12: not a number". Changes no table.
+int parseMapCsv(const std::string& text, MapFileRecord& record, std::string* why = nullptr);

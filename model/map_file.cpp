@@ -40,11 +40,11 @@ std::string_view trimBlanks(std::string_view text)
 }
 
 // The file's lines with text, without their line ends (LF or CR LF) and the
-// blanks at their ends. Empty lines may only close the file: false when
-// one stands before a line with text.
-bool readLines(std::string_view text, std::vector<std::string_view>& lines)
+// blanks at their ends. Empty lines may only close the file: 0 when one
+// stands before a line with text, else the number of that line.
+std::size_t readLines(std::string_view text, std::vector<std::string_view>& lines)
 {
-    bool emptyLineMet = false;
+    std::size_t emptyLine = 0;
     for (std::size_t n = 0; n < kFileLines && !text.empty(); ++n) {
         const std::string_view::size_type end = text.find('\n');
         std::string_view line = text.substr(0, end);
@@ -52,14 +52,14 @@ bool readLines(std::string_view text, std::vector<std::string_view>& lines)
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
         line = trimBlanks(line);
-        if (line.empty())
-            emptyLineMet = true;
-        else if (emptyLineMet)
-            return false;
-        else
+        if (line.empty() && emptyLine == 0)
+            emptyLine = n + 1;
+        else if (!line.empty() && emptyLine != 0)
+            return emptyLine;
+        else if (!line.empty())
             lines.push_back(line);
     }
-    return true;
+    return 0;
 }
 
 // Splits a line that has no blanks at its ends at runs of tabs and blanks;
@@ -78,21 +78,34 @@ bool splitFields(std::string_view line, std::string_view* fields, int count)
 // A map line: a key, the point index and the value. The key and the index
 // are not looked at; the line's place in the file decides where it goes.
 // nan and inf are refused: NaN passes both clamps, since it compares false
-// both ways, and would reach the unit.
-bool readMapLine(std::string_view line, double& value)
+// both ways, and would reach the unit. Null, or what is wrong with it.
+const char* readMapLine(std::string_view line, double& value)
 {
     std::string_view fields[3];
     std::int32_t index = 0;
-    return splitFields(line, fields, 3) && readNumber(fields[1], index) && readNumber(fields[2], value)
-           && std::isfinite(value);
+    if (!splitFields(line, fields, 3))
+        return "not a key, a point and a value";
+    if (!readNumber(fields[1], index) || !readNumber(fields[2], value))
+        return "not a number";
+    return std::isfinite(value) ? nullptr : "not a finite number";
 }
 
 // An option line carries its own key: a line missing or added before
-// "rev_limit" could be found no other way.
-bool readOptionLine(std::string_view line, const char* key, std::int32_t& value)
+// "rev_limit" could be found no other way. Null, or what is wrong with it.
+const char* readOptionLine(std::string_view line, const char* key, std::int32_t& value)
 {
     std::string_view fields[2];
-    return splitFields(line, fields, 2) && fields[0] == key && readNumber(fields[1], value);
+    if (!splitFields(line, fields, 2) || fields[0] != key)
+        return "not the option line expected there";
+    return readNumber(fields[1], value) ? nullptr : "not a number";
+}
+
+// The reason a parse gives: "line N: " and what is wrong with it.
+int refuse(std::string* why, std::size_t line, const char* what)
+{
+    if (why)
+        *why = "line " + std::to_string(line) + ": " + what;
+    return 0;
 }
 
 // A refused file changes nothing, the option controls included: they keep
@@ -214,20 +227,27 @@ void optionValues(const ConfigBlock& c, std::uint8_t (&values)[kOptionLines])
     std::copy(std::begin(inFileOrder), std::end(inFileOrder), values);
 }
 
-int parseMapFile(const std::string& text, MapFileRecord& record)
+int parseMapFile(const std::string& text, MapFileRecord& record, std::string* why)
 {
     std::vector<std::string_view> lines;
-    if (!readLines(text, lines) || lines.size() < kMapLines + kRequiredOptionLines)
+    if (const std::size_t empty = readLines(text, lines))
+        return refuse(why, empty, "an empty line before the end");
+    if (lines.size() < kMapLines + kRequiredOptionLines) {
+        if (why)
+            *why = "cut short: " + std::to_string(lines.size()) + " lines, "
+                   + std::to_string(kMapLines + kRequiredOptionLines) + " needed";
         return 0;
+    }
+    // With no empty line among them, line k + 1 of the file is lines[k].
     for (std::size_t k = 0; k < kMapLines; ++k) {
         double& value = k < MapTable::kRun ? record.ignition[k] : record.valve[k - MapTable::kRun];
-        if (!readMapLine(lines[k], value))
-            return 0;
+        if (const char* wrong = readMapLine(lines[k], value))
+            return refuse(why, k + 1, wrong);
     }
     record.optionCount = static_cast<int>(lines.size() - kMapLines);
     for (int i = 0; i < record.optionCount; ++i)
-        if (!readOptionLine(lines[kMapLines + i], kOptionKeys[i], record.options[i]))
-            return 0;
+        if (const char* wrong = readOptionLine(lines[kMapLines + i], kOptionKeys[i], record.options[i]))
+            return refuse(why, kMapLines + i + 1, wrong);
     return 1;
 }
 
@@ -298,8 +318,19 @@ int loadAutosave(std::string* refused)
     return !from.empty() && loadFrom(from.c_str(), true, refused);
 }
 
+namespace {
+bool autosaveLeftAlone = false;
+}
+
+void leaveAutosaveAlone()
+{
+    autosaveLeftAlone = true;
+}
+
 int saveAutosave()
 {
+    if (autosaveLeftAlone)
+        return 0;
     // Never through a link: one planted at the place after it was decided
     // is replaced, not followed; in a sticky folder the system refuses to
     // replace another user's, and the save fails instead.

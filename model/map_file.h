@@ -56,6 +56,11 @@ int loadAutosave(std::string* refused = nullptr);
 // At close: decides the place again and saves there; 1 when written.
 int saveAutosave();
 
+// From now on, for the rest of the run, saveAutosave writes nothing and
+// returns 0, as when no place can be written: a damaged autosave that
+// could not be kept elsewhere stays where it is, untouched.
+void leaveAutosaveAlone();
+
 // The 649 lines of a map file for these tables and this configuration, as
 // a save writes them. False when a line could not be written.
 bool writeMapLines(std::FILE* file, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config);
@@ -83,8 +88,9 @@ struct MapFileRecord {
 };
 
 // Reads the text of a map file into the record. 1 when it holds every line
-// through "rev_limit" and every field converts, else 0. Changes no table.
-int parseMapFile(const std::string& text, MapFileRecord& record);
+// through "rev_limit" and every field converts, else 0, and `why` (when
+// given) says what is wrong: "line 12: not a number". Changes no table.
+int parseMapFile(const std::string& text, MapFileRecord& record, std::string* why = nullptr);
 
 // Stores a parsed file into the tables, through their clamps, and into the
 // configuration block's named fields and the record's latency offset.

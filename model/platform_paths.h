@@ -24,7 +24,8 @@ std::FILE* openMapForReading(const char* path, bool ownedOnly);
 
 // Opens a regular file for reading its bytes, a link followed: the files
 // the user names on a command line. Null for anything else (a folder, a
-// FIFO, a device), without waiting on it.
+// FIFO, a device), without waiting on it; errno then says why (EISDIR for a
+// folder, EINVAL for anything else that is there).
 std::FILE* openInputFile(const char* path);
 
 // Whether an input named on a command line is, its links followed, a
@@ -75,6 +76,9 @@ bool isReadOnlyFile(const char* path);
 enum class Contents { text, bytes };
 std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents contents);
 
+// Whether a file name is one createFileBeside makes.
+bool isTempFileName(const std::string& name);
+
 // What an output named on a command line is, its links followed: nothing or
 // a regular file (saved whole, in one step), a character device or a FIFO
 // (written in place: renaming a file over /dev/null would replace the
@@ -83,6 +87,13 @@ std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents 
 // null. Opening a FIFO waits for its reader.
 enum class OutputKind { file, inPlace, refused };
 std::FILE* openOutputInPlace(const char* path, Contents contents, OutputKind& kind);
+
+// Whether an output named on a command line could be written, looked at
+// without writing anything: its links followed, a character device or a
+// FIFO this user may write, or else nothing or a regular file this user
+// may replace, in a folder this user may write. False with the system's
+// reason in `why` otherwise ("Is a directory" for a folder).
+bool canWriteOutput(const char* path, std::string& why);
 
 // Flushes the stream down to the disk and closes it. False when any of that
 // failed; the stream is closed either way.

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -103,7 +104,11 @@ std::FILE* openInputFile(const char* path)
         return nullptr;
     struct stat st;
     const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, 0) == 0;
-    return streamOrClose(fd, regular, "r");
+    const int why = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+    std::FILE* file = streamOrClose(fd, regular, "r");
+    if (!file)
+        errno = why;
+    return file;
 }
 
 bool isStreamPath(const char* path)
@@ -215,6 +220,11 @@ std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents)
     return file;
 }
 
+bool isTempFileName(const std::string& name)
+{
+    return name.size() == 15 && name.compare(0, 9, ".kvz-cdi-") == 0;
+}
+
 std::FILE* openOutputInPlace(const char* path, Contents, OutputKind& kind)
 {
     struct stat st;
@@ -230,6 +240,51 @@ std::FILE* openOutputInPlace(const char* path, Contents, OutputKind& kind)
     if (fd < 0)
         return nullptr;
     return streamOrClose(fd, fstat(fd, &st) == 0 && isStream(st.st_mode), "w");
+}
+
+namespace {
+// 0 when the output can be written; else an errno value, or -1 with `why`
+// set where errno has no word for it.
+int outputError(const char* path, std::string& why)
+{
+    std::string target;
+    if (!*path)
+        return ENOENT;
+    if (!resolveLinks(path, target))
+        return ELOOP;
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return EISDIR;
+        if (S_ISSOCK(st.st_mode) || S_ISBLK(st.st_mode)) {
+            why = S_ISSOCK(st.st_mode) ? "is a socket" : "is a block device";
+            return -1;
+        }
+        // Written in place.
+        if (isStream(st.st_mode))
+            return faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) == 0 ? 0 : errno;
+        if (isReadOnlyFile(target.c_str()))
+            return EACCES;
+    } else if (errno != ENOENT) {
+        return errno;
+    }
+    // A new file is made beside it, then renamed into its place.
+    const std::string::size_type slash = target.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    if (stat(dir.c_str(), &st) != 0)
+        return errno;
+    if (!S_ISDIR(st.st_mode))
+        return ENOTDIR;
+    return faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) == 0 ? 0 : errno;
+}
+}  // namespace
+
+bool canWriteOutput(const char* path, std::string& why)
+{
+    const int error = outputError(path, why);
+    if (error > 0)
+        why = std::strerror(error);
+    return error == 0;
 }
 
 bool finishFile(std::FILE* file)

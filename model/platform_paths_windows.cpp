@@ -16,6 +16,7 @@
 #include <sys/types.h>
 
 #include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -108,8 +109,10 @@ std::FILE* openInputFile(const char* path)
         return nullptr;
     struct _stat64 st;
     std::FILE* file = _fstat64(fd, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG ? _fdopen(fd, "rb") : nullptr;
-    if (!file)
+    if (!file) {
         _close(fd);
+        errno = EINVAL;
+    }
     return file;
 }
 
@@ -214,6 +217,11 @@ bool isReadOnlyFile(const char* path)
     return false;
 }
 
+bool isTempFileName(const std::string& name)
+{
+    return name.size() > 12 && name.compare(0, 8, "kvz-cdi-") == 0 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+}
+
 std::FILE* createFileBeside(const char* target, std::string& tempPath, Contents contents)
 {
     // The separators are ASCII, so the folder is cut off the UTF-8 path as
@@ -281,6 +289,35 @@ std::FILE* openOutputInPlace(const char* path, Contents contents, OutputKind& ki
     if (!file)
         _close(fd);
     return file;
+}
+
+bool canWriteOutput(const char* path, std::string& why)
+{
+    std::string target;
+    std::wstring wide;
+    int error = 0;
+    if (!*path || !resolveLinks(path, target) || !widen(target.c_str(), wide)) {
+        error = ENOENT;
+    } else if (const DWORD attributes = GetFileAttributesW(wide.c_str()); attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            error = EISDIR;
+        else if (isReadOnlyFile(target.c_str()))
+            error = EACCES;
+    } else {
+        // A new file goes into its folder, which must be there.
+        const std::string::size_type cut = target.find_last_of("\\/:");
+        std::wstring folder;
+        DWORD folderAttributes = FILE_ATTRIBUTE_DIRECTORY;  // the current folder
+        if (cut != std::string::npos)
+            folderAttributes = widen(target.substr(0, cut + 1).c_str(), folder) ? GetFileAttributesW(folder.c_str())
+                                                                                : INVALID_FILE_ATTRIBUTES;
+        if (folderAttributes == INVALID_FILE_ATTRIBUTES)
+            error = ENOENT;
+        else if (!(folderAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            error = ENOTDIR;
+    }
+    why = error ? std::strerror(error) : "";
+    return error == 0;
 }
 
 bool finishFile(std::FILE* file)

@@ -18,6 +18,9 @@ namespace {
 // Under the user's data folder.
 constexpr char kFolder[] = "kvz-cdi/backups";
 
+// A temporary file this old is no longer being written.
+constexpr int kStaleTempSeconds = 60;
+
 std::string stampOf(std::time_t when)
 {
     const std::tm utc = utcTime(when);
@@ -55,6 +58,8 @@ bool keepRestorePoint(const UnitImage& image, const char* kind, std::time_t when
         path = folderName(dir);
         return false;
     }
+    // A program killed while it kept one left its temporary files here.
+    removeStaleTempFiles(dir, kStaleTempSeconds);
     const std::string stem = dir + stampOf(when) + "-" + kind;
 
     UnitContents contents;

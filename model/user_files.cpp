@@ -1,6 +1,10 @@
 // Writing and reading the user's files through the platform's calls.
 #include "user_files.h"
 
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+
 bool writeBeside(const std::string& target, Contents contents, std::string& tempPath, const WriteContents& write)
 {
     std::FILE* file = createFileBeside(target.c_str(), tempPath, contents);
@@ -11,6 +15,19 @@ bool writeBeside(const std::string& target, Contents contents, std::string& temp
         return true;
     removeFile(tempPath.c_str());
     return false;
+}
+
+void removeStaleTempFiles(const std::string& dir, int ageSeconds)
+{
+    namespace fs = std::filesystem;
+    const fs::file_time_type before = fs::file_time_type::clock::now() - std::chrono::seconds(ageSeconds);
+    std::error_code error;
+    for (fs::directory_iterator entry(fs::u8path(dir), error), end; !error && entry != end; entry.increment(error)) {
+        std::error_code ignored;
+        if (isTempFileName(entry->path().filename().u8string()) && fs::is_regular_file(entry->symlink_status(ignored))
+            && entry->last_write_time(ignored) < before)
+            fs::remove(entry->path(), ignored);
+    }
 }
 
 bool replaceWith(const char* path, Contents contents, const WriteContents& write)
@@ -28,8 +45,39 @@ bool replaceWith(const char* path, Contents contents, const WriteContents& write
 
 bool saveUserFile(const char* path, Contents contents, const WriteContents& write)
 {
-    std::string target;
-    return path && *path && resolveLinks(path, target) && replaceWith(target.c_str(), contents, write);
+    StagedFile staged;
+    return stageUserFile(path, contents, write, staged) && placeStaged(staged);
+}
+
+bool stageUserFile(const char* path, Contents contents, const WriteContents& write, StagedFile& staged)
+{
+    staged = StagedFile();
+    if (!path || !*path || !resolveLinks(path, staged.target)) {
+        errno = path && *path ? ELOOP : ENOENT;
+        return false;
+    }
+    if (isReadOnlyFile(staged.target.c_str())) {
+        errno = EACCES;
+        return false;
+    }
+    return writeBeside(staged.target, contents, staged.temp, write);
+}
+
+bool placeStaged(const StagedFile& staged)
+{
+    if (replaceFile(staged.temp.c_str(), staged.target.c_str()))
+        return true;
+    dropStaged(staged);
+    return false;
+}
+
+void dropStaged(const StagedFile& staged)
+{
+    if (!staged.temp.empty()) {
+        const int error = errno;
+        removeFile(staged.temp.c_str());
+        errno = error;
+    }
 }
 
 bool saveOutputFile(const char* path, Contents contents, const WriteContents& write)
@@ -52,8 +100,10 @@ bool readWhole(std::FILE* file, std::size_t maxSize, std::string& text)
     char chunk[4096];
     std::size_t got;
     while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
-        if (text.size() + got > maxSize)
+        if (text.size() + got > maxSize) {
+            errno = EFBIG;
             return false;
+        }
         text.append(chunk, got);
     }
     return !std::ferror(file);
@@ -65,6 +115,8 @@ bool readUserFile(const char* path, std::size_t maxSize, std::string& text)
     if (!file)
         return false;
     const bool read = readWhole(file, maxSize, text);
+    const int error = errno;
     std::fclose(file);
+    errno = error;
     return read;
 }

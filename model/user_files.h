@@ -18,6 +18,11 @@ using WriteContents = std::function<bool(std::FILE*)>;
 // behind, when any of that failed.
 bool writeBeside(const std::string& target, Contents contents, std::string& tempPath, const WriteContents& write);
 
+// Removes from `dir` the temporary files of writeBeside last written more
+// than `ageSeconds` ago: what a program killed part-way through a write left
+// behind. One still being written is younger.
+void removeStaleTempFiles(const std::string& dir, int ageSeconds);
+
 // Replaces exactly `path` (a link there is itself replaced, not followed)
 // with a complete new file; never a file this user may not write.
 bool replaceWith(const char* path, Contents contents, const WriteContents& write);
@@ -27,6 +32,17 @@ bool replaceWith(const char* path, Contents contents, const WriteContents& write
 // link stays; otherwise as replaceWith.
 bool saveUserFile(const char* path, Contents contents, const WriteContents& write);
 
+// saveUserFile in two steps, so that several files go in place together or
+// not at all: the new file finished beside its target, then put in place or
+// thrown away.
+struct StagedFile {
+    std::string target;  // the links at the named path followed
+    std::string temp;
+};
+bool stageUserFile(const char* path, Contents contents, const WriteContents& write, StagedFile& staged);
+bool placeStaged(const StagedFile& staged);
+void dropStaged(const StagedFile& staged);
+
 // An output named on a command line: a character device or a FIFO, its
 // links followed, is written in place and stays what it is; a folder or a
 // socket is refused; a regular file, or nothing, is saved as saveUserFile
@@ -34,7 +50,7 @@ bool saveUserFile(const char* path, Contents contents, const WriteContents& writ
 bool saveOutputFile(const char* path, Contents contents, const WriteContents& write);
 
 // The whole of an open stream, at most `maxSize` bytes; false when it is
-// larger or a read failed.
+// larger (errno EFBIG) or a read failed.
 bool readWhole(std::FILE* file, std::size_t maxSize, std::string& text);
 
 // The whole of a regular file the user named, as bytes, at most `maxSize`.

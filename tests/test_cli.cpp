@@ -8,8 +8,10 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <hidapi.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -17,6 +19,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +27,7 @@
 #include "cli.h"
 #include "hid_link.h"
 #include "restore_points.h"
+#include "signals.h"
 #include "sim_unit.h"
 #include "support.h"
 #include "timing_codec.h"
@@ -145,6 +149,34 @@ void expectOneLine(const Result& r, const std::string& says)
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
 }
+
+// The program's own streams, as main() hands them over, results on
+// standard error too, for a death test to see.
+const Console kOwnStreams = {stdin, stderr, stderr, false, false};
+
+// Sends the process `sig` in `ms` milliseconds, from a timer: to whichever
+// thread does not hold it off.
+timer_t signalAfterMs(int ms, int sig)
+{
+    sigevent event{};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = sig;
+    timer_t timer;
+    const itimerspec when = {{0, 0}, {ms / 1000, ms % 1000 * 1000000L}};
+    timer_create(CLOCK_MONOTONIC, &event, &timer);
+    timer_settime(timer, 0, &when, nullptr);
+    return timer;
+}
+
+// Runs `action`; SIGUSR1 ends the test program, failed, when it has not
+// returned within `seconds`: a signal that never comes must not hang it.
+template <class Action>
+void within(int seconds, Action&& action)
+{
+    const timer_t bound = signalAfterMs(1000 * seconds, SIGUSR1);
+    action();
+    timer_delete(bound);
+}
 }  // namespace
 
 TEST_F(Cli, ReadThenDiffAgainstTheUnitIsEqualAndAnEditShowsExactlyItsPoints)
@@ -204,6 +236,14 @@ TEST_F(Cli, ReadThenDiffAgainstTheUnitIsEqualAndAnEditShowsExactlyItsPoints)
     // A tenth more at 6100 rpm is a timer step or more there.
     EXPECT_NE(run({"diff", path("b.cdi"), "unit", "--exact"}).out.find("\nign_map0 6100 rpm: "), std::string::npos);
     EXPECT_EQ(listRestorePoints().size(), 1u) << "diff keeps no restore point";
+    // Option lines left out count as the load's defaults: 2 pulses, pickup 36, switches 0.
+    std::vector<std::string> short_ = splitLines(readFile(path("a.cdi")));
+    short_.resize(645);
+    writeFile(path("short.cdi"), joinLines(short_));
+    sim::block(30)[12] = 0;
+    EXPECT_EQ(run({"diff", path("short.cdi"), "unit"}).out,
+              "PulseType: 2 0 (-2)\nQS-STP: 0 222 (+222)\nQS-REV: 0 80 (+80)\n");
+    sim::block(30)[12] = 2;
 
     // A pickup position of 0 is decoded and stored as its pulse type's,
     // with the window's warning as one line; the read still succeeds.
@@ -280,6 +320,11 @@ TEST_F(Cli, DumpThenRestoreGivesTheUnitItsImageBackByteForByte)
     }
     onAFullDisk(100, [&] { EXPECT_FALSE(keepRestorePoint(UnitImage(), "read", 1700000000, kept)); });
     EXPECT_EQ(kept, backups.string());
+    // What a program killed while it wrote one left goes once a minute old.
+    writeFile(backups / ".kvz-cdi-killed", ""), writeFile(backups / ".kvz-cdi-recent", "");
+    fs::last_write_time(backups / ".kvz-cdi-killed", fs::file_time_type::clock::now() - std::chrono::seconds(61));
+    ASSERT_TRUE(keepRestorePoint(UnitImage(), "read", 1700000000, kept));
+    EXPECT_TRUE(!fs::exists(backups / ".kvz-cdi-killed") && fs::exists(backups / ".kvz-cdi-recent"));
 }
 
 TEST_F(Cli, WriteAsksOrRefusesAndSaysWhereTheRestorePointWent)
@@ -336,7 +381,7 @@ TEST_F(Cli, WriteAsksOrRefusesAndSaysWhereTheRestorePointWent)
     EXPECT_EQ(sim::block(30)[8], 44);
 
     // The second block of the write fails: the unit holds part new, part old.
-    sim::faults().writeFailsAt = sim::exchanges() + 32 + 2;
+    sim::faults().writeFailsAt = sim::exchanges() + 64 + 2;
     const Result stopped = run({"write", path("a.cdi"), "--yes"});
     EXPECT_EQ(stopped.status, 4);
     expectOneLine(stopped, "part new and part old data; what the unit held before is in " + listRestorePoints()[0]);
@@ -433,6 +478,45 @@ TEST_F(Cli, ExportAndImportRoundTripAndADamagedCsvChangesNothing)
     }
 }
 
+// Every input is read and every output looked at before the unit is
+// touched; a failure says why, on one line, names from outside escaped.
+TEST_F(Cli, NothingIsSentOrWrittenUntilEveryFileNamedPassesItsChecks)
+{
+    const fs::path cwd = fs::current_path();
+    fs::current_path(scratch.path());
+    ASSERT_EQ(run({"read", "a.cdi"}).status, 0);
+    ASSERT_EQ(run({"export", "a.cdi", "b.csv"}).status, 0);
+    fs::create_symlink("b.csv", "link.csv");
+    std::vector<std::string> csv = splitLines(readFile("b.csv"));
+    csv[11] = "1000,1,x,3,4";
+    writeFile("bad.csv", joinLines(csv));
+    const std::set<std::string> files = listFolder(".");
+    const std::string map = readFile("a.cdi");
+    const std::size_t sent = sim::requests().size();
+    for (const auto& [arguments, says] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"diff", "unit", "none.cdi"}, "none.cdi cannot be read as a map file: No such file or directory"},
+             {{"read", "/nonexistent/x.cdi"}, "cannot write /nonexistent/x.cdi: No such file or directory"},
+             {{"read", "r.cdi", "--image", "."}, "cannot write .: Is a directory"},
+             {{"dump", ""}, "cannot write '': No such file or directory"},
+             {{"read", "x", "--image", "./x"}, "the output ./x is the same file as the output x"},
+             {{"export", "a.cdi", "a.cdi"}, "the output a.cdi is the same file as the input a.cdi"},
+             {{"import", "b.csv", "link.csv"}, "the output link.csv is the same file as the input b.csv"},
+             {{"import", "bad.csv", "c.cdi"}, "bad.csv cannot be read as a map CSV file: line 12: not a number"},
+             {{"write", "\x1B\n\xFF", "-y"}, "\\x1B\\x0A\\xFF cannot be read as a map file: No such file or directory"},
+         }) {
+        const Result r = run(arguments);
+        EXPECT_EQ(r.status, 5) << says;
+        EXPECT_EQ(r.err, "kvz-cdi-cli: " + says + "\n");
+    }
+    EXPECT_EQ(sim::requests().size(), sent) << "sent to the unit";
+    EXPECT_EQ(listFolder("."), files);
+    EXPECT_EQ(readFile("a.cdi"), map);
+    fs::current_path(cwd);
+    // The unit's strings too, a C1 control included.
+    sim::setIdentity(L"KVZ\x1B[31m", L"CDI\x85");
+    EXPECT_EQ(run({"detect"}).out, "ids: 04d8:003c\nmaker: KVZ\\x1B[31m\nproduct: CDI\\xC2\\x85\nrelease: 1.00\n");
+}
+
 TEST_F(Cli, EveryUnitCommandWithoutAUnitSaysSoOnOneLine)
 {
     ASSERT_EQ(run({"read", path("a.cdi"), "--image", path("a.bin")}).status, 0);
@@ -453,15 +537,84 @@ TEST_F(Cli, EveryUnitCommandWithoutAUnitSaysSoOnOneLine)
     EXPECT_FALSE(fs::exists(path("b.cdi")) || fs::exists(path("b.bin")));
 }
 
+// Five seconds, whatever signals the program was started with blocked;
+// Ctrl+C ends the wait at once, and the program by it.
 TEST_F(Cli, AnotherProgramTalkingToTheUnitIsWaitedForThenSaid)
 {
     const OtherProgramsLock window;
-    const auto started = std::chrono::steady_clock::now();
-    const Result r = run({"read", path("a.cdi")});
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kUnitLockWaitMs));
+    sigset_t alarm, before;
+    sigemptyset(&alarm), sigaddset(&alarm, SIGALRM);
+    pthread_sigmask(SIG_BLOCK, &alarm, &before);
+    auto started = std::chrono::steady_clock::now();
+    Result r;
+    within(10, [&] { r = run({"read", path("a.cdi")}); });
+    const auto waited = std::chrono::steady_clock::now() - started;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    EXPECT_TRUE(waited >= std::chrono::milliseconds(5000) && waited < std::chrono::milliseconds(5150));
     EXPECT_EQ(r.status, 4);
     EXPECT_EQ(r.err, "kvz-cdi-cli: the unit is in use by another program\n");
     EXPECT_TRUE(sim::requests().empty());
+
+    started = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            signalAfterMs(300, SIGINT);
+            runCli({"dump", path("d.bin")}, kOwnStreams);
+            std::_Exit(0);
+        },
+        testing::KilledBySignal(SIGINT), "^kvz-cdi-cli: interrupted before the unit was opened\n$");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2000));
+}
+
+// A signal during a write is held off: the write finishes and says so, then
+// the program ends by the signal (SIGQUIT would dump core where allowed).
+class SignalInWrite : public Cli, public testing::WithParamInterface<int> {};
+
+TEST_P(SignalInWrite, FinishesTheWriteThenEndsTheProgram)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    EXPECT_EXIT(
+        {
+            const rlimit noCore{};
+            setrlimit(RLIMIT_CORE, &noCore);
+            sim::setVirtualTime(false);
+            setExchangeClock(nullptr);
+            sim::faults().replyDelayMs = 4;  // 128 exchanges: half a second
+            signalAfterMs(100, GetParam());
+            runCli({"write", path("a.cdi"), "--yes"}, kOwnStreams);
+            actOnHeldSignal(stderr);
+            std::_Exit(0);
+        },
+        testing::KilledBySignal(GetParam()),
+        "^restore point: [^\n]*\nkvz-cdi-cli: interrupted: the transfer was finished first\n$");
+}
+
+INSTANTIATE_TEST_SUITE_P(HeldOff, SignalInWrite, testing::Values(SIGHUP, SIGINT, SIGQUIT, SIGTERM));
+
+// Another program's status request, answered 1.6 s late as this one starts,
+// shifts every reply of its first read by one. Neither the image nor what a
+// write keeps of it (the unit's own configuration bytes) may come from that.
+TEST_F(Cli, AReplyAnotherProgramGaveUpOnIsNeverTakenForTheUnitsImage)
+{
+    ASSERT_EQ(run({"read", path("a.cdi")}).status, 0);
+    sim::faults().replyDelayMs = 5;
+    sim::faults().statusReplyDelayMs = 1600;
+    const std::vector<std::uint8_t> held = unitMemory();
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"dump", path("d.bin")}, {"write", path("a.cdi"), "--yes"}}) {
+        sim::advanceMs(kLateReplyMs);  // nothing of this program's own is owed
+        hid_device* other = hid_open(CDI_VENDOR_ID, CDI_PRODUCT_ID, nullptr);
+        const std::uint8_t request[65] = {0, CMD_STATUS};
+        hid_write(other, request, sizeof request);
+        hid_close(other);
+        sim::advanceMs(1599);
+        const std::size_t before = sim::blockRequests().size();
+        ASSERT_EQ(run(command).status, 0) << command[0];
+        EXPECT_EQ(sim::blockRequests().size() - before, command[0] == "dump" ? 128u : 192u) << "read again";
+        EXPECT_TRUE(std::equal(held.begin() + 30 * 32, held.begin() + 30 * 32 + 2, sim::block(30)));
+        EXPECT_TRUE(std::equal(held.begin() + 30 * 32 + 14, held.end(), sim::block(30) + 14));
+    }
+    EXPECT_EQ(bytesOf(path("d.bin")), held);
 }
 
 TEST_F(Cli, DetectAndStatusOnceOrWatchedUntilCtrlC)
@@ -484,9 +637,10 @@ TEST_F(Cli, DetectAndStatusOnceOrWatchedUntilCtrlC)
         std::thread ctrlC([&] {
             while (splitLines(readFile(path("live.csv"))).size() < 5)
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            std::raise(SIGINT);
+            kill(getpid(), SIGINT);
         });
-        const Result watched = run({"status", "--csv", path("live.csv"), "--interval", "0.05"});
+        Result watched;
+        within(10, [&] { watched = run({"status", "--csv", path("live.csv"), "--interval", "0.05"}); });
         ctrlC.join();
         EXPECT_EQ(watched.status, 0);
         EXPECT_EQ(watched.out + watched.err, "");
@@ -528,16 +682,18 @@ TEST_F(Cli, HelpVersionUsageTraceAndProgress)
              {{}, "no command given"},
              {{"frobnicate"}, "unknown command frobnicate"},
              {{"--bogus"}, "unknown option --bogus"},
-             {{"read"}, "read: FILE.cdi is required"},
-             {{"read", "a", "b"}, "read: The following argument was not expected: b"},
-             {{"read", "a", "--yes"}, "read: The following argument was not expected: --yes"},
-             {{"read", "a", "--image"}, "read: --image: 1 required VALUE missing"},
-             {{"write", "a.cdi", "--yes=no"}, "write: yes was given a disallowed flag override"},
+             {{"read"}, "read: missing FILE.cdi"},
+             {{"read", "a", "b", "c"}, "read: too many arguments: b c"},
+             {{"read", "a", "--yes"}, "read: unknown option --yes"},
+             {{"read", "a", "--image"}, "read: --image needs a value"},
+             {{"read", "a", "--image", "b", "--image=c"}, "read: --image given more than once"},
+             {{"write", "a.cdi", "--yes=no"}, "write: --yes takes no value"},
+             {{"detect", "--json="}, "detect: --json takes no value"},
              {{"read", "-", "--image", "-"}, "standard output can carry only one of the files"},
              {{"diff", "-", "-"}, "standard input can carry only one of the two sides"},
              {{"write", "-"}, "standard input carries the file, not an answer: give --yes"},
              {{"restore", "-", "--force"}, "standard input carries the file, not an answer: give --yes"},
-             {{"status", "--json", "--csv=x"}, "status: --json excludes --csv"},
+             {{"status", "--json", "--csv=x"}, "status: --json does not go with --csv"},
              {{"status", "--interval", "0.01"}, "--interval takes seconds, from 0.05 to 86400"}}) {
         const Result r = run(wrong, "", true);
         EXPECT_EQ(r.status, 2);
@@ -571,7 +727,7 @@ TEST_F(Cli, HelpVersionUsageTraceAndProgress)
     EXPECT_NE(traced.err.find("RPM: 60 DEG: "), std::string::npos);
     EXPECT_EQ(traced.out.rfind("restore point: ", 0), 0u);
     const Result shown = run({"read", path("a.cdi")}, "", true);
-    EXPECT_NE(shown.err.find("\rkvz-cdi-cli: 32/32 blocks"), std::string::npos);
+    EXPECT_NE(shown.err.find("\rkvz-cdi-cli: 64/64 blocks"), std::string::npos);
     EXPECT_EQ(shown.err.back(), '\r');
 }
 
@@ -606,6 +762,14 @@ TEST_F(Cli, AnOutputThatIsNoRegularFileIsWrittenInPlaceOrRefused)
     lateReader.join();
     EXPECT_TRUE(unitFree);
     expectOneLine(run({"dump", scratch.path().string()}), "cannot write ");
+    // Standard output that cannot be written: said of the file it carried.
+    std::FILE* full = std::fopen("/dev/full", "w");
+    static char buffer[1 << 16];  // all of it fits: only the flush fails
+    std::setvbuf(full, buffer, _IOFBF, sizeof buffer);
+    std::FILE* err = std::tmpfile();
+    EXPECT_EQ(runCli({"export", path("a.cdi"), "-"}, {stdin, full, err, false, false}), 5);
+    std::fclose(full);
+    EXPECT_EQ(contents(err), "kvz-cdi-cli: cannot write standard output: No space left on device\n");
 
     // Devices like /dev/null and /dev/full stay devices, whether the write
     // succeeds or fails.
@@ -667,12 +831,9 @@ TEST_F(Cli, JsonResultsReadBackAsTheyArePrinted)
 
     // Watched without a unit: one object a line and nothing else.
     sim::faults().absent = true;
-    std::thread ctrlC([] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        std::raise(SIGINT);
-    });
-    const Result watched = run({"status", "--watch", "--json", "--interval=0.05"});
-    ctrlC.join();
+    signalAfterMs(300, SIGINT);
+    Result watched;
+    within(10, [&] { watched = run({"status", "--watch", "--json", "--interval=0.05"}); });
     const std::vector<std::string> lines = splitLines(watched.out);
     EXPECT_GE(lines.size(), 2u) << watched.err;
     for (const std::string& line : lines)

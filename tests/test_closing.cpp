@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -166,12 +167,20 @@ TEST_F(Closing, EveryEndSavesTheMapsAndTheTypedPickup)
     }
 }
 
-// A refused autosave: a first start, and the file kept where the log says.
+// A refused autosave: a first start, and the file kept where the log says,
+// under a name of its own when one of that second is there already.
 TEST_F(Closing, ARefusedAutosaveIsKeptAndTheCloseSavesTheFirstStartOptions)
 {
     const std::string damaged = "IG:0\t000\t0.000000\nIG:0\t001\t10.5";  // cut short
     std::ofstream(autosave()) << damaged;
     const fs::path state = dir / "state" / "kvz-cdi";
+    fs::create_directories(state);
+    for (std::time_t t = std::time(nullptr); t < std::time(nullptr) + 6; ++t) {
+        char name[64];
+        std::strftime(name, sizeof name, "refused-autosave-%Y%m%d-%H%M%S.cdi", std::gmtime(&t));
+        std::ofstream(state / name) << "earlier\n";
+        fs::permissions(state / name, fs::perms(0600));
+    }
     EXPECT_EXIT(
         {
             start("");
@@ -180,14 +189,22 @@ TEST_F(Closing, ARefusedAutosaveIsKeptAndTheCloseSavesTheFirstStartOptions)
         },
         testing::ExitedWithCode(0),
         "The autosave could not be loaded; it is kept in " + quoted(state.string())
-            + "/refused-autosave-[0-9]{8}-[0-9]{6}\\.cdi\\.\n");
-    const std::set<std::string> kept = listFolder(state);
-    ASSERT_EQ(kept.size(), 1u);
-    EXPECT_EQ(readText(state / *kept.begin()), damaged);
-    EXPECT_EQ(fs::status(state / *kept.begin()).permissions(), fs::perms(0600));
+            + "/refused-autosave-[0-9]{8}-[0-9]{6}-2\\.cdi\\.\n");
+    int keptPrivate = 0;
+    for (const std::string& name : listFolder(state))
+        keptPrivate += readText(state / name) == damaged && fs::status(state / name).permissions() == fs::perms(0600);
+    EXPECT_EQ(keptPrivate, 1);
     const std::string firstStart = "QS-RPM\t120\nQS_ONT\t001\nQS-CUT\t012\nQS-DIS\t100\nrev_limit\t120\n";
     EXPECT_NE(readText(autosave()).find(firstStart + "PulseType\t002\nPickupDeg\t036\nQS-STP\t000\nQS-REV\t000\n"),
               std::string::npos);
+
+    // Where it cannot be kept, it stays as it is, and the close asks.
+    fs::remove_all(dir / "state");
+    std::ofstream(dir / "state") << "a file, not a folder\n";
+    std::ofstream(autosave()) << damaged;
+    EXPECT_EXIT((start("y"), onWindowClose(nullptr, nullptr)), testing::ExitedWithCode(0),
+                "\\[question\\] " + quoted(kCannotSave) + " \\[y\\]\n");
+    EXPECT_EQ(readText(autosave()), damaged);
 }
 
 // A poll that gave up on its reply keeps the unit's lock: the program does

@@ -27,6 +27,7 @@
 #include "device_status.h"
 #include "main_window.h"
 #include "option_bindings.h"
+#include "restore_points.h"
 #include "map_file.h"
 #include "map_table.h"
 #include "my_chart.h"
@@ -37,6 +38,7 @@
 #include "unit_image.h"
 #include "support.h"
 #include "toolkit_dialogs.h"
+#include "unit_commands.h"
 #include "unit_lock.h"
 
 namespace {
@@ -279,7 +281,7 @@ TEST_F(Commands, WriteWhileAnotherProgramHasTheUnitWaitsThenSaysSo)
     const auto started = std::chrono::steady_clock::now();
     press(widgets.deviceWrite);
 
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(kUnitLockWaitMs));
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(5000));
     EXPECT_EQ(boxes.shown, std::vector<std::string>{kNoUnit});
     EXPECT_STREQ(widgets.log->value(), "The unit is in use by another program.\n");
     EXPECT_TRUE(sim::requests().empty());
@@ -303,14 +305,16 @@ TEST_F(Commands, WriteSuccessReplacesTablesByTheReadBackOnly)
 
     EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
                                                  "message:Writing device map successfully."}));
-    // The whole unit read first, then written, then read back.
+    // Read twice (the second pass last block first), written, read back once.
     const std::vector<sim::Request> requests = sim::blockRequests();
-    ASSERT_EQ(requests.size(), 96u);
+    ASSERT_EQ(requests.size(), 128u);
     for (std::size_t n = 0; n < 32; ++n) {
         EXPECT_EQ(requests[n][1], 0x80) << n;
-        EXPECT_EQ(requests[32 + n][1], 0x82) << n;
-        EXPECT_EQ(requests[32 + n][2], static_cast<std::uint8_t>(n)) << n;
-        EXPECT_EQ(requests[64 + n][1], 0x80) << n;
+        EXPECT_EQ(requests[32 + n][1], 0x80) << n;
+        EXPECT_EQ(requests[32 + n][2], static_cast<std::uint8_t>(31 - n)) << n;
+        EXPECT_EQ(requests[64 + n][1], 0x82) << n;
+        EXPECT_EQ(requests[64 + n][2], static_cast<std::uint8_t>(n)) << n;
+        EXPECT_EQ(requests[96 + n][1], 0x80) << n;
     }
     // The unit holds what was sent; the program holds what came back.
     EXPECT_EQ(sim::block(30)[8], 0);
@@ -359,7 +363,7 @@ TEST_P(WriteEchoFails, VerifyBoxThenErrorAndNoReadBack)
     EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion, failure.box,
                                                  "message:Writing device map error."}));
     EXPECT_EQ(countRequests(0x82), failure.block + 1);
-    EXPECT_EQ(countRequests(0x80), 32) << "the read before, and no read-back";
+    EXPECT_EQ(countRequests(0x80), 64) << "the read before, and no read-back";
     EXPECT_EQ(std::memcmp(ignitionTable.points, ignitionBefore.points, sizeof ignitionBefore.points), 0);
     EXPECT_EQ(std::memcmp(valveTable.points, valveBefore.points, sizeof valveBefore.points), 0);
     EXPECT_EQ(title(), kPrefix + "kept");
@@ -376,7 +380,7 @@ INSTANTIATE_TEST_SUITE_P(EachPhase, WriteEchoFails,
 
 TEST_F(Commands, WriteWhoseLinkFailsReportsAndSkipsTheReadBack)
 {
-    sim::faults().readFailsAt = 32 + 25;  // after the read before, power-valve block 24
+    sim::faults().readFailsAt = 64 + 25;  // after the read before, power-valve block 24
     fillTables(12.0, 80.0);
     boxes.answers = {1};
     press(widgets.deviceWrite);
@@ -384,7 +388,7 @@ TEST_F(Commands, WriteWhoseLinkFailsReportsAndSkipsTheReadBack)
     EXPECT_EQ(boxes.shown, (std::vector<std::string>{std::string("ask:") + kQuestion,
                                                  "error:Error occured on writing PV data.",
                                                  "message:Writing device map error."}));
-    EXPECT_EQ(countRequests(0x80), 32);
+    EXPECT_EQ(countRequests(0x80), 64);
     EXPECT_NE(std::string(widgets.log->value()).find("The unit now holds part new and part old data"),
               std::string::npos);
     EXPECT_EQ(sim::openHandles(), 0);
@@ -423,7 +427,7 @@ TEST_F(Commands, ReadOfAnotherEngineTypeWarnsAndFlipsTheButtonsOnly)
     EXPECT_EQ(valveTable.points[3], 77.0);
 
     EXPECT_TRUE(chartsRedrawn());
-    EXPECT_EQ(countRequests(0x80), 32);
+    EXPECT_EQ(countRequests(0x80), 64);
     EXPECT_EQ(sim::opens(), 1);
     EXPECT_EQ(sim::openHandles(), 0);
     EXPECT_EQ(std::string(widgets.log->value()).rfind("Reading CONFIG table\n..OK.\n", 0), 0u);
@@ -939,6 +943,30 @@ TEST_F(Commands, WriteWithoutARestorePointWritesNothing)
 
 // A status request the unit answers after the poll gave up lands in the next
 // handle opened: the read waits for it instead of taking it for a block.
+// A unit whose block 3 changes after each read of block 10, `changesLeft`
+// times: its two passes differ, and are read again after a quiet spell.
+int changesLeft = 0;
+
+TEST_F(Commands, ReadBelievesTheUnitOnlyWhenTwoPassesAgree)
+{
+    sim::memory() = patternedUnit(2, 36, 120);
+    cdiDevice.progress = [](int block) { sim::block(3)[0] += block == 10 && changesLeft-- > 0; };
+    const std::size_t points = listRestorePoints().size();
+    for (const int changes : {2, 3}) {
+        changesLeft = changes;
+        valveTable.points[0] = 42.0;
+        const long long started = sim::clockMs();
+        press(widgets.deviceRead);
+        EXPECT_GE(sim::clockMs() - started, 1500) << "quiet before the passes again";
+        EXPECT_EQ(valveTable.points[0], changes == 2 ? sim::block(20)[0] : 42.0);
+        EXPECT_EQ(listRestorePoints().size(), points + 1) << "kept when they agreed, only";
+    }
+    EXPECT_EQ(boxes.shown, (std::vector<std::string>{"message:Reading device map successfully.",
+                                                     std::string("error:") + kRepliesDisagree,
+                                                     "message:Reading device map error."}));
+    EXPECT_NE(std::string(widgets.log->value()).find("table..........OK.\nRestore point: "), std::string::npos);
+}
+
 TEST_F(Commands, ReadRightAfterAPollTickGetsEveryBlocksOwnReply)
 {
     sim::memory() = patternedUnit(2, 36, 120);
@@ -953,6 +981,21 @@ TEST_F(Commands, ReadRightAfterAPollTickGetsEveryBlocksOwnReply)
     EXPECT_EQ(std::memcmp(cdiDevice.config.bytes(), &sim::memory()[960], 8), 0);
     for (std::uint32_t k = 0; k < MapTable::kRun; ++k)
         ASSERT_EQ(valveTable.points[k], sim::memory()[640 + k]) << k;
+}
+
+// While the question is open the poll gives up on a late reply, then sends
+// again once it can no longer come: Yes waits until the second can't either.
+TEST_F(Commands, WriteAnsweredYesWhileAPollReplyIsOwedTakesNoStatusReplyForABlock)
+{
+    sim::memory() = patternedUnit(2, 36, 120);
+    sim::faults().replyDelayMs = 10;  // the status reply would land amid the blocks
+    sim::faults().statusReplyDelayMs = 300;
+    boxes.answers = {1};
+    boxes.onShow = [] { pollStatus(nullptr), sim::advanceMs(kLateReplyMs), pollStatus(nullptr); };
+    press(widgets.deviceWrite);
+    Fl::remove_timeout(pollStatus);
+    EXPECT_EQ(boxes.shown.back(), "message:Writing device map successfully.");
+    EXPECT_EQ(countRequests(0x80), 64 + 32) << "the two passes before agreed at once";
 }
 
 }  // namespace

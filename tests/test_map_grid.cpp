@@ -131,6 +131,7 @@ struct OperationCase {
     const char* value;  // in the Value field
     double expected[5];  // grid points 30, 35, 40, 45, 50 of the map given
     int map;
+    int column = 0;  // the one selected, rows 5 to 9
 };
 
 class TableOperations : public TableTab, public testing::WithParamInterface<OperationCase> {};
@@ -142,7 +143,7 @@ TEST_P(TableOperations, GiveTheirPointsAndUndoWhole)
         ignitionTable.points[p] = v;
     startEditHistory();
     const EditState before = edited();
-    selectGridCells({5, 0, 9, 0});  // 3000 to 5000 rpm of IGN MAP0
+    selectGridCells({5, op.column, 9, op.column});  // 3000 to 5000 rpm of IGN MAP0 (or MAP1)
     widgets.gridValue->value(op.value);
 
     pressKey(op.key, FL_ALT, std::string(1, char(op.key)).c_str());
@@ -154,7 +155,7 @@ TEST_P(TableOperations, GiveTheirPointsAndUndoWhole)
     pressKey(FL_Down);
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(sameState(edited(), before));
-    EXPECT_TRUE(selected(5, 0, 9, 0));
+    EXPECT_TRUE(selected(5, op.column, 9, op.column));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -164,7 +165,8 @@ INSTANTIATE_TEST_SUITE_P(
                     OperationCase{'c', "110", {11.0, 14.3, 20.9, 12.1, 22.0}, 0},     // Scale %
                     OperationCase{'i', "", {10.0, 12.5, 15.0, 17.5, 20.0}, 0},        // Interpolate
                     OperationCase{'h', "", {10.0, 14.0, 43.0 / 3, 50.0 / 3, 20.0}, 0},  // Smooth
-                    OperationCase{'0', "", {10.0, 13.0, 19.0, 11.0, 20.0}, 1}));      // Copy map 0 to 1
+                    OperationCase{'0', "", {10.0, 13.0, 19.0, 11.0, 20.0}, 1},        // Copy map 0 to 1
+                    OperationCase{'0', "", {10.0, 13.0, 19.0, 11.0, 20.0}, 1, 1}));   // from map 1's column
 
 TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
 {
@@ -177,6 +179,11 @@ TEST_F(TableTab, CopyThenPasteGivesTheSameValuesAndABadPasteChangesNothing)
         EXPECT_EQ(valveTable.value(1, p), ign(0, p));
     pressKey('z', FL_CTRL);
     EXPECT_TRUE(selected(5, 3, 5, 3));
+    // CR LF lines, the last on the 15,500 rpm row.
+    Fl::copy("7\r\n8\r\n", 6, 1);
+    selectGridCells({29, 2, 29, 2});
+    pressKey('v', FL_CTRL);
+    EXPECT_TRUE(valveTable.value(0, 150) == 7.0 && valveTable.value(0, 155) == 8.0);
 
     // One value fills the selection, a block that divides it repeats, another goes at its top-left.
     const std::tuple<const char*, int, double, double, int> fills[] = {
@@ -287,6 +294,8 @@ TEST_F(TableTab, EnginePointStandsAtItsSpeedAndIdleTicksRedrawNothing)
     tick(6000);
     EXPECT_TRUE(chartsUntouched());
     EXPECT_EQ(widgets.mapGrid->damage(), 0);
+    tick(6400);
+    EXPECT_EQ(widgets.mapGrid->engineRow, 12) << "the nearest row, 6500 rpm";
     tick(0);
     EXPECT_EQ(widgets.mapGrid->engineRow, -1);
     EXPECT_TRUE(drawnCharts() == plain);
@@ -304,7 +313,8 @@ TEST_F(TableTab, EnginePointStandsAtItsSpeedAndIdleTicksRedrawNothing)
 TEST_F(TableTab, ComparedTuneIsDrawnAndARefusedFileKeepsIt)
 {
     MapTable known = ignitionTable;
-    std::fill_n(known.points, 160, 5.0);  // map 0; map 1 as edited
+    std::fill_n(known.points, 160, 5.0);       // map 0
+    std::fill_n(known.points + 160, 160, 10.0);  // map 1
     chosenPath = (folders->folder("TMPDIR") / "known.cdi").string();
     ASSERT_TRUE(saveMapFileAt(chosenPath.c_str(), known, valveTable, cdiDevice.config));
     const std::filesystem::path backups = folders->folder("XDG_DATA_HOME") / "kvz-cdi/backups/";
@@ -313,8 +323,22 @@ TEST_F(TableTab, ComparedTuneIsDrawnAndARefusedFileKeepsIt)
     EXPECT_EQ(asked, "Compare with CDI data in " + backups.string());
     // 5.0 lies 35 px above the bottom, right of the read-out and the cursor.
     const Fl_Color pink = fl_rgb_color(255, 160, 160);
-    EXPECT_EQ(countColour(drawnCharts(), pink, 500, 275, 790, 275), 291);
+    const std::vector<uchar> compared = drawnCharts();
+    EXPECT_EQ(countColour(compared, pink, 500, 275, 790, 275), 291);
+    EXPECT_EQ(countColour(compared, fl_rgb_color(160, 160, 255), 500, 239, 790, 239), 291) << "map 1, 10.0";
     EXPECT_STREQ(widgets.comparisonName->label(), "Compared with known.cdi");
+    // On the Table tab, a cell that differs from the tune is tinted, one
+    // that does not (the valve maps) is not.
+    widgets.tabs->value(widgets.tableTab);
+    widgets.window->redraw(), Fl::flush(), widgets.window->make_current();
+    for (const auto& [column, fill] : {std::pair{0, Fl_Color(0xFFE8A000)}, {2, FL_WHITE}}) {
+        int x, y, w, h;
+        uchar rgb[3], want[3];
+        widgets.mapGrid->find_cell(Fl_Table::CONTEXT_CELL, 0, column, x, y, w, h);
+        fl_read_image(rgb, x + 2, y + 2, 1, 1);
+        Fl::get_color(fill, want[0], want[1], want[2]);
+        EXPECT_EQ(std::memcmp(rgb, want, 3), 0) << "column " << column;
+    }
 
     writeFile(chosenPath, "IG:0\t000\tten\n");
     widgets.compareWith->do_callback();

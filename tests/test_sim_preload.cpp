@@ -5,11 +5,14 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <hidapi.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support.h"
 
@@ -79,6 +82,31 @@ TEST(PreloadedUnit, FollowsItsControlFileAndImage)
     replaceFile(controlFile(), "present=0\n");
     EXPECT_EQ(hid_enumerate(0x04D8, 0x003C), nullptr) << "unplugged by rewriting the file";
     EXPECT_EQ(hid_open(0x04D8, 0x003C, nullptr), nullptr);
+}
+
+// Four processes at once take turns with the unit's state: of their 800
+// requests, exactly the last meets the write fault set for it. A turn
+// shared would lose some of the count.
+TEST(PreloadedUnit, ProcessesTakeTurnsWithTheUnitsState)
+{
+    replaceFile(controlFile(), "write_fails_at=800\n");
+    std::vector<pid_t> children(4);
+    for (pid_t& child : children)
+        if ((child = fork()) == 0) {
+            hid_device* h = hid_open(0x04D8, 0x003C, nullptr);
+            const unsigned char request[65] = {0, 0x80, 7};
+            int failed = 0;
+            for (int n = 0; h && n < 200; ++n)
+                failed += hid_write(h, request, sizeof request) < 0;
+            _exit(h ? failed : 100);
+        }
+    int failed = 0;
+    for (pid_t child : children) {
+        int status = 0;
+        waitpid(child, &status, 0);
+        failed += WIFEXITED(status) ? WEXITSTATUS(status) : 100;
+    }
+    EXPECT_EQ(failed, 1);
 }
 
 }  // namespace

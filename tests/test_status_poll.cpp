@@ -322,7 +322,7 @@ TEST_F(StatusPoll, SkipsItsTickWhileAReplyMayStillCome)
 
     // 1500 ms from the request, of which the poll's own wait took 100.
     widgets.rpm->value("kept");
-    sim::advanceMs(kLateReplyMs - 100 - 1);
+    sim::advanceMs(1399);
     poll();
     EXPECT_EQ(sim::requests().size(), sent);
     EXPECT_EQ(text(widgets.rpm), "kept");
@@ -334,7 +334,7 @@ TEST_F(StatusPoll, SkipsItsTickWhileAReplyMayStillCome)
     poll();
     EXPECT_FALSE(unitLockLingers());
     { const OtherProgramsLock cli; }
-    sim::advanceMs(kTurnForOthersMs - 1);
+    sim::advanceMs(499);  // the half second the window leaves others, less 1 ms
     poll();
     EXPECT_EQ(sim::requests().size(), sent);
     EXPECT_EQ(text(widgets.rpm), "kept");

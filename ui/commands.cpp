@@ -59,6 +59,7 @@ bool openLockedUnit(UnitLock& lock)
         releaseUnitLock(lock);
         break;
     case LockResult::noUnit:
+    case LockResult::interrupted:  // the window's waits have no stop
         break;
     case LockResult::busy:
         cdiDevice.print("The unit is in use by another program.\n");

@@ -9,6 +9,7 @@
 # "write --yes" leaves the whole new image on the unit, both lines printed,
 # and the program ended by SIGINT. Under a file-size limit, write and read
 # fail with status 5 and one line, leaving no stray file.
+# Beside status replies 1.6 s late, dumps and a write see only the unit's bytes.
 #
 # Usage: one_talker.sh PROGRAM PRELOAD_LIBRARY SIM_TOOL ARTEFACT_DIR CLI
 set -eu
@@ -109,6 +110,19 @@ grep -q "^restore point: $backups/" "$artefacts/write.out" || fail "no result li
 exact_dump after-write
 expect_same_file "$artefacts/dump-after-write.bin" "$artefacts/expected.bin" "the unit does not hold the whole new image"
 note "SIGINT during write --yes: finished, both lines, ended by SIGINT"
+
+# Status replies 1.6 s late: a status of kvz-cdi-cli gives up on its reply and
+# keeps the unit 1.5 s; the reply lands in the next read, which may fail, never lie.
+set_unit rpm=4321 reply_delay_ms=5 status_reply_delay_ms=1600 memory=memory.bin request_log=requests.log
+for n in 1 2 3 4; do
+    start_cli "late-status-$n" status
+    sleep 0.2
+    if [ "$n" -lt 4 ] && run_cli "late-$n" dump "$artefacts/late-$n.bin"; then
+        expect_same_file "$artefacts/late-$n.bin" "$unit/memory.bin" "a dump beside late replies took another image"
+    elif [ "$n" -eq 4 ] && run_cli late-write write --yes "$artefacts/tune.cdi"; then
+        expect_same_file "$unit/memory.bin" "$artefacts/expected.bin" "late replies: the write sent other bytes"
+    fi
+done
 
 # Without the request log, which the limit would cut short too.
 # shellcheck disable=SC2086
