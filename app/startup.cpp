@@ -111,8 +111,9 @@ Fl_Double_Window* startApplication(int argc, char** argv, const std::string& fil
     // past it to the autosave.
     const bool fileRefused = !file.empty() && !openMapFile(file.c_str());
     startEditHistory();
-    // With no place for it, the autosave is left to the close.
-    startAutosaveTimer(autosavePath[0] != '\0');
+    // With no place for it, or a refused one that could not be kept, the
+    // autosave is left to the close, which asks.
+    startAutosaveTimer(autosavePath[0] != '\0' && (refused.empty() || keptRefused));
 
     window->show(argc, argv);
     Fl::add_timeout(0.5, pollStatus);

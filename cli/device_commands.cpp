@@ -178,6 +178,16 @@ int previewWrite(const Console& console, const Arguments& arguments,
     return differs;
 }
 
+// A write's first checks: --json only with --dry-run, and someone to answer
+// the question unless it is a dry run, which asks nothing.
+int checkWriteArguments(const Console& console, const Arguments& arguments)
+{
+    const bool dryRun = arguments.has("--dry-run");
+    if (arguments.has("--json") && !dryRun)
+        return usageError(console, "--json goes only with --dry-run");
+    return dryRun ? static_cast<int>(kDone) : checkAnswerable(console, arguments);
+}
+
 // The live values as the lines, rows and objects show them: map_switch 1
 // for map 1, qs_switch 1 while the switch is on.
 LiveValues liveValues(const UnitStatus& status)
@@ -403,11 +413,8 @@ int runDump(const Arguments& arguments, const Console& console)
 int runWrite(const Arguments& arguments, const Console& console)
 {
     const bool dryRun = arguments.has("--dry-run");
-    if (arguments.has("--json") && !dryRun)
-        return usageError(console, "--json goes only with --dry-run");
-    if (!dryRun)
-        if (const int status = checkAnswerable(console, arguments))
-            return status;
+    if (const int status = checkWriteArguments(console, arguments))
+        return status;
     const std::string& file = arguments.operands[0];
     MapFileRecord record;
     std::string why;
@@ -432,11 +439,8 @@ int runWrite(const Arguments& arguments, const Console& console)
 int runRestore(const Arguments& arguments, const Console& console)
 {
     const bool dryRun = arguments.has("--dry-run");
-    if (arguments.has("--json") && !dryRun)
-        return usageError(console, "--json goes only with --dry-run");
-    if (!dryRun)
-        if (const int status = checkAnswerable(console, arguments))
-            return status;
+    if (const int status = checkWriteArguments(console, arguments))
+        return status;
     const std::string& file = arguments.operands[0];
     UnitImage image;
     std::string why;

@@ -15,21 +15,6 @@ const char kHeader[] = "rpm,ign_map0,ign_map1,pv_map0,pv_map1";
 const char kByteOrderMark[] = "\xEF\xBB\xBF";
 constexpr std::size_t kMapColumns = 5;
 
-// The lines without their line ends (LF or CR LF); a last line without one
-// counts.
-std::vector<std::string_view> splitLines(std::string_view text)
-{
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::string_view::size_type end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // True when the line has exactly `count` comma-separated fields.
 bool splitFields(std::string_view line, std::string_view* fields, std::size_t count)
@@ -101,7 +86,7 @@ int parseMapCsv(const std::string& text, MapFileRecord& record, std::string* why
     std::string_view rest = text;
     if (rest.substr(0, 3) == kByteOrderMark)
         rest.remove_prefix(3);
-    std::vector<std::string_view> lines = splitLines(rest);
+    std::vector<std::string_view> lines = textLines(rest);
     while (!lines.empty() && lines.back().empty())
         lines.pop_back();
 

@@ -224,15 +224,7 @@ bool rideLogFolderPath(std::string& dir)
 
 int parseRideLog(std::string_view text, RideLog& log, std::string& why)
 {
-    std::vector<std::string_view> lines;
-    while (!text.empty()) {
-        const std::string_view::size_type end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        lines.push_back(line);
-    }
+    std::vector<std::string_view> lines = textLines(text);
     while (!lines.empty() && lines.back().empty())
         lines.pop_back();
     const auto refuse = [&](std::size_t index, const char* reason) {

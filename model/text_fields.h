@@ -1,10 +1,27 @@
-// Numbers in the text files the tool reads (.cdi, .csv), read the same in
-// every locale.
+// Lines and numbers in the text files the tool reads (.cdi, .csv), read the
+// same in every locale.
 #pragma once
 
 #include <charconv>
 #include <string_view>
 #include <system_error>
+#include <vector>
+
+// The lines of a text without their line ends (LF or CR LF); a last line
+// without one counts.
+inline std::vector<std::string_view> textLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    while (!text.empty()) {
+        const std::string_view::size_type end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        lines.push_back(line);
+    }
+    return lines;
+}
 
 // A decimal number that fills its field: an optional sign, digits, and for a
 // real a point and an exponent. A hexadecimal real is not read, nor one

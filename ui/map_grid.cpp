@@ -1,5 +1,5 @@
 // The Table tab. The grid holds no values of its own: every cell is drawn
-// from the tables, and every change goes in through table_edits' setCell,
+// from the tables, and every change goes in through map_edits' setCell,
 // then into the edit history as one change with the selection it was made on.
 #include "map_grid.h"
 
