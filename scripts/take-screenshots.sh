@@ -14,9 +14,9 @@
 #   docs/write-question.png the question before writing, over the Map tab
 #
 # Usage, from the top of the source tree, after a build:
-#   tests/e2e/screenshots.sh [BUILD_DIR]      (default: build)
+#   scripts/take-screenshots.sh [BUILD_DIR]   (default: build)
 set -eu
-top=$(cd "$(dirname "$0")/../.." && pwd)
+top=$(cd "$(dirname "$0")/.." && pwd)
 if [ -z "${KVZ_SCREENSHOTS_ON_XVFB:-}" ]; then
     KVZ_SCREENSHOTS_ON_XVFB=1 exec "$top/tests/run-under-xvfb.sh" "$0" "$@"
 fi
