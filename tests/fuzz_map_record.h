@@ -42,7 +42,8 @@ inline void check(bool holds)
         std::abort();
 }
 
-inline int checkReader(const std::uint8_t* data, std::size_t size, int (*parse)(const std::string&, MapFileRecord&))
+inline int checkReader(const std::uint8_t* data, std::size_t size,
+                       int (*parse)(const std::string&, MapFileRecord&, std::string*))
 {
     // The clamps start-up sets before the autosave load.
     setTableClamps();
@@ -50,11 +51,14 @@ inline int checkReader(const std::uint8_t* data, std::size_t size, int (*parse)(
     std::string text(reinterpret_cast<const char*>(data), size);
     Globals before = capture();
     MapFileRecord record;
-    int result = parse(text, record);
+    std::string why;
+    int result = parse(text, record, &why);
     check(result == 0 || result == 1);
     check(same(before, capture()));  // reading never stores
-    if (!result)
+    if (!result) {
+        check(!why.empty());  // a refusal says why
         return 0;
+    }
 
     for (double v : record.ignition)
         check(std::isfinite(v));
