@@ -442,14 +442,12 @@ TEST_F(TableTab, ALoadedLogShowsWhereTheEngineRanAndReplaysASample)
     EXPECT_GT(inCell(table, FL_WHITE, 17, 0), 0) << "no time, no tint";
 
     // Its columns take no selection, from the keys or the mouse, and no paste.
-    pressKey(FL_Right, FL_SHIFT);
-    pressKey(FL_Right);
+    pressKey(FL_Right, FL_SHIFT), pressKey(FL_Right);
     int x, y, w, h;
     widgets.mapGrid->col_position(kGridColumns);
     widgets.mapGrid->find_cell(Fl_Table::CONTEXT_CELL, 5, kGridColumns, x, y, w, h);
     Fl::e_x = x + 2, Fl::e_y = y + 2;
-    widgets.mapGrid->handle(FL_PUSH);
-    widgets.mapGrid->handle(FL_RELEASE);
+    widgets.mapGrid->handle(FL_PUSH), widgets.mapGrid->handle(FL_RELEASE);
     widgets.mapGrid->col_position(0);
     EXPECT_TRUE(selected(0, 3, 0, 3));
     Fl::copy("1\t2", 3, 1);
