@@ -59,12 +59,6 @@ const char* readOptionLine(std::string_view line, const char* key, std::int32_t&
     return readNumber(fields[1], value) ? nullptr : "not a number";
 }
 
-int refuse(std::string* why, std::size_t line, const char* what)
-{
-    if (why)
-        *why = "line " + std::to_string(line) + ": " + what;
-    return 0;
-}
 }  // namespace
 
 bool writeMapCsv(std::FILE* file, const MapTable& ignition, const MapTable& valve, const ConfigBlock& config)
@@ -99,15 +93,15 @@ int parseMapCsv(const std::string& text, MapFileRecord& record, std::string* why
         return 0;
     }
     if (lines[0] != kHeader)
-        return refuse(why, 1, "not the header rpm,ign_map0,ign_map1,pv_map0,pv_map1");
+        return refuseLine(why, 1, "not the header rpm,ign_map0,ign_map1,pv_map0,pv_map1");
     if (!lines[firstOption - 1].empty())
-        return refuse(why, firstOption, "not the empty line before the options");
+        return refuseLine(why, firstOption, "not the empty line before the options");
     for (std::uint32_t i = 0; i < MapTable::kPoints; ++i)
         if (const char* wrong = readMapRow(lines[1 + i], i, record))
-            return refuse(why, 2 + i, wrong);
+            return refuseLine(why, 2 + i, wrong);
     record.optionCount = static_cast<int>(lines.size() - firstOption);
     for (int i = 0; i < record.optionCount; ++i)
         if (const char* wrong = readOptionLine(lines[firstOption + i], kOptionKeys[i], record.options[i]))
-            return refuse(why, firstOption + i + 1, wrong);
+            return refuseLine(why, firstOption + i + 1, wrong);
     return 1;
 }

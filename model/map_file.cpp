@@ -100,14 +100,6 @@ const char* readOptionLine(std::string_view line, const char* key, std::int32_t&
     return readNumber(fields[1], value) ? nullptr : "not a number";
 }
 
-// The reason a parse gives: "line N: " and what is wrong with it.
-int refuse(std::string* why, std::size_t line, const char* what)
-{
-    if (why)
-        *why = "line " + std::to_string(line) + ": " + what;
-    return 0;
-}
-
 // A refused file changes nothing, the option controls included: they keep
 // what they show. A file read whole but refused leaves its bytes in
 // `refused`, when given.
@@ -231,7 +223,7 @@ int parseMapFile(const std::string& text, MapFileRecord& record, std::string* wh
 {
     std::vector<std::string_view> lines;
     if (const std::size_t empty = readLines(text, lines))
-        return refuse(why, empty, "an empty line before the end");
+        return refuseLine(why, empty, "an empty line before the end");
     if (lines.size() < kMapLines + kRequiredOptionLines) {
         if (why)
             *why = "cut short: " + std::to_string(lines.size()) + " lines, "
@@ -242,12 +234,12 @@ int parseMapFile(const std::string& text, MapFileRecord& record, std::string* wh
     for (std::size_t k = 0; k < kMapLines; ++k) {
         double& value = k < MapTable::kRun ? record.ignition[k] : record.valve[k - MapTable::kRun];
         if (const char* wrong = readMapLine(lines[k], value))
-            return refuse(why, k + 1, wrong);
+            return refuseLine(why, k + 1, wrong);
     }
     record.optionCount = static_cast<int>(lines.size() - kMapLines);
     for (int i = 0; i < record.optionCount; ++i)
         if (const char* wrong = readOptionLine(lines[kMapLines + i], kOptionKeys[i], record.options[i]))
-            return refuse(why, kMapLines + i + 1, wrong);
+            return refuseLine(why, kMapLines + i + 1, wrong);
     return 1;
 }
 

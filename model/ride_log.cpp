@@ -227,10 +227,7 @@ int parseRideLog(std::string_view text, RideLog& log, std::string& why)
     std::vector<std::string_view> lines = textLines(text);
     while (!lines.empty() && lines.back().empty())
         lines.pop_back();
-    const auto refuse = [&](std::size_t index, const char* reason) {
-        why = "line " + std::to_string(index + 1) + ": " + reason;
-        return 0;
-    };
+    const auto refuse = [&](std::size_t index, const char* reason) { return refuseLine(&why, index + 1, reason); };
     if (lines.empty() || !isHeader(lines[0]))
         return refuse(0, "not a ride log");
     if (lines.size() < 2 || lines[1] != kColumns)

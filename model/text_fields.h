@@ -3,6 +3,7 @@
 #pragma once
 
 #include <charconv>
+#include <string>
 #include <string_view>
 #include <system_error>
 #include <vector>
@@ -21,6 +22,15 @@ inline std::vector<std::string_view> textLines(std::string_view text)
         lines.push_back(line);
     }
     return lines;
+}
+
+// A reader's refusal: `why`, when given, becomes "line N: " and what is
+// wrong with that line; always 0.
+inline int refuseLine(std::string* why, std::size_t line, const char* what)
+{
+    if (why)
+        *why = "line " + std::to_string(line) + ": " + what;
+    return 0;
 }
 
 // A decimal number that fills its field: an optional sign, digits, and for a
